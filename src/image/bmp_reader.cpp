@@ -1,0 +1,289 @@
+#include "image/bmp_reader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// A channel of `bits` bits brought to 8 by repeating its bit pattern (31 -> 255, 16 -> 132).
+uint8_t ScaleTo8(uint32_t value, int bits) {
+    if (bits <= 0) return 0;
+    if (bits >= 8) return static_cast<uint8_t>(value >> (bits - 8));
+    uint32_t out = 0;
+    int have = 0;
+    while (have < 8) {
+        out = (out << bits) | value;
+        have += bits;
+    }
+    return static_cast<uint8_t>(out >> (have - 8));
+}
+
+// RLE pictures can describe large blank areas in few bytes; beyond this many pixels per byte of
+// compressed data the file is not trusted with an allocation.
+constexpr int64_t kRlePixelsPerByte = 1024;
+
+constexpr uint8_t kBlack[4] = {0, 0, 0, 0};
+
+}  // namespace
+
+bool CBmpReader::ReadAt(uint64_t offset, void* into, size_t bytes) const {
+    return ReadSome(offset, into, bytes) == bytes;
+}
+
+size_t CBmpReader::ReadSome(uint64_t offset, void* into, size_t bytes) const {
+    size_t done = 0;
+    while (done < bytes) {
+        ssize_t n = pread(fd_, static_cast<uint8_t*>(into) + done, bytes - done,
+                          static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+void CBmpReader::OpenFile() {
+    lineCounter = -1;
+    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) return;
+    if (!ReadHeaders()) {
+        // The header stays 0 x 0: nothing is delivered.
+        header = EmptyBitmapInfo();
+        CloseFile();
+    }
+}
+
+bool CBmpReader::ReadHeaders() {
+    struct stat st {};
+    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    fileSize_ = static_cast<uint64_t>(st.st_size);
+    if (fileSize_ <= 54) return false;
+
+    uint8_t head[54];
+    if (!ReadAt(0, head, sizeof head)) return false;
+    if (Le16(head) != 0x4D42) return false;
+    if (Le32(head + 2) > fileSize_) return false;
+    const uint32_t offBits = Le32(head + 10);
+    const uint32_t infoSize = Le32(head + 14);
+    BITMAPINFOHEADER info;
+    std::memcpy(&info, head + 14, sizeof info);
+
+    // Longer info headers (V4, V5) begin with the same 40 bytes; the colour table follows them.
+    if (infoSize < 40 || infoSize > fileSize_) return false;
+    if (info.biCompression > BI_BITFIELDS) return false;
+    const int bits = info.biBitCount;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
+    if (info.biCompression == BI_RLE8 && bits != 8) return false;
+    if (info.biCompression == BI_RLE4 && bits != 4) return false;
+    if (info.biCompression == BI_BITFIELDS && bits != 16 && bits != 32) return false;
+    if (info.biWidth <= 0 || info.biHeight == 0 ||
+        info.biHeight == std::numeric_limits<int32_t>::min())
+        return false;
+    const bool rle = info.biCompression == BI_RLE8 || info.biCompression == BI_RLE4;
+    if (rle && info.biHeight < 0) return false;  // run-length files are always bottom-up
+    if (offBits < 14 + infoSize || offBits >= fileSize_) return false;
+
+    const int64_t height = std::abs(static_cast<int64_t>(info.biHeight));
+    const int declaredBits = bits <= 8 ? 32 : bits == 16 ? 24 : bits;
+    if (!IsAcceptableImageSize(info.biWidth, height, declaredBits)) return false;
+
+    fileBitCount_ = bits;
+    compression_ = info.biCompression;
+    pixelDataOffset_ = offBits;
+    width_ = info.biWidth;
+    const uint64_t dataBytes = fileSize_ - offBits;
+    naturalRowBytes_ = static_cast<uint32_t>((static_cast<uint64_t>(width_) * bits + 7) / 8);
+    const uint32_t naturalStride = (naturalRowBytes_ + 3) & ~3u;
+
+    int64_t rows = height;
+    if (rle) {
+        if (static_cast<int64_t>(width_) * height > static_cast<int64_t>(dataBytes) * kRlePixelsPerByte)
+            return false;
+        rleData_.resize(dataBytes);
+        if (!ReadAt(offBits, rleData_.data(), rleData_.size())) return false;
+    } else {
+        // The row stride comes from the file's size (pixel data run to its end), but a file too
+        // short for its rows is read with the rows' own stride, and only the rows it holds.
+        fileRowStride_ = static_cast<uint32_t>(std::min<uint64_t>(dataBytes / height, UINT32_MAX));
+        if (fileRowStride_ < naturalStride) {
+            fileRowStride_ = naturalStride;
+            rows = std::min<int64_t>(height, static_cast<int64_t>((dataBytes + naturalStride - 1) / naturalStride));
+        }
+    }
+    rows_ = static_cast<int32_t>(rows);
+
+    if (bits <= 16) {
+        // The colour block: everything between the 40-byte header and the pixel data. It holds
+        // the rest of a longer header, then the colour table; or the bit-field masks.
+        std::vector<uint8_t> block(offBits - 54);
+        if (!ReadAt(54, block.data(), block.size())) return false;
+        if (bits == 16) {
+            if (info.biCompression == BI_BITFIELDS && block.size() >= 12) {
+                for (int c = 0; c < 3; ++c) {
+                    channelMasks_[c] = static_cast<uint16_t>(Le32(block.data() + 4 * c) & 0xFFFF);
+                    channelShifts_[c] = channelMasks_[c] ? static_cast<uint16_t>(std::countr_zero(channelMasks_[c])) : 16;
+                }
+            } else {
+                // 5-5-5: red in bits 10-14, green 5-9, blue 0-4.
+                channelMasks_[0] = 0x7C00, channelMasks_[1] = 0x03E0, channelMasks_[2] = 0x001F;
+                channelShifts_[0] = 10, channelShifts_[1] = 5, channelShifts_[2] = 0;
+            }
+        } else {
+            const size_t tableStart = infoSize - 40;
+            const size_t available = tableStart < block.size() ? (block.size() - tableStart) / 4 : 0;
+            size_t entries = size_t{1} << bits;
+            if (info.biClrUsed != 0 && info.biClrUsed < entries) entries = info.biClrUsed;
+            entries = std::min(entries, available);
+            palette_.assign(block.begin() + static_cast<std::ptrdiff_t>(tableStart),
+                            block.begin() + static_cast<std::ptrdiff_t>(tableStart + entries * 4));
+        }
+        rowBuffer_.assign(naturalStride, 0);
+    }
+
+    DeclareHeader(width_, info.biHeight < 0 ? -rows_ : rows_, declaredBits);
+    header.bmiHeader.biXPelsPerMeter = info.biXPelsPerMeter;
+    header.bmiHeader.biYPelsPerMeter = info.biYPelsPerMeter;
+    return true;
+}
+
+const uint8_t* CBmpReader::PaletteEntry(uint32_t index) const {
+    // Indices beyond the table take its first entry; an empty table gives black.
+    if (palette_.empty()) return kBlack;
+    if (static_cast<size_t>(index) * 4 >= palette_.size()) index = 0;
+    return palette_.data() + static_cast<size_t>(index) * 4;
+}
+
+void CBmpReader::ExpandPalette(const uint8_t* indices, size_t bytesRead, uint8_t* row) const {
+    const int bits = fileBitCount_;
+    // Only pixels whose bits were read are written; the rest of the row keeps what it held.
+    const int32_t pixels = static_cast<int32_t>(std::min<uint64_t>(width_, bytesRead * 8 / bits));
+    for (int32_t i = 0; i < pixels; ++i) {
+        uint32_t index;
+        if (bits == 1)
+            index = (indices[i / 8] >> (7 - i % 8)) & 1;
+        else if (bits == 4)
+            index = (i % 2 == 0) ? indices[i / 2] >> 4 : indices[i / 2] & 0x0F;
+        else
+            index = indices[i];
+        std::memcpy(row + static_cast<size_t>(i) * 4, PaletteEntry(index), 4);
+    }
+}
+
+void CBmpReader::Expand16(const uint8_t* words, size_t bytesRead, uint8_t* row) const {
+    int widths[3];
+    for (int c = 0; c < 3; ++c)
+        widths[c] = channelMasks_[c] ? std::bit_width(static_cast<unsigned>(channelMasks_[c] >> channelShifts_[c])) : 0;
+    const int32_t pixels = static_cast<int32_t>(std::min<uint64_t>(width_, bytesRead / 2));
+    for (int32_t i = 0; i < pixels; ++i) {
+        const uint16_t word = Le16(words + 2 * i);
+        uint8_t* px = row + static_cast<size_t>(i) * 3;
+        for (int c = 0; c < 3; ++c) {
+            const uint32_t value = channelShifts_[c] >= 16 ? 0 : (word & channelMasks_[c]) >> channelShifts_[c];
+            px[2 - c] = ScaleTo8(value, widths[c]);  // red, green, blue into bytes 2, 1, 0
+        }
+    }
+}
+
+int CBmpReader::NextLine(uint8_t** row) {
+    if (fd_ < 0) return lineCounter;
+    if (lineCounter + 1 >= rows_) return lineCounter;
+    ++lineCounter;
+    if (compression_ == BI_RLE8 || compression_ == BI_RLE4) {
+        DecodeRleRow(*row);
+        return lineCounter;
+    }
+    const uint64_t offset = pixelDataOffset_ + static_cast<uint64_t>(lineCounter) * fileRowStride_;
+    if (fileBitCount_ > 16) {
+        ReadSome(offset, *row, static_cast<size_t>(width_) * (fileBitCount_ / 8));
+    } else {
+        const size_t got = ReadSome(offset, rowBuffer_.data(), naturalRowBytes_);
+        if (fileBitCount_ == 16)
+            Expand16(rowBuffer_.data(), got, *row);
+        else
+            ExpandPalette(rowBuffer_.data(), got, *row);
+    }
+    return lineCounter;
+}
+
+// Decodes the next row of a run-length stream straight into 32-bit pixels. Pixels the stream
+// does not reach (delta jumps, an early end) are black.
+void CBmpReader::DecodeRleRow(uint8_t* row) {
+    std::memset(row, 0, static_cast<size_t>(width_) * 4);
+    if (rleSkipRows_ > 0) {
+        --rleSkipRows_;
+        return;
+    }
+    const bool four = compression_ == BI_RLE4;
+    int32_t x = rleStartX_;
+    rleStartX_ = 0;
+    auto put = [&](uint32_t index) {
+        if (x >= 0 && x < width_) std::memcpy(row + static_cast<size_t>(x) * 4, PaletteEntry(index), 4);
+        ++x;
+    };
+    const size_t n = rleData_.size();
+    while (!rleEnded_ && rlePos_ + 1 < n) {
+        const uint8_t count = rleData_[rlePos_];
+        const uint8_t value = rleData_[rlePos_ + 1];
+        rlePos_ += 2;
+        if (count > 0) {
+            for (int i = 0; i < count; ++i) put(four ? ((i % 2 == 0) ? value >> 4 : value & 0x0F) : value);
+            continue;
+        }
+        if (value == 0) return;  // end of row
+        if (value == 1) {        // end of picture
+            rleEnded_ = true;
+            return;
+        }
+        if (value == 2) {  // delta: move right dx and up dy rows
+            if (rlePos_ + 1 >= n) {
+                rleEnded_ = true;
+                return;
+            }
+            const int32_t dx = rleData_[rlePos_], dy = rleData_[rlePos_ + 1];
+            rlePos_ += 2;
+            x += dx;
+            if (dy > 0) {
+                rleSkipRows_ = dy - 1;
+                rleStartX_ = x;
+                return;
+            }
+            continue;
+        }
+        // Absolute run: `value` literal pixels, padded to a 16-bit boundary.
+        const size_t bytes = four ? (value + 1u) / 2 : value;
+        if (rlePos_ + bytes > n) {
+            rleEnded_ = true;
+            return;
+        }
+        for (int i = 0; i < value; ++i) {
+            const uint8_t b = rleData_[rlePos_ + (four ? static_cast<size_t>(i / 2) : static_cast<size_t>(i))];
+            put(four ? ((i % 2 == 0) ? b >> 4 : b & 0x0F) : b);
+        }
+        rlePos_ += (bytes + 1) & ~size_t{1};
+    }
+    rleEnded_ = true;
+}
+
+void CBmpReader::CloseFile() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    palette_.clear();
+    palette_.shrink_to_fit();
+    rowBuffer_.clear();
+    rowBuffer_.shrink_to_fit();
+    rleData_.clear();
+    rleData_.shrink_to_fit();
+}

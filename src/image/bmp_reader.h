@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "image/reader.h"
+
+// Windows bitmap files, read without a library. True-colour rows go straight from the file into
+// the image; palette rows are expanded through the colour table to 32-bit pixels; 16-bit rows
+// become 24-bit; run-length compressed files are decoded row by row.
+class CBmpReader : public CImageReader {
+public:
+    explicit CBmpReader(std::string path) : CImageReader(std::move(path)) {}
+    ~CBmpReader() override { Close(); }
+
+    void OpenFile() override;
+    int NextLine(uint8_t** row) override;
+    void CloseFile() override;
+
+    uint32_t fileRowStride() const { return fileRowStride_; }
+
+private:
+    bool ReadHeaders();
+    bool ReadAt(uint64_t offset, void* into, size_t bytes) const;
+    size_t ReadSome(uint64_t offset, void* into, size_t bytes) const;
+    void ExpandPalette(const uint8_t* indices, size_t bytesRead, uint8_t* row) const;
+    void Expand16(const uint8_t* words, size_t bytesRead, uint8_t* row) const;
+    void DecodeRleRow(uint8_t* row);
+    const uint8_t* PaletteEntry(uint32_t index) const;
+
+    int fd_ = -1;
+    uint64_t fileSize_ = 0;
+    uint32_t fileRowStride_ = 0;
+    int fileBitCount_ = 0;
+    uint32_t compression_ = 0;
+    uint32_t pixelDataOffset_ = 0;
+    int32_t width_ = 0;
+    int32_t rows_ = 0;  // rows delivered: the declared height, limited to what the file holds
+    uint32_t naturalRowBytes_ = 0;
+
+    uint16_t channelMasks_[3] = {0, 0, 0};   // red, green, blue of 16-bit bit-field files
+    uint16_t channelShifts_[3] = {0, 0, 0};
+    std::vector<uint8_t> palette_;            // 4-byte entries, blue green red reserved
+    std::vector<uint8_t> rowBuffer_;
+
+    // Run-length state: where the stream is, and rows a delta escape skipped over.
+    std::vector<uint8_t> rleData_;
+    size_t rlePos_ = 0;
+    int32_t rleSkipRows_ = 0;
+    int32_t rleStartX_ = 0;
+    bool rleEnded_ = false;
+};

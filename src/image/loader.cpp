@@ -1,0 +1,260 @@
+// The loader thread of an image: pulls rows from the reader (or from the image's own source
+// buffer), runs one of the resampling paths, and tells the notify window about its progress.
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "image/image.h"
+#include "image/loader.h"
+#include "image/reader.h"
+#include "image/resample.h"
+
+namespace {
+
+std::mutex g_serialLock;
+int32_t g_serialCounter = 0;
+
+void Post(HWND window, UINT message, CImage* image, ProgressRecord* record) {
+    window->PostMessage(message, reinterpret_cast<WPARAM>(image), reinterpret_cast<LPARAM>(record));
+}
+
+void SwapRedBlue(uint8_t* row, int32_t pixels) {
+    for (int32_t x = 0; x < pixels; ++x, row += 3) std::swap(row[0], row[2]);
+}
+
+}  // namespace
+
+int32_t PeekLoadSerialCounter() {
+    std::lock_guard<std::mutex> lock(g_serialLock);
+    return g_serialCounter;
+}
+
+void SetLoadSerialCounter(int32_t value) {
+    std::lock_guard<std::mutex> lock(g_serialLock);
+    g_serialCounter = value;
+}
+
+// One run of the loader: the progress and stop rules after every display row.
+class CImageLoad : public IRowHook {
+public:
+    explicit CImageLoad(CImage& image) : image_(image) {}
+
+    void Run();
+    bool AfterRow(int32_t row) override;
+
+private:
+    enum class Path { kBox, kSinc, kDirect };
+
+    void PostProgress(int32_t first, int32_t last);
+    bool ReopenReader();
+    void RunDirectPath(CImageReader* reader);
+    void TakeDecodedSourceAsDisplay();
+
+    CImage& image_;
+    Path path_ = Path::kDirect;
+    int32_t interval_ = 1;
+    int32_t last_ = 0;
+    int32_t displayHeight_ = 0;
+};
+
+void CImageLoad::PostProgress(int32_t first, int32_t last) {
+    if (image_.notifyWindow && image_.progressNotices)
+        Post(image_.notifyWindow, WM_IMAGE_PROGRESS, &image_, new ProgressRecord{first, last});
+}
+
+bool CImageLoad::AfterRow(int32_t j) {
+    if ((j + 1) % interval_ == 0) {
+        PostProgress(last_, j);
+        last_ = j;
+    }
+    if (!image_.stop.load(std::memory_order_acquire)) return false;
+    const int32_t minimum = g_minLoadPercentage.load();
+    const bool honour = !image_.immediate.load() || minimum < 1 ||
+                        static_cast<double>(j) / displayHeight_ * 100.0 > minimum;
+    if (!honour) return false;
+    if (path_ == Path::kDirect) {
+        if (image_.notifyWindow) image_.notifyWindow->UpdateWindow();
+    } else {
+        PostProgress(last_, j);
+    }
+    return true;
+}
+
+// A fresh reader for a load that decodes again. Its header must still describe the buffers the
+// image holds: a file replaced by a larger one on disk must not be decoded into them.
+bool CImageLoad::ReopenReader() {
+    image_.DeleteReader();
+    image_.reader_ = CreateReader(image_.path);
+    if (!image_.reader_) return false;
+    CImageReader& reader = *image_.reader_;
+    reader.OpenFile();
+    if (reader.deferredHeader) return true;
+    const BITMAPINFOHEADER& fresh = reader.header.bmiHeader;
+    const BITMAPINFOHEADER& held = image_.sourceHeader.bmiHeader;
+    const size_t needed = static_cast<size_t>(image_.sourceStride) *
+                              static_cast<size_t>(std::abs(held.biHeight)) + 1;
+    const bool fits = fresh.biWidth == held.biWidth && fresh.biHeight == held.biHeight &&
+                      fresh.biBitCount == held.biBitCount && image_.sourceBuffer &&
+                      image_.sourceBytes >= needed;
+    if (fits) return true;
+    image_.DeleteReader();
+    return false;
+}
+
+void CImageLoad::TakeDecodedSourceAsDisplay() {
+    CImage& im = image_;
+    if (im.displayBuffer && im.displayBuffer != im.sourceBuffer) im.heap_.Free(im.displayBuffer);
+    im.displayHeader = im.sourceHeader;
+    im.displayBuffer = im.sourceBuffer;
+    im.displayStride = im.sourceStride;
+    im.displayBytes = im.sourceBytes;
+    CImageReader* reader = im.reader();
+    if (reader && reader->rgbOrder && im.sourceHeader.bmiHeader.biBitCount == 24 && im.sourceBuffer) {
+        const int32_t rows = std::abs(im.sourceHeader.bmiHeader.biHeight);
+        for (int32_t r = 0; r < rows; ++r)
+            SwapRedBlue(im.sourceBuffer + static_cast<size_t>(r) * im.sourceStride,
+                        im.sourceHeader.bmiHeader.biWidth);
+        reader->rgbOrder = false;
+    }
+}
+
+void CImageLoad::RunDirectPath(CImageReader* reader) {
+    CImage& im = image_;
+    const int32_t dw = im.GetWidth();
+    if (im.notifyWindow && im.progressNotices) {
+        if (im.sourceBuffer)
+            std::memset(im.sourceBuffer, 0, static_cast<size_t>(im.sourceStride) * displayHeight_);
+        PostProgress(0, 0);
+    }
+    for (int32_t r = 0; r < displayHeight_; ++r) {
+        uint8_t* row = im.sourceBuffer + static_cast<size_t>(r) * im.sourceStride;
+        if (reader) {
+            im.currentLine = r;
+            reader->NextLine(&row);
+            if (reader->rgbOrder) SwapRedBlue(row, dw);
+        } else {
+            im.NextLine(&row);
+        }
+        if (AfterRow(r)) break;
+    }
+    if (reader) reader->rgbOrder = false;
+}
+
+void CImageLoad::Run() {
+    CImage& im = image_;
+    if (im.path.empty()) return;
+
+    if (!im.downscale && !im.decodePending && !im.upscale) {
+        TakeDecodedSourceAsDisplay();
+        im.done = true;
+        if (im.notifyWindow) Post(im.notifyWindow, WM_IMAGE_DONE, &im, nullptr);
+        PostProgress(0, 0);
+        return;
+    }
+    im.done = false;
+
+    bool readable = true;
+    if (im.decodePending) {
+        if (!im.reader_ || im.reader_->lineCounter != -1) readable = ReopenReader();
+        if (readable && im.reader_->deferredHeader) {
+            if (im.stop.load()) {
+                im.DeleteReader();
+                return;
+            }
+            im.reader_->DecodeAll();
+            im.AdoptHeader(im.reader_.get());
+            if (im.sizeLimitOwner)
+                im.sizeLimitOwner->SetMaxDim();
+            else
+                im.SetSizeLimit(im.requestedWidth, im.requestedHeight, true, false);
+        }
+    }
+
+    if (readable) {
+        const int32_t dw = im.displayBuffer ? im.displayHeader.bmiHeader.biWidth : 0;
+        displayHeight_ = im.displayBuffer ? std::abs(im.displayHeader.bmiHeader.biHeight) : 0;
+        if (im.progressStep != 0)
+            interval_ = static_cast<int32_t>(displayHeight_ / 100.0 * im.progressStep);
+        if (im.progressStep == 0 || interval_ <= 0) interval_ = 1;
+
+        CImageReader* reader = im.decodePending ? im.reader() : nullptr;
+        ResampleJob job;
+        job.lines = reader ? static_cast<INextLine*>(reader) : static_cast<INextLine*>(&im);
+        job.fromReader = reader != nullptr;
+        job.source = im.sourceBuffer;
+        job.sourceStride = im.sourceStride;
+        job.sourceWidth = im.sourceBuffer ? im.sourceHeader.bmiHeader.biWidth : 0;
+        job.sourceHeight = im.sourceBuffer ? std::abs(im.sourceHeader.bmiHeader.biHeight) : 0;
+        job.currentLine = &im.currentLine;
+        job.display = im.displayBuffer;
+        job.displayStride = im.displayStride;
+        job.displayWidth = dw;
+        job.displayHeight = displayHeight_;
+        job.bytesPerPixel = im.displayHeader.bmiHeader.biBitCount / 8;
+        job.rgbOrder = im.reader() && im.reader()->rgbOrder;
+        job.hook = this;
+        im.currentLine = -1;
+
+        if (im.downscale) {
+            path_ = Path::kBox;
+            RunBoxPath(job);
+        } else if (im.upscale) {
+            path_ = Path::kSinc;
+            RunSincPath(job);
+        } else {
+            path_ = Path::kDirect;
+            if (im.sourceBuffer) RunDirectPath(reader);
+        }
+    }
+
+    im.immediate = false;
+    const bool stopped = im.stop.load();
+    if (im.decodePending && im.reader_ && (!stopped || im.reader_->deferredHeader)) {
+        im.decodePending = false;
+        im.reader_->Close();
+    }
+    if (!stopped) {
+        PostProgress(0, 0);
+        im.done = true;
+        if (im.notifyWindow) Post(im.notifyWindow, WM_IMAGE_DONE, &im, nullptr);
+    }
+}
+
+void CImage::RunLoad() {
+    CImageLoad load(*this);
+    load.Run();
+}
+
+void CImage::StartLoad(int priority) {
+    StopLoad();
+    stop = false;
+    {
+        std::lock_guard<std::mutex> lock(g_serialLock);
+        ++g_serialCounter;
+        loadSerial = g_serialCounter;
+        if (g_serialCounter > 100000) g_serialCounter = 0;
+    }
+    thread_.Start([this] { RunLoad(); }, priority);
+}
+
+void CImage::StopLoad() {
+    stop = true;
+    thread_.WaitUntilStopped();
+}
+
+void CImage::FinishLoad() {
+    if (!thread_.IsRunning()) return;
+    thread_.SetPriority(THREAD_PRIORITY_NORMAL);
+    thread_.WaitUntilStopped();
+}
+
+bool CImage::IsLoading() const { return thread_.IsRunning(); }
+
+void CImage::LoadNow(const std::string& file, int32_t maxWidth, int32_t maxHeight) {
+    Open(file);
+    SetSizeLimit(maxWidth, maxHeight, false, false);
+    StartLoad(THREAD_PRIORITY_NORMAL);
+    FinishLoad();
+}

@@ -1,0 +1,31 @@
+#include "image/reader.h"
+
+#include <cctype>
+#include <utility>
+
+#include "image/bmp_reader.h"
+
+CImageReader::CImageReader(std::string filePath) : header(EmptyBitmapInfo()), path(std::move(filePath)) {}
+
+void CImageReader::Close() {
+    if (closed) return;
+    CloseFile();
+    closed = true;
+}
+
+void CImageReader::DeclareHeader(int32_t width, int32_t height, int bitCount) {
+    header = EmptyBitmapInfo();
+    header.bmiHeader.biWidth = width;
+    header.bmiHeader.biHeight = height;
+    header.bmiHeader.biBitCount = static_cast<uint16_t>(bitCount);
+    header.bmiHeader.biCompression = BI_RGB;
+}
+
+std::unique_ptr<CImageReader> CreateReader(const std::string& path) {
+    std::string lower = path;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower.size() < 5) return nullptr;
+    const std::string ext = lower.substr(lower.size() - 4);
+    if (ext == ".bmp") return std::make_unique<CBmpReader>(path);
+    return nullptr;
+}

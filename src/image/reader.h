@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "image/bitmap.h"
+#include "image/image.h"
+
+// One file format's decoder: it opens one file, declares the picture's size and pixel format as
+// a bitmap header, and delivers the rows one at a time at the file's full size.
+//
+// Calling order: constructor, OpenFile, [DecodeAll when deferredHeader], NextLine zero or more
+// times, Close, delete. A reader is never reopened.
+class CImageReader : public INextLine {
+public:
+    explicit CImageReader(std::string path);
+    virtual ~CImageReader() = default;
+    CImageReader(const CImageReader&) = delete;
+    CImageReader& operator=(const CImageReader&) = delete;
+
+    // Opens the file and fills the header; a header left 0 x 0 means the file cannot be read.
+    virtual void OpenFile() = 0;
+    // Releases the file and every buffer and library object of the reader.
+    virtual void CloseFile() = 0;
+    // Decodes the whole picture at once; only readers with a deferred header do anything here.
+    virtual void DecodeAll() {}
+
+    // CloseFile once, however often it is called.
+    void Close();
+
+    // Three-byte pixels come R, G, B; the loader swaps them into B, G, R.
+    bool rgbOrder = false;
+    BITMAPINFO header;
+    std::string path;
+    // The header is only known after DecodeAll.
+    bool deferredHeader = false;
+    // Every row is written on the first NextLine call, starting at the row pointer of that call
+    // and stepping by the source stride of the declared format.
+    bool allRowsAtOnce = false;
+    int32_t lineCounter = -1;
+    bool closed = false;
+
+protected:
+    // Declares a picture: width, height with its row-order sign, and bits per pixel.
+    void DeclareHeader(int32_t width, int32_t height, int bitCount);
+};
+
+// The reader for the path's extension (".jpg", ".png", ".tif", ".bmp", ".jp2", ".gif", ".ico",
+// ".cur", compared without regard to case), or none.
+std::unique_ptr<CImageReader> CreateReader(const std::string& path);

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+
+class INextLine;
+
+// Linear light: entry v is (v / 255) ^ 2.2.
+extern float g_linearLight[256];
+// Back to 8 bits: entry i is trunc((i / 200000) ^ (1 / 2.2) * 255); entries above 200000 are
+// 255 and absorb intensities slightly above 1.
+constexpr int kOutputGammaSize = 250000;
+extern uint8_t g_outputGamma[kOutputGammaSize];
+
+// Builds both tables once; later calls do nothing. Call before the first resample.
+void BuildGammaTables();
+
+// Told after every display row; answers whether the path must end now (the loader's progress
+// and stop rules live behind it).
+class IRowHook {
+public:
+    virtual bool AfterRow(int32_t row) = 0;
+
+protected:
+    ~IRowHook() = default;
+};
+
+// Everything a resampling path works on.
+struct ResampleJob {
+    INextLine* lines = nullptr;  // where the source rows come from
+    bool fromReader = false;     // a reader writes rows into the source buffer; else the image points
+    uint8_t* source = nullptr;
+    int32_t sourceStride = 0;
+    int32_t sourceWidth = 0;
+    int32_t sourceHeight = 0;
+    int32_t* currentLine = nullptr;  // the image's index of the last source row read
+    uint8_t* display = nullptr;
+    int32_t displayStride = 0;
+    int32_t displayWidth = 0;
+    int32_t displayHeight = 0;
+    int bytesPerPixel = 3;  // of both images: 3 or 4
+    bool rgbOrder = false;  // source pixels come R, G, B
+    IRowHook* hook = nullptr;
+};
+
+// Area averaging for a display smaller than the source in both directions. Returns true when
+// the hook stopped it.
+bool RunBoxPath(const ResampleJob& job);
+// Windowed sinc (two lobes, stretched by 1.25) for enlarging.
+bool RunSincPath(const ResampleJob& job);

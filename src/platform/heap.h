@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+// A private heap: blocks come from it one by one and all go back at once when it is destroyed.
+// Used by one thread at a time, so it takes no lock. Allocation failure returns nullptr.
+class CPrivateHeap {
+public:
+    CPrivateHeap() = default;
+    ~CPrivateHeap();
+    CPrivateHeap(const CPrivateHeap&) = delete;
+    CPrivateHeap& operator=(const CPrivateHeap&) = delete;
+
+    void* Alloc(size_t bytes);
+    // Zero-filled; large blocks come straight from the kernel, already zero, without touching them.
+    void* AllocZeroed(size_t bytes);
+    void Free(void* block);
+    size_t BlockCount() const { return blocks_.size(); }
+
+private:
+    std::vector<void*> blocks_;
+};

@@ -1,0 +1,48 @@
+#include "support/bmp_builder.h"
+
+void PutLe16(std::string& out, uint16_t v) {
+    out += static_cast<char>(v & 0xFF);
+    out += static_cast<char>(v >> 8);
+}
+
+void PutLe32(std::string& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+std::string BuildBmp(const BmpSpec& spec) {
+    const uint32_t offBits = spec.offBitsOverride >= 0
+        ? static_cast<uint32_t>(spec.offBitsOverride)
+        : 14 + spec.infoSize + static_cast<uint32_t>(spec.colourBlock.size());
+    const uint32_t total = 14 + spec.infoSize + static_cast<uint32_t>(spec.colourBlock.size()) +
+                           static_cast<uint32_t>(spec.pixels.size());
+    std::string out = "BM";
+    PutLe32(out, spec.sizeOverride >= 0 ? static_cast<uint32_t>(spec.sizeOverride) : total);
+    PutLe32(out, 0);
+    PutLe32(out, offBits);
+    PutLe32(out, spec.infoSize);
+    PutLe32(out, static_cast<uint32_t>(spec.width));
+    PutLe32(out, static_cast<uint32_t>(spec.height));
+    PutLe16(out, 1);
+    PutLe16(out, spec.bitCount);
+    PutLe32(out, spec.compression);
+    PutLe32(out, 0);
+    PutLe32(out, 2835);
+    PutLe32(out, 2835);
+    PutLe32(out, spec.clrUsed);
+    PutLe32(out, 0);
+    out.append(spec.infoSize - 40, '\0');
+    out.append(spec.colourBlock.begin(), spec.colourBlock.end());
+    out.append(spec.pixels.begin(), spec.pixels.end());
+    return out;
+}
+
+std::vector<uint8_t> PackRows(const std::vector<std::vector<uint8_t>>& rowsTopDown, bool bottomUp) {
+    std::vector<uint8_t> out;
+    const size_t n = rowsTopDown.size();
+    for (size_t k = 0; k < n; ++k) {
+        const auto& row = rowsTopDown[bottomUp ? n - 1 - k : k];
+        out.insert(out.end(), row.begin(), row.end());
+        for (size_t pad = row.size(); pad % 4 != 0; ++pad) out.push_back(0);
+    }
+    return out;
+}
