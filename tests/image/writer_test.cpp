@@ -130,18 +130,6 @@ protected:
     TempDir dir_;
 };
 
-TEST(WriterKindTest, TheLastFourCharactersChooseIgnoringCase) {
-    EXPECT_EQ(WriterKindFor("a.jpg"), WriterKind::kJpeg);
-    EXPECT_EQ(WriterKindFor("/Photos/A.JPG"), WriterKind::kJpeg);
-    EXPECT_EQ(WriterKindFor("x.Bmp"), WriterKind::kBmp);
-    EXPECT_EQ(WriterKindFor("x.PNG"), WriterKind::kPng);
-    EXPECT_EQ(WriterKindFor(".jpg"), WriterKind::kNone);
-    EXPECT_EQ(WriterKindFor("a.jpeg"), WriterKind::kNone);
-    EXPECT_EQ(WriterKindFor("a.gif"), WriterKind::kNone);
-    EXPECT_EQ(WriterKindFor("a.tif"), WriterKind::kNone);
-    EXPECT_EQ(WriterKindFor(""), WriterKind::kNone);
-}
-
 TEST_F(WriterTest, BmpOfThreeByTwoIsEightyTwoBytesBottomRowFirst) {
     // Top row: (1,2,3) (4,5,6) (7,8,9); bottom row: 10.. 18, as B, G, R bytes.
     Picture pic(3, 2, 24, true, [](int32_t x, int32_t y, uint8_t* px) {
