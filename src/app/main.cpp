@@ -1,7 +1,12 @@
-// Process entry.
+// Process entry: batch resize runs here before anything of the desktop exists, so it works
+// without a display; every other command line starts the viewer.
 
 #include <cstdio>
-#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/core/resize_mode.h"
+#include "image/resample.h"
 
 namespace {
 
@@ -11,17 +16,32 @@ void PrintUsage(FILE* out) {
         "       lumora -resize INPUT WIDTH HEIGHT OUTPUT\n"
         "\n"
         "Shows an image or browses a folder. With -resize, scales INPUT to fit WIDTH x HEIGHT\n"
-        "(0 for one side keeps the aspect ratio) and writes OUTPUT as .jpg, .bmp or .png.\n",
+        "(0 for one side keeps the aspect ratio; never enlarged) and writes OUTPUT as .jpg,\n"
+        ".bmp or .png. Exit status: 0 when OUTPUT was written, 1 when it was not, 2 for a\n"
+        "width or height that is not a whole number.\n",
         out);
+}
+
+// The window comes with the viewer; until then a normal start explains the command line.
+int StartViewer(int /*argc*/, char** /*argv*/, const std::vector<std::string>& /*words*/) {
+    PrintUsage(stdout);
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::puts("Lumora 2.4");
+    BuildGammaTables();
+    // The words as the process received them: the shell has already split and unquoted them.
+    const std::vector<std::string> words(argv + 1, argv + argc);
+    if (IsResizeCommand(words)) return RunResizeMode(words, stderr);
+    if (words.size() == 1 && words[0] == "--help") {
+        PrintUsage(stdout);
         return 0;
     }
-    PrintUsage(stdout);
-    return 0;
+    if (words.size() == 1 && words[0] == "--version") {
+        std::printf("Lumora %d.%d\n", LUMORA_VERSION_MAJOR, LUMORA_VERSION_MINOR);
+        return 0;
+    }
+    return StartViewer(argc, argv, words);
 }

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+class CImage;
+
+// The file formats an image can be written as, chosen by the path's last four characters
+// (".jpg", ".bmp", ".png", compared without regard to case). ".jpeg", ".tif" and the rest are
+// none, as is a path of four characters or fewer.
+enum class WriterKind { kNone, kJpeg, kBmp, kPng };
+WriterKind WriterKindFor(const std::string& path);
+
+// The display image as a writer may read it: every row it names lies inside the display buffer.
+struct DisplayRows {
+    const uint8_t* buffer = nullptr;
+    int32_t width = 0;
+    int32_t height = 0;  // absolute
+    int32_t stride = 0;
+    int bytesPerPixel = 0;  // 3 or 4
+    bool bottomUp = false;  // memory row 0 is the bottom row of the picture
+
+    // Row y counted from the top of the picture.
+    const uint8_t* TopDown(int32_t y) const {
+        const int32_t memoryRow = bottomUp ? height - 1 - y : y;
+        return buffer + static_cast<size_t>(memoryRow) * static_cast<size_t>(stride);
+    }
+    size_t RowBytes() const { return static_cast<size_t>(width) * bytesPerPixel; }
+};
+
+// Writes the display image of one image to one file. A writer that cannot finish leaves no
+// file behind: whoever reads the path later never finds half a picture.
+class CImageWriter {
+public:
+    CImageWriter(std::string path, CImage* image);
+    virtual ~CImageWriter() = default;
+    CImageWriter(const CImageWriter&) = delete;
+    CImageWriter& operator=(const CImageWriter&) = delete;
+
+    virtual void Write() = 0;
+
+    // Whether the last Write put a whole file at the path.
+    bool succeeded() const { return succeeded_; }
+
+protected:
+    // The display image, or false when it has no pixels or its header describes more rows than
+    // the buffer holds. Nothing is written then.
+    bool GetDisplayRows(DisplayRows& rows) const;
+    // Creates (or empties) the file at the path; nullptr when it cannot be created.
+    FILE* CreateOutput() const;
+    // Closes the file; a file that was not completely written is removed. Sets succeeded().
+    void FinishOutput(FILE* file, bool complete);
+
+    CImage* image;
+    std::string path;
+
+private:
+    bool succeeded_ = false;
+};
+
+// The writer for the path's extension, or none.
+std::unique_ptr<CImageWriter> CreateWriter(const std::string& path, CImage* image);
