@@ -13,6 +13,8 @@ void PngWarning(png_structp png, png_const_charp) {
 }
 
 // Chunks the reader never uses: skipped unread rather than decompressed and stored.
+constexpr size_t kIdatPiece = 1024;
+
 constexpr png_byte kIgnoredChunks[] = {
     'i', 'C', 'C', 'P', 0, 't', 'E', 'X', 't', 0, 'z', 'T', 'X', 't', 0,
     'i', 'T', 'X', 't', 0, 'e', 'X', 'I', 'f', 0, 's', 'P', 'L', 'T', 0,
@@ -28,6 +30,9 @@ bool ReadInfoGuarded(png_structp png, png_infop info, FILE* file) {
     png_set_chunk_malloc_max(png, 8u << 20);
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kIgnoredChunks,
                                 sizeof kIgnoredChunks / 5);
+    // Image data is read in small pieces: a read that runs past the end of a truncated file
+    // fails, and the rows still inside the piece are lost with it.
+    png_set_compression_buffer_size(png, kIdatPiece);
     png_init_io(png, file);
     png_read_info(png, info);
     return true;
