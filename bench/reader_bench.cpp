@@ -126,7 +126,9 @@ void ReaderRows(benchmark::State& state, const std::string& file) {
     }
 }
 
-void JpegReader(benchmark::State& state) { ReaderRows<CJpegReader>(state, JpegFile()); }
+void JpegReader(benchmark::State& state) {
+    ReaderRows<CJpegReader>(state, JpegFile());
+}
 
 void BareLibpng(benchmark::State& state) {
     std::vector<uint8_t> row(kPngWidth * 3);
@@ -143,7 +145,9 @@ void BareLibpng(benchmark::State& state) {
     }
 }
 
-void PngReader(benchmark::State& state) { ReaderRows<CPngReader>(state, PngFile()); }
+void PngReader(benchmark::State& state) {
+    ReaderRows<CPngReader>(state, PngFile());
+}
 
 void Load(benchmark::State& state, const std::string& file) {
     BuildGammaTables();
@@ -154,8 +158,12 @@ void Load(benchmark::State& state, const std::string& file) {
     }
 }
 
-void JpegLoad(benchmark::State& state) { Load(state, JpegFile()); }
-void PngLoad(benchmark::State& state) { Load(state, PngFile()); }
+void JpegLoad(benchmark::State& state) {
+    Load(state, JpegFile());
+}
+void PngLoad(benchmark::State& state) {
+    Load(state, PngFile());
+}
 
 BENCHMARK(BareLibjpeg)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(JpegReader)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -6,18 +6,23 @@
 #include <cstring>
 #include <new>
 
-static_assert(std::endian::native == std::endian::little, "grey expansion stores little-endian words");
+static_assert(std::endian::native == std::endian::little,
+              "grey expansion stores little-endian words");
 
 namespace {
 
-JpegErrorManager* Errors(j_common_ptr info) { return reinterpret_cast<JpegErrorManager*>(info->err); }
+JpegErrorManager* Errors(j_common_ptr info) {
+    return reinterpret_cast<JpegErrorManager*>(info->err);
+}
 
-[[noreturn]] void ErrorExit(j_common_ptr info) { std::longjmp(Errors(info)->jump, 1); }
+[[noreturn]] void ErrorExit(j_common_ptr info) {
+    std::longjmp(Errors(info)->jump, 1);
+}
 
 // Warnings (negative levels) are counted, never printed; trace messages are ignored.
 void EmitMessage(j_common_ptr info, int level) {
     if (level >= 0) return;
-    if (++Errors(info)->warnings > CJpegReader::kMaxWarnings) ErrorExit(info);
+    if (++Errors(info)->warnings > kMaxDecoderWarnings) ErrorExit(info);
 }
 
 void OutputMessage(j_common_ptr) {}
@@ -78,15 +83,11 @@ void CJpegReader::OpenFile() {
     decompressor_.err = &errors_.pub;
     // Created before anything can fail, so every failure below has one way out: destroy it.
     decompressorAlive_ = true;
-    if (!CreateGuarded(&decompressor_, &errors_)) {
-        DestroyDecompressor();
-        return;
-    }
     file_ = std::fopen(path.c_str(), "rbe");
-    if (!file_ || !StartDecoding()) {
+    if (!CreateGuarded(&decompressor_, &errors_) || !file_ || !StartDecoding()) {
+        // Nothing to deliver: the header stays 0 x 0 and nothing is held on to.
         header = EmptyBitmapInfo();
-        DestroyDecompressor();
-        scanline_.reset();
+        CloseFile();
         return;
     }
     DeclareHeader(width_, -height_, 24);

@@ -1,7 +1,8 @@
 #pragma once
 
 #include <csetjmp>
-#include <cstdio>  // jpeglib.h uses FILE without including it
+#include <cstdio>  // before jpeglib.h, which uses FILE without including it
+
 #include <jpeglib.h>
 
 #include <memory>
@@ -19,8 +20,7 @@ struct JpegErrorManager {
 // are decoded straight into the caller's row in R, G, B order; grey rows are expanded to three
 // equal bytes; CMYK and YCCK files are converted to R, G, B.
 //
-// Fatal library errors end the decode: during OpenFile the picture stays 0 x 0, later the rows
-// decoded so far stay and the rest are left as they were.
+// Damage is treated as kMaxDecoderWarnings describes.
 class CJpegReader : public CImageReader {
 public:
     explicit CJpegReader(std::string path);
@@ -35,8 +35,6 @@ public:
     static constexpr int64_t kMaxPixelsPerByte = 1024;
     // Progressive files with more scans are refused; each scan walks the whole picture again.
     static constexpr int kMaxScans = 500;
-    // More library warnings than this count as a fatal error: the data is too damaged to trust.
-    static constexpr int kMaxWarnings = 100;
 
 private:
     enum class Layout { kRgb, kGrey, kCmyk };

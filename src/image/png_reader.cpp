@@ -6,7 +6,9 @@
 namespace {
 
 // No message is printed: the outcome shows in the picture (0 x 0, or the rows so far).
-[[noreturn]] void PngError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+[[noreturn]] void PngError(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
 
 void PngWarning(png_structp png, png_const_charp) {
     ++static_cast<CPngReader*>(png_get_error_ptr(png))->warnings;
@@ -74,9 +76,10 @@ void CPngReader::OpenFile() {
     lineCounter = -1;
     file_ = std::fopen(path.c_str(), "rbe");
     if (!file_ || !ReadHeader()) {
+        // Nothing to deliver: the header stays 0 x 0 and nothing is held on to.
         header = EmptyBitmapInfo();
         allRowsAtOnce = false;
-        DestroyStructures();
+        CloseFile();
     }
 }
 
@@ -108,9 +111,10 @@ bool CPngReader::ReadHeader() {
     return true;
 }
 
-// A call that ended in a library error, or left more warnings than the damage policy allows,
-// ends the decode.
-bool CPngReader::Healthy(bool callSucceeded) { return callSucceeded && warnings <= kMaxWarnings; }
+// A call that ended in a library error, or left more warnings than allowed, ends the decode.
+bool CPngReader::Healthy(bool callSucceeded) {
+    return callSucceeded && warnings <= kMaxDecoderWarnings;
+}
 
 int CPngReader::NextLine(uint8_t** row) {
     if (!png_ || lineCounter + 1 >= height_) return lineCounter;

@@ -11,8 +11,7 @@
 // Palettes and grey are expanded to 24 bits, 16-bit samples keep their high byte.
 // Non-interlaced files are read one row per call; interlaced files whole on the first call.
 //
-// Fatal library errors end the decode: during OpenFile the picture stays 0 x 0, later the rows
-// decoded so far stay and the rest are left as they were.
+// Damage is treated as kMaxDecoderWarnings describes.
 class CPngReader : public CImageReader {
 public:
     explicit CPngReader(std::string path) : CImageReader(std::move(path)) {}
@@ -24,9 +23,6 @@ public:
 
     // Per side; the total is bounded by IsAcceptableImageSize.
     static constexpr uint32_t kMaxSide = 1u << 20;
-    // More library warnings than this count as a fatal error: the data is too damaged to trust.
-    static constexpr int kMaxWarnings = 100;
-
     int warnings = 0;  // counted by the warning handler
 
 private:

@@ -37,12 +37,13 @@ std::string EncodePng(const PngSpec& spec) {
     png_infop info = png_create_info_struct(png);
     png_set_write_fn(png, &out, AppendBytes, nullptr);
     png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colourType,
-                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (!spec.palette.empty())
         png_set_PLTE(png, info, spec.palette.data(), static_cast<int>(spec.palette.size()));
     if (!spec.paletteAlpha.empty())
-        png_set_tRNS(png, info, spec.paletteAlpha.data(), static_cast<int>(spec.paletteAlpha.size()), nullptr);
+        png_set_tRNS(png, info, spec.paletteAlpha.data(),
+                     static_cast<int>(spec.paletteAlpha.size()), nullptr);
     png_write_info(png, info);
     const size_t rowBytes = png_get_rowbytes(png, info);
     std::vector<png_bytep> rows(spec.height);
@@ -56,7 +57,8 @@ std::string EncodePng(const PngSpec& spec) {
 
 PngSpec Spec(uint32_t width, uint32_t height, int colourType, int bitDepth) {
     PngSpec spec;
-    spec.width = width, spec.height = height, spec.colourType = colourType, spec.bitDepth = bitDepth;
+    spec.width = width, spec.height = height, spec.colourType = colourType,
+    spec.bitDepth = bitDepth;
     return spec;
 }
 
@@ -68,8 +70,9 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
 }
 
 uint32_t Be32(const std::string& s, size_t at) {
-    return static_cast<uint32_t>(static_cast<uint8_t>(s[at]) << 24 | static_cast<uint8_t>(s[at + 1]) << 16 |
-                                 static_cast<uint8_t>(s[at + 2]) << 8 | static_cast<uint8_t>(s[at + 3]));
+    return static_cast<uint32_t>(
+        static_cast<uint8_t>(s[at]) << 24 | static_cast<uint8_t>(s[at + 1]) << 16 |
+        static_cast<uint8_t>(s[at + 2]) << 8 | static_cast<uint8_t>(s[at + 3]));
 }
 
 // Recomputes the CRC of every whole chunk, so that damage reaches the decoder behind the check.
@@ -79,7 +82,8 @@ void FixCrcs(std::string& bytes) {
         if (length > bytes.size() - at - 12) break;
         const uint32_t crc = static_cast<uint32_t>(
             crc32(0, reinterpret_cast<const Bytef*>(bytes.data() + at + 4), length + 4));
-        for (int i = 0; i < 4; ++i) bytes[at + 8 + length + i] = static_cast<char>(crc >> (24 - 8 * i));
+        for (int i = 0; i < 4; ++i)
+            bytes[at + 8 + length + i] = static_cast<char>(crc >> (24 - 8 * i));
         at += 12 + length;
     }
 }
@@ -103,7 +107,9 @@ protected:
         WriteFileBytes(file, bytes);
         return file;
     }
-    void Load(CImage& image, const std::string& bytes) { image.LoadNow(Write(bytes), 1 << 30, 1 << 30); }
+    void Load(CImage& image, const std::string& bytes) {
+        image.LoadNow(Write(bytes), 1 << 30, 1 << 30);
+    }
 
     TempDir dir_;
     int counter_ = 0;
@@ -231,8 +237,9 @@ TEST_F(PngReaderTest, CorpusFilesMatchTheirReferencesExactly) {
 
 TEST_F(PngReaderTest, EveryCorpusPngDecodesOrIsRefused) {
     // Files broken before their first row; everything else gives a picture.
-    const std::vector<std::string> unreadable = {"bug793470-crasher.png", "invalid.1.png", "invalid.3.png",
-                                                 "invalid.4.png", "invalid-crc32.png"};
+    const std::vector<std::string> unreadable = {"bug793470-crasher.png", "invalid.1.png",
+                                                 "invalid.3.png", "invalid.4.png",
+                                                 "invalid-crc32.png"};
     int files = 0;
     testing::internal::CaptureStderr();
     for (const char* folder : {"png", "malformed"}) {
@@ -243,7 +250,8 @@ TEST_F(PngReaderTest, EveryCorpusPngDecodesOrIsRefused) {
             CImage image;
             image.LoadNow(entry.path().string(), 1 << 30, 1 << 30);
             EXPECT_TRUE(image.done) << name;
-            const bool refused = std::find(unreadable.begin(), unreadable.end(), name) != unreadable.end();
+            const bool refused =
+                std::find(unreadable.begin(), unreadable.end(), name) != unreadable.end();
             EXPECT_EQ(image.GetWidth() == 0, refused) << name;
             image.LoadNow(entry.path().string(), 19, 19);
             EXPECT_TRUE(image.done) << name;
@@ -296,7 +304,8 @@ TEST_F(PngReaderTest, TruncatedFilesKeepTheRowsTheyHold) {
         ASSERT_EQ(image.GetHeight(), 200);
         const int kept = static_cast<int>(200.0 * step / 50) - 2;
         for (int y = 0; y < kept; ++y)
-            ASSERT_EQ(0, std::memcmp(DisplayRow(image, y), DisplayRow(full, y), 900)) << cut << " " << y;
+            ASSERT_EQ(0, std::memcmp(DisplayRow(image, y), DisplayRow(full, y), 900))
+                << cut << " " << y;
         const std::vector<uint8_t> untouched(900, 0);
         EXPECT_EQ(0, std::memcmp(DisplayRow(image, 199), untouched.data(), 900)) << cut;
     }
@@ -317,8 +326,8 @@ TEST_F(PngReaderTest, HostileOrForeignFilesDeclareNothing) {
         FixCrcs(bytes);
         return bytes;
     };
-    const std::string cases[] = {resized(20000, 20000), resized(1u << 21, 1), "", "\x89PNG\r\n\x1a\n",
-                                 "\xFF\xD8\xFF\xE0 not a png"};
+    const std::string cases[] = {resized(20000, 20000), resized(1u << 21, 1), "",
+                                 "\x89PNG\r\n\x1a\n", "\xFF\xD8\xFF\xE0 not a png"};
     for (const std::string& bytes : cases) {
         CPngReader reader(Write(bytes));
         reader.OpenFile();
@@ -336,9 +345,10 @@ TEST_F(PngReaderTest, HostileOrForeignFilesDeclareNothing) {
 }
 
 TEST_F(PngReaderTest, DamagedFilesLoadWithoutHarm) {
-    const char* samples[] = {"png/pngsuite-go-subset/basn3p04-31i.png", "png/pngsuite-go-subset/basn6a16.png",
-                             "png/pngsuite-go-subset/basn0g01.png", "png/go-png-testdata/benchPaletted.png",
-                             "png/gdk-pixbuf-edge/dpi.png"};
+    const char* samples[] = {
+        "png/pngsuite-go-subset/basn3p04-31i.png", "png/pngsuite-go-subset/basn6a16.png",
+        "png/pngsuite-go-subset/basn0g01.png", "png/go-png-testdata/benchPaletted.png",
+        "png/gdk-pixbuf-edge/dpi.png"};
     std::mt19937 random(5);
     testing::internal::CaptureStderr();
     for (const char* sample : samples) {
@@ -346,7 +356,8 @@ TEST_F(PngReaderTest, DamagedFilesLoadWithoutHarm) {
         ASSERT_FALSE(whole.empty()) << sample;
         for (int round = 0; round < 30; ++round) {
             std::string bytes = whole;
-            for (int i = 0; i < 1 + round % 6; ++i) bytes[random() % bytes.size()] = static_cast<char>(random());
+            for (int i = 0; i < 1 + round % 6; ++i)
+                bytes[random() % bytes.size()] = static_cast<char>(random());
             if (round % 2 == 0) FixCrcs(bytes);
             if (round % 3 == 0) bytes.resize(random() % bytes.size());
             CImage image;
