@@ -81,7 +81,7 @@ void CJpegReader::OpenFile() {
     errors_.pub.output_message = OutputMessage;
     errors_.warnings = 0;
     decompressor_.err = &errors_.pub;
-    // Created before anything can fail, so every failure below has one way out: destroy it.
+    // Destroying a half-created decompressor is safe, so every failure has one way out.
     decompressorAlive_ = true;
     file_ = std::fopen(path.c_str(), "rbe");
     if (!CreateGuarded(&decompressor_, &errors_) || !file_ || !StartDecoding()) {
