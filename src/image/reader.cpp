@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "image/bmp_reader.h"
+#include "image/jpeg_reader.h"
+#include "image/png_reader.h"
 
 CImageReader::CImageReader(std::string filePath) : header(EmptyBitmapInfo()), path(std::move(filePath)) {}
 
@@ -26,6 +28,8 @@ std::unique_ptr<CImageReader> CreateReader(const std::string& path) {
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (lower.size() < 5) return nullptr;
     const std::string ext = lower.substr(lower.size() - 4);
+    if (ext == ".jpg") return std::make_unique<CJpegReader>(path);
+    if (ext == ".png") return std::make_unique<CPngReader>(path);
     if (ext == ".bmp") return std::make_unique<CBmpReader>(path);
     return nullptr;
 }

@@ -46,6 +46,12 @@ protected:
     void DeclareHeader(int32_t width, int32_t height, int bitCount);
 };
 
+// How every reader treats a damaged file. A file that ends early keeps the rows decoded so far
+// and the load ends normally; so does a fatal error from a decoding library (during OpenFile it
+// leaves the picture 0 x 0). A library's warnings are never printed; more than this many in one
+// file count as a fatal error, because the data is too damaged to trust.
+constexpr int kMaxDecoderWarnings = 100;
+
 // The reader for the path's extension (".jpg", ".png", ".tif", ".bmp", ".jp2", ".gif", ".ico",
 // ".cur", compared without regard to case), or none.
 std::unique_ptr<CImageReader> CreateReader(const std::string& path);

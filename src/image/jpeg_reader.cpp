@@ -1,0 +1,192 @@
+#include "image/jpeg_reader.h"
+
+#include <sys/stat.h>
+
+#include <bit>
+#include <cstring>
+#include <new>
+
+static_assert(std::endian::native == std::endian::little,
+              "grey expansion stores little-endian words");
+
+namespace {
+
+JpegErrorManager* Errors(j_common_ptr info) {
+    return reinterpret_cast<JpegErrorManager*>(info->err);
+}
+
+[[noreturn]] void ErrorExit(j_common_ptr info) {
+    std::longjmp(Errors(info)->jump, 1);
+}
+
+// Warnings (negative levels) are counted, never printed; trace messages are ignored.
+void EmitMessage(j_common_ptr info, int level) {
+    if (level >= 0) return;
+    if (++Errors(info)->warnings > kMaxDecoderWarnings) ErrorExit(info);
+}
+
+void OutputMessage(j_common_ptr) {}
+
+void CheckScanCount(j_common_ptr info) {
+    if (!info->is_decompressor) return;
+    if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > CJpegReader::kMaxScans)
+        ErrorExit(info);
+}
+
+// Every call into libjpeg goes through one of these. The error manager jumps back into the
+// function that armed it, which holds nothing with a destructor, and the caller learns of the
+// failure from the result. Only parameters live across setjmp, and none is changed after it.
+
+bool CreateGuarded(j_decompress_ptr d, JpegErrorManager* errors) {
+    if (setjmp(errors->jump)) return false;
+    jpeg_create_decompress(d);
+    return true;
+}
+
+bool ReadHeaderGuarded(j_decompress_ptr d, JpegErrorManager* errors, FILE* file) {
+    if (setjmp(errors->jump)) return false;
+    jpeg_stdio_src(d, file);
+    return jpeg_read_header(d, TRUE) == JPEG_HEADER_OK;
+}
+
+bool StartGuarded(j_decompress_ptr d, JpegErrorManager* errors) {
+    if (setjmp(errors->jump)) return false;
+    return jpeg_start_decompress(d) != FALSE;
+}
+
+bool ReadScanlineGuarded(j_decompress_ptr d, JpegErrorManager* errors, JSAMPROW row) {
+    if (setjmp(errors->jump)) return false;
+    jpeg_read_scanlines(d, &row, 1);
+    return true;
+}
+
+// round(a * b / 255) for bytes, exactly.
+inline uint8_t MulDiv255(unsigned a, unsigned b) {
+    const unsigned t = a * b + 128;
+    return static_cast<uint8_t>((t + (t >> 8)) >> 8);
+}
+
+}  // namespace
+
+CJpegReader::CJpegReader(std::string filePath) : CImageReader(std::move(filePath)) {
+    std::memset(&decompressor_, 0, sizeof decompressor_);
+    std::memset(&progress_, 0, sizeof progress_);
+}
+
+void CJpegReader::OpenFile() {
+    lineCounter = -1;
+    jpeg_std_error(&errors_.pub);
+    errors_.pub.error_exit = ErrorExit;
+    errors_.pub.emit_message = EmitMessage;
+    errors_.pub.output_message = OutputMessage;
+    errors_.warnings = 0;
+    decompressor_.err = &errors_.pub;
+    // Destroying a half-created decompressor is safe, so every failure has one way out.
+    decompressorAlive_ = true;
+    file_ = std::fopen(path.c_str(), "rbe");
+    if (!CreateGuarded(&decompressor_, &errors_) || !file_ || !StartDecoding()) {
+        // Nothing to deliver: the header stays 0 x 0 and nothing is held on to.
+        header = EmptyBitmapInfo();
+        CloseFile();
+        return;
+    }
+    DeclareHeader(width_, -height_, 24);
+    rgbOrder = layout_ != Layout::kGrey;
+}
+
+bool CJpegReader::StartDecoding() {
+    if (!ReadHeaderGuarded(&decompressor_, &errors_, file_)) return false;
+
+    const int64_t width = decompressor_.image_width;
+    const int64_t height = decompressor_.image_height;
+    if (!IsAcceptableImageSize(width, height, 24)) return false;
+    struct stat st {};
+    if (fstat(fileno(file_), &st) != 0) return false;
+    if (width * height > static_cast<int64_t>(st.st_size) * kMaxPixelsPerByte) return false;
+
+    switch (decompressor_.jpeg_color_space) {
+        case JCS_GRAYSCALE:
+            layout_ = Layout::kGrey;
+            break;
+        case JCS_YCbCr:
+        case JCS_RGB:
+            layout_ = Layout::kRgb;
+            break;
+        case JCS_CMYK:
+        case JCS_YCCK:
+            // libjpeg turns YCCK into CMYK; the reader does the rest.
+            layout_ = Layout::kCmyk;
+            decompressor_.out_color_space = JCS_CMYK;
+            break;
+        default:
+            // Two or five and more components: no picture this reader can show.
+            return false;
+    }
+
+    progress_.progress_monitor = CheckScanCount;
+    decompressor_.progress = &progress_;
+    if (!StartGuarded(&decompressor_, &errors_)) return false;
+
+    const int components = layout_ == Layout::kGrey ? 1 : layout_ == Layout::kRgb ? 3 : 4;
+    if (decompressor_.output_components != components ||
+        static_cast<int64_t>(decompressor_.output_width) != width ||
+        static_cast<int64_t>(decompressor_.output_height) != height)
+        return false;
+    width_ = static_cast<int32_t>(width);
+    height_ = static_cast<int32_t>(height);
+    if (layout_ != Layout::kRgb) {
+        scanline_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(width) * components]);
+        if (!scanline_) return false;
+    }
+    return true;
+}
+
+int CJpegReader::NextLine(uint8_t** row) {
+    if (!decompressorAlive_ || lineCounter + 1 >= height_) return lineCounter;
+    ++lineCounter;
+    bool ok;
+    if (layout_ == Layout::kRgb) {
+        ok = ReadScanlineGuarded(&decompressor_, &errors_, *row);
+    } else {
+        ok = ReadScanlineGuarded(&decompressor_, &errors_, scanline_.get());
+        if (ok && layout_ == Layout::kGrey) ExpandGrey(*row);
+        if (ok && layout_ == Layout::kCmyk) ConvertCmyk(*row);
+    }
+    // After a fatal error the rows so far stay; later calls deliver nothing.
+    if (!ok) DestroyDecompressor();
+    return lineCounter;
+}
+
+// One 32-bit store per pixel: g, g, g and a fourth byte that the next pixel overwrites. The last
+// store reaches one byte past the row's pixels, into its padding or the image's spare byte.
+void CJpegReader::ExpandGrey(uint8_t* row) const {
+    const uint8_t* grey = scanline_.get();
+    for (int32_t x = 0; x < width_; ++x) {
+        const uint32_t word = grey[x] * 0x010101u;
+        std::memcpy(row + 3 * static_cast<size_t>(x), &word, 4);
+    }
+}
+
+// The samples are taken as inverted (255 means no ink), Adobe's convention: Photoshop and
+// libjpeg write CMYK that way, and files without Adobe's marker turn out to carry it too (read
+// the other way they come out nearly black).
+void CJpegReader::ConvertCmyk(uint8_t* row) const {
+    const uint8_t* cmyk = scanline_.get();
+    for (int32_t x = 0; x < width_; ++x, cmyk += 4, row += 3) {
+        row[0] = MulDiv255(cmyk[0], cmyk[3]);
+        row[1] = MulDiv255(cmyk[1], cmyk[3]);
+        row[2] = MulDiv255(cmyk[2], cmyk[3]);
+    }
+}
+
+void CJpegReader::DestroyDecompressor() {
+    if (decompressorAlive_) jpeg_destroy_decompress(&decompressor_);
+    decompressorAlive_ = false;
+}
+
+void CJpegReader::CloseFile() {
+    DestroyDecompressor();
+    scanline_.reset();
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <csetjmp>
+#include <cstdio>  // before jpeglib.h, which uses FILE without including it
+
+#include <jpeglib.h>
+
+#include <memory>
+
+#include "image/reader.h"
+
+// libjpeg's standard error manager, with the way back into the reader when the library gives up.
+struct JpegErrorManager {
+    jpeg_error_mgr pub;  // first, so the library's pointer to it is a pointer to the whole
+    jmp_buf jump;
+    int warnings = 0;
+};
+
+// JPEG files through libjpeg, one scanline per call at the file's full size. Colour scanlines
+// are decoded straight into the caller's row in R, G, B order; grey rows are expanded to three
+// equal bytes; CMYK and YCCK files are converted to R, G, B.
+//
+// Damage is treated as kMaxDecoderWarnings describes.
+class CJpegReader : public CImageReader {
+public:
+    explicit CJpegReader(std::string path);
+    ~CJpegReader() override { Close(); }
+
+    void OpenFile() override;
+    int NextLine(uint8_t** row) override;
+    void CloseFile() override;
+
+    // A file holding fewer bytes than this many pixels each is refused: even a blank picture
+    // needs about a bit per 8 x 8 block, so the decoder would be inventing nearly all of it.
+    static constexpr int64_t kMaxPixelsPerByte = 1024;
+    // Progressive files with more scans are refused; each scan walks the whole picture again.
+    static constexpr int kMaxScans = 500;
+
+private:
+    enum class Layout { kRgb, kGrey, kCmyk };
+
+    bool StartDecoding();
+    void DestroyDecompressor();
+    void ExpandGrey(uint8_t* row) const;
+    void ConvertCmyk(uint8_t* row) const;
+
+    FILE* file_ = nullptr;
+    jpeg_decompress_struct decompressor_;
+    JpegErrorManager errors_;
+    jpeg_progress_mgr progress_;
+    bool decompressorAlive_ = false;
+    Layout layout_ = Layout::kRgb;
+    std::unique_ptr<uint8_t[]> scanline_;  // grey or CMYK samples before expansion
+    int32_t width_ = 0;
+    int32_t height_ = 0;
+};

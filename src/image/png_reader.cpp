@@ -1,0 +1,150 @@
+#include "image/png_reader.h"
+
+#include <memory>
+#include <new>
+
+namespace {
+
+// No message is printed: the outcome shows in the picture (0 x 0, or the rows so far).
+[[noreturn]] void PngError(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
+
+void PngWarning(png_structp png, png_const_charp) {
+    ++static_cast<CPngReader*>(png_get_error_ptr(png))->warnings;
+}
+
+// Chunks the reader never uses: skipped unread rather than decompressed and stored.
+constexpr size_t kIdatPiece = 1024;
+
+constexpr png_byte kIgnoredChunks[] = {
+    'i', 'C', 'C', 'P', 0, 't', 'E', 'X', 't', 0, 'z', 'T', 'X', 't', 0,
+    'i', 'T', 'X', 't', 0, 'e', 'X', 'I', 'f', 0, 's', 'P', 'L', 'T', 0,
+};
+
+// Every call into libpng goes through one of these. The error handler jumps back into the
+// function that armed it, which holds nothing with a destructor, and the caller learns of the
+// failure from the result. Only parameters live across setjmp, and none is changed after it.
+
+bool ReadInfoGuarded(png_structp png, png_infop info, FILE* file) {
+    if (setjmp(png_jmpbuf(png))) return false;
+    png_set_user_limits(png, CPngReader::kMaxSide, CPngReader::kMaxSide);
+    png_set_chunk_malloc_max(png, 8u << 20);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kIgnoredChunks,
+                                sizeof kIgnoredChunks / 5);
+    // Image data is read in small pieces: a read that runs past the end of a truncated file
+    // fails, and the rows still inside the piece are lost with it.
+    png_set_compression_buffer_size(png, kIdatPiece);
+    png_init_io(png, file);
+    png_read_info(png, info);
+    return true;
+}
+
+// Asks for 8-bit B, G, R (and A for colour with alpha) and brings the info up to date.
+bool ChooseOutputGuarded(png_structp png, png_infop info, int colourType, int bitDepth) {
+    if (setjmp(png_jmpbuf(png))) return false;
+    if (colourType == PNG_COLOR_TYPE_PALETTE) {
+        png_set_expand(png);
+        png_set_strip_alpha(png);
+    } else if (colourType == PNG_COLOR_TYPE_GRAY || colourType == PNG_COLOR_TYPE_GRAY_ALPHA) {
+        if (bitDepth < 8) png_set_expand(png);
+        png_set_gray_to_rgb(png);
+        png_set_strip_alpha(png);
+    }
+    png_set_bgr(png);
+    if (bitDepth == 16) png_set_strip_16(png);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    return true;
+}
+
+bool ReadRowGuarded(png_structp png, png_bytep row) {
+    if (setjmp(png_jmpbuf(png))) return false;
+    png_read_row(png, row, nullptr);
+    return true;
+}
+
+bool ReadImageGuarded(png_structp png, png_bytepp rows) {
+    if (setjmp(png_jmpbuf(png))) return false;
+    png_read_image(png, rows);
+    return true;
+}
+
+}  // namespace
+
+void CPngReader::OpenFile() {
+    lineCounter = -1;
+    file_ = std::fopen(path.c_str(), "rbe");
+    if (!file_ || !ReadHeader()) {
+        // Nothing to deliver: the header stays 0 x 0 and nothing is held on to.
+        header = EmptyBitmapInfo();
+        allRowsAtOnce = false;
+        CloseFile();
+    }
+}
+
+bool CPngReader::ReadHeader() {
+    png_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, this, PngError, PngWarning);
+    if (!png_) return false;
+    info_ = png_create_info_struct(png_);
+    if (!info_) return false;
+    if (!Healthy(ReadInfoGuarded(png_, info_, file_))) return false;
+
+    const png_uint_32 width = png_get_image_width(png_, info_);
+    const png_uint_32 height = png_get_image_height(png_, info_);
+    const int colourType = png_get_color_type(png_, info_);
+    const int bitDepth = png_get_bit_depth(png_, info_);
+    const int bitCount = colourType == PNG_COLOR_TYPE_RGB_ALPHA ? 32 : 24;
+    if (!IsAcceptableImageSize(width, height, bitCount)) return false;
+    if (!Healthy(ChooseOutputGuarded(png_, info_, colourType, bitDepth))) return false;
+
+    // Whatever the file said, the rows libpng will write must be exactly the declared pixels.
+    if (png_get_bit_depth(png_, info_) != 8 || png_get_channels(png_, info_) != bitCount / 8 ||
+        png_get_rowbytes(png_, info_) != static_cast<size_t>(width) * (bitCount / 8))
+        return false;
+
+    interlaced_ = png_get_interlace_type(png_, info_) != PNG_INTERLACE_NONE;
+    allRowsAtOnce = interlaced_;
+    rowStride_ = static_cast<int32_t>(DibStride(width, bitCount));
+    height_ = static_cast<int32_t>(height);
+    DeclareHeader(static_cast<int32_t>(width), -height_, bitCount);
+    return true;
+}
+
+// A call that ended in a library error, or left more warnings than allowed, ends the decode.
+bool CPngReader::Healthy(bool callSucceeded) {
+    return callSucceeded && warnings <= kMaxDecoderWarnings;
+}
+
+int CPngReader::NextLine(uint8_t** row) {
+    if (!png_ || lineCounter + 1 >= height_) return lineCounter;
+    ++lineCounter;
+    bool ok;
+    if (!interlaced_) {
+        ok = Healthy(ReadRowGuarded(png_, *row));
+    } else {
+        if (lineCounter != 0) return lineCounter;
+        std::unique_ptr<png_bytep[]> rows(new (std::nothrow) png_bytep[height_]);
+        if (!rows) {
+            DestroyStructures();
+            return lineCounter;
+        }
+        for (int32_t i = 0; i < height_; ++i) rows[i] = *row + static_cast<size_t>(i) * rowStride_;
+        ok = Healthy(ReadImageGuarded(png_, rows.get()));
+    }
+    // After a fatal error the rows so far stay; later calls deliver nothing.
+    if (!ok) DestroyStructures();
+    return lineCounter;
+}
+
+void CPngReader::DestroyStructures() {
+    if (png_) png_destroy_read_struct(&png_, info_ ? &info_ : nullptr, nullptr);
+    png_ = nullptr;
+    info_ = nullptr;
+}
+
+void CPngReader::CloseFile() {
+    DestroyStructures();
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+}

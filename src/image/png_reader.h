@@ -1,0 +1,39 @@
+#pragma once
+
+#include <png.h>
+
+#include <cstdio>
+
+#include "image/reader.h"
+
+// PNG files through libpng, which is asked for 8-bit B, G, R rows (B, G, R, A for files with an
+// alpha channel, kept as it is, never blended), so the loader has nothing left to convert.
+// Palettes and grey are expanded to 24 bits, 16-bit samples keep their high byte.
+// Non-interlaced files are read one row per call; interlaced files whole on the first call.
+//
+// Damage is treated as kMaxDecoderWarnings describes.
+class CPngReader : public CImageReader {
+public:
+    explicit CPngReader(std::string path) : CImageReader(std::move(path)) {}
+    ~CPngReader() override { Close(); }
+
+    void OpenFile() override;
+    int NextLine(uint8_t** row) override;
+    void CloseFile() override;
+
+    // Per side; the total is bounded by IsAcceptableImageSize.
+    static constexpr uint32_t kMaxSide = 1u << 20;
+    int warnings = 0;  // counted by the warning handler
+
+private:
+    bool ReadHeader();
+    void DestroyStructures();
+    bool Healthy(bool callSucceeded);
+
+    FILE* file_ = nullptr;
+    int32_t rowStride_ = 0;
+    png_structp png_ = nullptr;
+    png_infop info_ = nullptr;
+    int32_t height_ = 0;
+    bool interlaced_ = false;
+};

@@ -1,0 +1,394 @@
+#include "image/jpeg_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <random>
+
+#include "image/image.h"
+#include "image/resample.h"
+#include "support/reference.h"
+#include "support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Decoded JPEGs may differ from the references by the rounding of another IDCT: libjpeg's
+// integer and floating-point ones differ here by at most 3, 0.03 on average. A wrong channel
+// order, colour conversion or row is off by far more.
+constexpr int kMaxChannelDiff = 4;
+constexpr double kMaxMeanDiff = 0.1;
+
+struct Picture {
+    int width = 0, height = 0, components = 3;
+    J_COLOR_SPACE space = JCS_RGB;
+    std::vector<uint8_t> samples;  // top row first, `components` bytes per pixel
+};
+
+// Encodes with libjpeg: quality 100, no chroma subsampling, optional restart after every MCU.
+std::string EncodeJpeg(const Picture& p, J_COLOR_SPACE fileSpace, bool restartEveryMcu = false) {
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &out, &size);
+    c.image_width = p.width;
+    c.image_height = p.height;
+    c.input_components = p.components;
+    c.in_color_space = p.space;
+    jpeg_set_defaults(&c);
+    jpeg_set_colorspace(&c, fileSpace);
+    for (int i = 0; i < c.num_components; ++i)
+        c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
+    jpeg_set_quality(&c, 100, TRUE);
+    if (restartEveryMcu) c.restart_interval = 1;
+    jpeg_start_compress(&c, TRUE);
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW row = const_cast<uint8_t*>(p.samples.data()) +
+                       static_cast<size_t>(c.next_scanline) * p.width * p.components;
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    std::string bytes(reinterpret_cast<char*>(out), size);
+    free(out);
+    return bytes;
+}
+
+Picture Gradient(int w, int h) {
+    Picture p{w, h, 3, JCS_RGB, {}};
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            p.samples.push_back(static_cast<uint8_t>(60 + x % 150));
+            p.samples.push_back(static_cast<uint8_t>(60 + y % 150));
+            p.samples.push_back(128);
+        }
+    return p;
+}
+
+int OpenDescriptors() {
+    int n = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
+
+const uint8_t* DisplayRow(const CImage& image, int y) {
+    return image.displayBuffer + static_cast<size_t>(y) * image.displayStride;
+}
+
+class JpegReaderTest : public testing::Test {
+protected:
+    void SetUp() override { BuildGammaTables(); }
+
+    std::string Write(const std::string& bytes) {
+        const std::string file = dir_.file("t" + std::to_string(counter_++) + ".jpg");
+        WriteFileBytes(file, bytes);
+        return file;
+    }
+    // Corpus files are named .jpeg as often as .jpg; the reader is chosen by ".jpg".
+    std::string Corpus(const std::string& relative) {
+        const std::string link = dir_.file("c" + std::to_string(counter_++) + ".jpg");
+        fs::create_symlink(CorpusPath(relative), link);
+        return link;
+    }
+
+    TempDir dir_;
+    int counter_ = 0;
+};
+
+TEST_F(JpegReaderTest, ColourRowsArriveTopDownInRgbOrderStraightFromTheLibrary) {
+    // Two 8 x 8 blocks side by side in each of two block rows: flat colours survive quality 100.
+    Picture p{16, 16, 3, JCS_RGB, {}};
+    const uint8_t colours[4][3] = {{200, 40, 10}, {10, 200, 40}, {40, 10, 200}, {90, 90, 90}};
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            for (int c = 0; c < 3; ++c) p.samples.push_back(colours[(y / 8) * 2 + x / 8][c]);
+    CJpegReader reader(Write(EncodeJpeg(p, JCS_YCbCr)));
+    reader.OpenFile();
+    EXPECT_EQ(reader.header.bmiHeader.biWidth, 16);
+    EXPECT_EQ(reader.header.bmiHeader.biHeight, -16);
+    EXPECT_EQ(reader.header.bmiHeader.biBitCount, 24);
+    EXPECT_TRUE(reader.rgbOrder);
+    EXPECT_FALSE(reader.allRowsAtOnce);
+    std::vector<uint8_t> rows(16 * 48 + 1, 0xEE);
+    for (int y = 0; y < 16; ++y) {
+        uint8_t* row = rows.data() + y * 48;
+        EXPECT_EQ(reader.NextLine(&row), y);
+    }
+    uint8_t* extra = rows.data();
+    EXPECT_EQ(reader.NextLine(&extra), 15);  // past the end: nothing changes
+    for (int block = 0; block < 4; ++block) {
+        const uint8_t* px = rows.data() + (block / 2) * 8 * 48 + (block % 2) * 8 * 3;
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(px[c], colours[block][c], 2) << block << " " << c;
+    }
+    EXPECT_EQ(rows.back(), 0xEE);  // colour rows write their pixels and nothing beyond
+    reader.Close();
+}
+
+TEST_F(JpegReaderTest, GreyFilesGiveEqualBytesWithOneStorePastTheLastPixel) {
+    CJpegReader reader(Corpus("jpeg/go-image-testdata/video-005.gray.jpeg"));
+    reader.OpenFile();
+    ASSERT_EQ(reader.header.bmiHeader.biWidth, 150);
+    EXPECT_FALSE(reader.rgbOrder);
+    std::vector<uint8_t> row(150 * 3 + 2, 0xEE);
+    for (int y = 0; y < 103; ++y) {
+        uint8_t* p = row.data();
+        reader.NextLine(&p);
+        for (int x = 0; x < 150; ++x) {
+            ASSERT_EQ(row[3 * x], row[3 * x + 1]);
+            ASSERT_EQ(row[3 * x], row[3 * x + 2]);
+        }
+        EXPECT_EQ(row[450], 0);     // the fourth byte of the last 32-bit store
+        EXPECT_EQ(row[451], 0xEE);  // and no further
+    }
+    reader.Close();
+}
+
+TEST_F(JpegReaderTest, FourComponentFilesAreConvertedAsAdobeInvertedInk) {
+    // Stored as Adobe does: 255 is no ink, so with K = 255 the first three samples are R, G, B.
+    Picture ink{16, 16, 4, JCS_CMYK, {}};
+    for (int i = 0; i < 256; ++i) ink.samples.insert(ink.samples.end(), {200, 100, 50, 255});
+    Picture halfBlack = ink;
+    for (size_t i = 3; i < halfBlack.samples.size(); i += 4) halfBlack.samples[i] = 128;
+    struct Case {
+        const Picture& picture;
+        J_COLOR_SPACE fileSpace;
+        int r, g, b;
+    } cases[] = {{ink, JCS_CMYK, 200, 100, 50},
+                 {ink, JCS_YCCK, 200, 100, 50},
+                 {halfBlack, JCS_CMYK, 100, 50, 25}};
+    for (const Case& c : cases) {
+        CImage image;
+        image.LoadNow(Write(EncodeJpeg(c.picture, c.fileSpace)), 1000, 1000);
+        ASSERT_EQ(image.GetWidth(), 16);
+        const uint8_t* px = DisplayRow(image, 9) + 9 * 3;  // B, G, R once loaded
+        EXPECT_NEAR(px[2], c.r, 2) << c.fileSpace;
+        EXPECT_NEAR(px[1], c.g, 2) << c.fileSpace;
+        EXPECT_NEAR(px[0], c.b, 2) << c.fileSpace;
+    }
+}
+
+TEST_F(JpegReaderTest, CorpusFilesMatchTheirReferences) {
+    int compared = 0;
+    const fs::path root = ReferencePath("jpeg");
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string ref = entry.path().string();
+        if (!ref.ends_with(".ref.png")) continue;
+        std::string relative = "jpeg/" + fs::relative(ref, root).string();
+        relative.resize(relative.size() - 8);  // the corpus file's own name
+        RefImage expected;
+        ASSERT_TRUE(LoadReferencePng(ref, expected)) << ref;
+        CImage image;
+        image.LoadNow(Corpus(relative), 1 << 30, 1 << 30);
+        const PixelDiff diff = CompareWithReference(image, expected);
+        EXPECT_TRUE(diff.sameSize) << relative;
+        EXPECT_LE(diff.maxDiff, kMaxChannelDiff) << relative;
+        EXPECT_LE(diff.meanDiff, kMaxMeanDiff) << relative;
+        ++compared;
+    }
+    EXPECT_GE(compared, 15);
+
+    // The corpus ships one reference of its own, decoded by another program.
+    RefImage cat;
+    ASSERT_TRUE(LoadReferencePng(CorpusPath("jpeg/gdk-pixbuf-edge/cat.jpg.ref.png"), cat));
+    CImage image;
+    image.LoadNow(CorpusPath("jpeg/gdk-pixbuf-edge/cat.jpg"), 1 << 30, 1 << 30);
+    const PixelDiff diff = CompareWithReference(image, cat);
+    EXPECT_TRUE(diff.sameSize);
+    EXPECT_LE(diff.maxDiff, kMaxChannelDiff);
+    EXPECT_LE(diff.meanDiff, kMaxMeanDiff);
+}
+
+TEST_F(JpegReaderTest, ProgressiveFilesDecodeLikeTheirBaselineTwins) {
+    int pairs = 0;
+    const fs::path dir = CorpusPath("jpeg/go-image-testdata");
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        const size_t at = name.find(".progressive.jpeg");
+        if (at == std::string::npos) continue;
+        const std::string twin = name.substr(0, at) + ".jpeg";
+        if (!fs::exists(dir / twin)) continue;
+        CImage progressive, baseline;
+        progressive.LoadNow(Corpus("jpeg/go-image-testdata/" + name), 1 << 30, 1 << 30);
+        baseline.LoadNow(Corpus("jpeg/go-image-testdata/" + twin), 1 << 30, 1 << 30);
+        ASSERT_GT(baseline.GetWidth(), 0) << twin;
+        ASSERT_EQ(progressive.GetWidth(), baseline.GetWidth()) << name;
+        ASSERT_EQ(progressive.GetHeight(), baseline.GetHeight()) << name;
+        EXPECT_EQ(0,
+                  std::memcmp(progressive.displayBuffer, baseline.displayBuffer,
+                              static_cast<size_t>(baseline.displayStride) * baseline.GetHeight()))
+            << name;
+        ++pairs;
+    }
+    EXPECT_GE(pairs, 9);
+}
+
+TEST_F(JpegReaderTest, EveryCorpusJpegDecodesOrIsRefused) {
+    // Files no reader can make sense of; everything else must give a picture.
+    const std::vector<std::string> unreadable = {"bug775218.jpg", "issue205.jpg",
+                                                 "CVE-2017-2862.jpg"};
+    int files = 0;
+    for (const char* folder : {"jpeg", "malformed"}) {
+        for (const auto& entry : fs::recursive_directory_iterator(CorpusPath(folder))) {
+            const std::string name = entry.path().filename().string();
+            if (!name.ends_with(".jpg") && !name.ends_with(".jpeg")) continue;
+            ++files;
+            const std::string link = Corpus(fs::relative(entry.path(), CorpusPath("")).string());
+            CImage image;
+            image.LoadNow(link, 1 << 30, 1 << 30);
+            EXPECT_TRUE(image.done) << name;
+            const bool refused =
+                std::find(unreadable.begin(), unreadable.end(), name) != unreadable.end();
+            EXPECT_EQ(image.GetWidth() == 0, refused) << name;
+            image.LoadNow(link, 61, 61);  // and reduced, through the box path
+            EXPECT_TRUE(image.done) << name;
+        }
+    }
+    EXPECT_GE(files, 50);
+}
+
+TEST_F(JpegReaderTest, HostileSizesAreRefusedBeforeAnythingIsAllocated) {
+    // 64250 x 64250, progressive, in 1407 bytes: decoding would need gigabytes.
+    CJpegReader huge(CorpusPath("jpeg/gdk-pixbuf-edge/issue205.jpg"));
+    huge.OpenFile();
+    EXPECT_EQ(huge.header.bmiHeader.biWidth, 0);
+    EXPECT_EQ(huge.header.bmiHeader.biHeight, 0);
+    huge.Close();
+
+    // An acceptable size, but far more pixels than a file this small can describe.
+    std::string bytes = EncodeJpeg(Gradient(64, 64), JCS_YCbCr);
+    const size_t sof = bytes.find("\xFF\xC0");
+    ASSERT_NE(sof, std::string::npos);
+    bytes[sof + 5] = static_cast<char>(0x30), bytes[sof + 6] = 0;  // height 12288
+    bytes[sof + 7] = static_cast<char>(0x30), bytes[sof + 8] = 0;  // width 12288
+    CImage image;
+    image.LoadNow(Write(bytes), 100, 100);
+    EXPECT_EQ(image.GetSourceWidth(), 0);
+    EXPECT_TRUE(image.done);
+}
+
+TEST_F(JpegReaderTest, MissingOrForeignFilesDeclareNothing) {
+    for (const std::string& file : {dir_.file("absent.jpg"), Write("\x89PNG\r\n\x1a\n not a jpeg"),
+                                    Write(""), Write("\xFF\xD8\xFF")}) {
+        const int fds = OpenDescriptors();
+        CJpegReader reader(file);
+        reader.OpenFile();
+        EXPECT_EQ(reader.header.bmiHeader.biWidth, 0) << file;
+        EXPECT_EQ(reader.header.bmiHeader.biHeight, 0) << file;
+        EXPECT_EQ(OpenDescriptors(), fds) << file;  // nothing is held on to
+        uint8_t buffer[16] = {};
+        uint8_t* row = buffer;
+        reader.NextLine(&row);
+        EXPECT_EQ(reader.lineCounter, -1);
+        reader.Close();
+        EXPECT_EQ(OpenDescriptors(), fds) << file;
+    }
+}
+
+TEST_F(JpegReaderTest, AReaderClosedAfterAFewRowsReleasesItsFile) {
+    const int fds = OpenDescriptors();
+    CJpegReader reader(Write(EncodeJpeg(Gradient(40, 40), JCS_YCbCr)));
+    reader.OpenFile();
+    std::vector<uint8_t> row(40 * 3 + 1);
+    for (int i = 0; i < 3; ++i) {
+        uint8_t* p = row.data();
+        reader.NextLine(&p);
+    }
+    EXPECT_EQ(OpenDescriptors(), fds + 1);
+    reader.Close();
+    reader.Close();
+    EXPECT_EQ(OpenDescriptors(), fds);
+}
+
+// Restart markers numbered wrongly from the middle on: each costs a warning, and past the limit
+// the decode ends. The rows before stay as decoded, the rest as they were, and the load ends.
+TEST_F(JpegReaderTest, TooManyWarningsEndTheDecodeKeepingTheRowsSoFar) {
+    const Picture picture = Gradient(256, 256);
+    const std::string clean = EncodeJpeg(picture, JCS_YCbCr, true);
+    std::string damaged = clean;
+    const size_t scan = clean.find("\xFF\xDA");
+    int renumbered = 0;
+    for (size_t i = scan + (clean.size() - scan) / 2; i + 1 < damaged.size(); ++i) {
+        const uint8_t marker = static_cast<uint8_t>(damaged[i + 1]);
+        if (static_cast<uint8_t>(damaged[i]) == 0xFF && marker >= 0xD0 && marker <= 0xD7) {
+            damaged[i + 1] = static_cast<char>(0xD0 + (marker - 0xD0 + 4) % 8);
+            ++renumbered;
+        }
+    }
+    ASSERT_GT(renumbered, 2 * kMaxDecoderWarnings);
+
+    CImage reference, image;
+    reference.LoadNow(Write(clean), 1000, 1000);
+    testing::internal::CaptureStderr();
+    image.LoadNow(Write(damaged), 1000, 1000);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");  // the library printed nothing
+    EXPECT_TRUE(image.done);
+    ASSERT_EQ(image.GetWidth(), 256);
+    const size_t rowBytes = 256 * 3;
+    for (int y = 0; y < 120; ++y)
+        ASSERT_EQ(0, std::memcmp(DisplayRow(image, y), DisplayRow(reference, y), rowBytes)) << y;
+    const std::vector<uint8_t> untouched(rowBytes, 0);
+    EXPECT_EQ(0, std::memcmp(DisplayRow(image, 255), untouched.data(), rowBytes));
+    EXPECT_NE(0, std::memcmp(DisplayRow(reference, 255), untouched.data(), rowBytes));
+}
+
+TEST_F(JpegReaderTest, TruncatedFilesKeepTheRowsTheyHold) {
+    // Baseline and interleaved: each row depends only on the data before it.
+    const std::string whole =
+        ReadFileBytes(CorpusPath("jpeg/libjxl-flower-variants/flower_cropped.jpg"));
+    ASSERT_FALSE(whole.empty());
+    CImage full;
+    full.LoadNow(Write(whole), 1 << 30, 1 << 30);
+    ASSERT_EQ(full.GetHeight(), 1040);
+    const size_t rowBytes = static_cast<size_t>(full.GetWidth()) * 3;
+    testing::internal::CaptureStderr();
+    for (int step = 1; step < 40; ++step) {
+        const size_t cut = whole.size() * step / 40;
+        CImage image;
+        image.LoadNow(Write(whole.substr(0, cut)), 1 << 30, 1 << 30);
+        EXPECT_TRUE(image.done) << cut;
+        if (image.GetWidth() == 0) continue;  // the cut fell inside the headers
+        ASSERT_EQ(image.GetHeight(), 1040);
+        // Rows decoded from the data before the cut are exactly those of the whole file; the
+        // library makes up the rest from nothing.
+        const int kept = static_cast<int>(1040.0 * (step - 8) / 40);
+        for (int y = 0; y < kept; ++y)
+            ASSERT_EQ(0, std::memcmp(DisplayRow(image, y), DisplayRow(full, y), rowBytes))
+                << cut << " " << y;
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST_F(JpegReaderTest, DamagedFilesLoadWithoutHarm) {
+    const char* samples[] = {"jpeg/go-image-testdata/video-001.q50.420.jpeg",
+                             "jpeg/go-image-testdata/video-001.q50.420.progressive.jpeg",
+                             "jpeg/go-image-testdata/video-005.gray.q50.jpeg",
+                             "jpeg/go-image-testdata/video-001.cmyk.jpeg",
+                             "jpeg/misc/sdl2image_sample.jpg"};
+    std::mt19937 random(4);
+    testing::internal::CaptureStderr();
+    for (const char* sample : samples) {
+        const std::string whole = ReadFileBytes(CorpusPath(sample));
+        ASSERT_FALSE(whole.empty()) << sample;
+        for (int round = 0; round < 30; ++round) {
+            std::string bytes = whole;
+            const int flips = 1 + round % 8;
+            for (int i = 0; i < flips; ++i)
+                bytes[random() % bytes.size()] = static_cast<char>(random());
+            if (round % 3 == 0) bytes.resize(random() % bytes.size());
+            CImage image;
+            image.LoadNow(Write(bytes), 1 << 30, 1 << 30);
+            EXPECT_TRUE(image.done) << sample << " " << round;
+            image.LoadNow(Write(bytes), 33, 33);
+            EXPECT_TRUE(image.done) << sample << " " << round;
+        }
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+}  // namespace
