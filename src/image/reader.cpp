@@ -5,6 +5,7 @@
 
 #include "image/bmp_reader.h"
 #include "image/gif_reader.h"
+#include "image/ico_reader.h"
 #include "image/jpeg_reader.h"
 #include "image/png_reader.h"
 
@@ -33,5 +34,6 @@ std::unique_ptr<CImageReader> CreateReader(const std::string& path) {
     if (ext == ".png") return std::make_unique<CPngReader>(path);
     if (ext == ".bmp") return std::make_unique<CBmpReader>(path);
     if (ext == ".gif") return std::make_unique<CGifReader>(path);
+    if (ext == ".ico" || ext == ".cur") return std::make_unique<CIcoReader>(path);
     return nullptr;
 }
