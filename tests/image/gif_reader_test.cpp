@@ -177,6 +177,11 @@ std::vector<uint8_t> Bgr(std::initializer_list<uint32_t> rgb) {
 
 constexpr uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF, kWhite = 0xFFFFFF;
 
+TEST(GifReaderChoiceTest, GifFilesGetTheGifReader) {
+    EXPECT_NE(dynamic_cast<CGifReader*>(CreateReader("/x/Anim.GIF").get()), nullptr);
+    EXPECT_EQ(dynamic_cast<CGifReader*>(CreateReader("/x/anim.gifs").get()), nullptr);
+}
+
 TEST_F(GifReaderTest, DeclaresTopDown24BitRowsDeliveredOnePerCall) {
     GifSpec spec;
     spec.globalMap = {kRed, kGreen, kBlue, kWhite};

@@ -148,6 +148,11 @@ protected:
     int counter_ = 0;
 };
 
+TEST(IcoReaderChoiceTest, IconsAndCursorsGetTheIconReader) {
+    EXPECT_NE(dynamic_cast<CIcoReader*>(CreateReader("/x/App.ICO").get()), nullptr);
+    EXPECT_NE(dynamic_cast<CIcoReader*>(CreateReader("/x/arrow.cur").get()), nullptr);
+}
+
 TEST_F(IcoReaderTest, DeclaresABottomUp24BitPictureDeliveredAllAtOnce) {
     // 2 x 2 at 24 bits: bottom row blue, red; top row green, white.
     BitmapSpec s;
