@@ -96,7 +96,8 @@ void CGifReader::DecodeInterlaced() {
     buffered_ = true;
     for (int pass = 0; pass < 4; ++pass) {
         for (int32_t y = kPassStart[pass]; y < height_; y += kPassStep[pass]) {
-            uint8_t* row = wholePicture_.data() + static_cast<size_t>(y) * static_cast<size_t>(width_);
+            uint8_t* row =
+                wholePicture_.data() + static_cast<size_t>(y) * static_cast<size_t>(width_);
             if (DGifGetLine(decoder_, row, width_) == GIF_ERROR) {
                 failed_ = true;
                 return;
@@ -124,7 +125,9 @@ int CGifReader::NextLine(uint8_t** row) {
     ++lineCounter;
     if (buffered_) {
         if (rowDecoded_[static_cast<size_t>(lineCounter)])
-            WriteRow(wholePicture_.data() + static_cast<size_t>(lineCounter) * static_cast<size_t>(width_), *row);
+            WriteRow(wholePicture_.data() +
+                         static_cast<size_t>(lineCounter) * static_cast<size_t>(width_),
+                     *row);
         return lineCounter;
     }
     // A row the decoder fails on is left as the image holds it, and so are the rows after it.

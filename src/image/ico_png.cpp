@@ -37,7 +37,9 @@ void ReadFromMemory(png_structp png, png_bytep out, size_t length) {
     job->position += length;
 }
 
-[[noreturn]] void OnError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+[[noreturn]] void OnError(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
 void OnWarning(png_structp, png_const_charp) {}
 
 uint8_t OnWhite(uint8_t colour, uint8_t alpha) {
@@ -47,8 +49,10 @@ uint8_t OnWhite(uint8_t colour, uint8_t alpha) {
 // Blends PNG row y (RGBA, pngWidth pixels) onto white into the picture's row for it.
 void PutRow(const PngJob& job, const uint8_t* rgba, uint32_t pngWidth, uint32_t y) {
     if (y >= static_cast<uint32_t>(job.height)) return;
-    uint8_t* out = job.picture + static_cast<size_t>(job.height - 1 - static_cast<int32_t>(y)) * job.stride;
-    const uint32_t columns = pngWidth < static_cast<uint32_t>(job.width) ? pngWidth : static_cast<uint32_t>(job.width);
+    uint8_t* out =
+        job.picture + static_cast<size_t>(job.height - 1 - static_cast<int32_t>(y)) * job.stride;
+    const uint32_t columns =
+        pngWidth < static_cast<uint32_t>(job.width) ? pngWidth : static_cast<uint32_t>(job.width);
     for (uint32_t x = 0; x < columns; ++x, rgba += 4, out += 3) {
         out[0] = OnWhite(rgba[2], rgba[3]);
         out[1] = OnWhite(rgba[1], rgba[3]);
@@ -83,7 +87,8 @@ void DecodeContained(PngJob* job) {
     png_read_update_info(png, info);
     const uint32_t w = png_get_image_width(png, info);
     const uint32_t h = png_get_image_height(png, info);
-    if (png_get_rowbytes(png, info) != static_cast<size_t>(w) * 4) png_error(png, "unexpected layout");
+    if (png_get_rowbytes(png, info) != static_cast<size_t>(w) * 4)
+        png_error(png, "unexpected layout");
     job->headerRead = true;
     job->interlaced = passes > 1;
     job->pngWidth = w;
@@ -104,7 +109,8 @@ void DecodeContained(PngJob* job) {
     } else {
         job->pixels = static_cast<uint8_t*>(std::malloc(rowBytes));
         if (!job->pixels) png_error(png, "out of memory");
-        const uint32_t rows = h < static_cast<uint32_t>(job->height) ? h : static_cast<uint32_t>(job->height);
+        const uint32_t rows =
+            h < static_cast<uint32_t>(job->height) ? h : static_cast<uint32_t>(job->height);
         for (uint32_t y = 0; y < rows; ++y) {
             png_read_row(png, job->pixels, nullptr);
             PutRow(*job, job->pixels, w, y);
@@ -116,7 +122,8 @@ void DecodeContained(PngJob* job) {
 }  // namespace
 
 bool IsPngIconData(const uint8_t* data, size_t size) {
-    return size >= sizeof kPngSignature && std::memcmp(data, kPngSignature, sizeof kPngSignature) == 0;
+    return size >= sizeof kPngSignature &&
+           std::memcmp(data, kPngSignature, sizeof kPngSignature) == 0;
 }
 
 bool DecodePngIcon(const uint8_t* data, size_t size, int32_t width, int32_t height,

@@ -14,7 +14,9 @@
 
 namespace {
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t Le16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 uint32_t Le32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -39,7 +41,9 @@ constexpr size_t kMaxEntryBytes = size_t{16} << 20;
 constexpr size_t kBitmapHeaderBytes = 40;
 
 // Bytes of a bitmap row: bits x width rounded up to whole bytes, then to a multiple of 4.
-int64_t BitmapRowBytes(int64_t bits, int64_t width) { return ((bits * width + 7) / 8 + 3) & ~int64_t{3}; }
+int64_t BitmapRowBytes(int64_t bits, int64_t width) {
+    return ((bits * width + 7) / 8 + 3) & ~int64_t{3};
+}
 
 // The bytes of the entry data from `start`, as many of `wanted` as the data hold.
 struct Span {
@@ -147,7 +151,8 @@ void CIcoReader::DecodeBitmap(const uint8_t* data, size_t size, int32_t width, i
     if (bitmapWidth <= 0 || bitmapRows <= 0) return;
 
     // Where the parts lie, in 64 bits so that no header value can wrap them.
-    const int64_t tableEntries = bits < 16 ? (info.biClrUsed ? int64_t{info.biClrUsed} : int64_t{1} << bits) : 0;
+    const int64_t tableEntries =
+        bits < 16 ? (info.biClrUsed ? int64_t{info.biClrUsed} : int64_t{1} << bits) : 0;
     int64_t colourStart;
     if (bits < 16)
         colourStart = kBitmapHeaderBytes + 4 * tableEntries;
@@ -158,14 +163,16 @@ void CIcoReader::DecodeBitmap(const uint8_t* data, size_t size, int32_t width, i
     const int64_t colourRowBytes = BitmapRowBytes(bits, bitmapWidth);
     // A mask start past any file stands for every start that far out.
     const int64_t kFarBeyond = int64_t{1} << 62;
-    const int64_t maskStart = colourRowBytes > 0 && bitmapRows > (kFarBeyond - colourStart) / colourRowBytes
-                                  ? kFarBeyond
-                                  : colourStart + colourRowBytes * bitmapRows;
+    const int64_t maskStart =
+        colourRowBytes > 0 && bitmapRows > (kFarBeyond - colourStart) / colourRowBytes
+            ? kFarBeyond
+            : colourStart + colourRowBytes * bitmapRows;
     const int64_t maskRowBytes = BitmapRowBytes(1, bitmapWidth);
 
     // Indices beyond the table (a biClrUsed below the depth's full table) take entry 0, and a
     // table the data do not hold gives black.
-    const int64_t tableInData = std::min<int64_t>(tableEntries, (static_cast<int64_t>(size) - 40) / 4);
+    const int64_t tableInData =
+        std::min<int64_t>(tableEntries, (static_cast<int64_t>(size) - 40) / 4);
     static constexpr uint8_t kBlack[3] = {0, 0, 0};
     auto tableColour = [&](int64_t index) -> const uint8_t* {
         if (index >= tableInData) index = 0;
@@ -192,13 +199,26 @@ void CIcoReader::DecodeBitmap(const uint8_t* data, size_t size, int32_t width, i
             if ((x + 1) * bits > colour.length * 8) continue;
             const uint8_t* c = colour.bytes;
             switch (bits) {
-                case 1: std::memcpy(out, tableColour((c[x / 8] >> (7 - x % 8)) & 1), 3); break;
-                case 4: std::memcpy(out, tableColour(x % 2 == 0 ? c[x / 2] >> 4 : c[x / 2] & 0x0F), 3); break;
-                case 8: std::memcpy(out, tableColour(c[x]), 3); break;
-                case 16: layout16.ToBgr(Le16(c + 2 * x), out); break;
-                case 24: std::memcpy(out, c + 3 * x, 3); break;
-                case 32: std::memcpy(out, c + 4 * x, 3); break;
-                default: break;  // no such depth: the pixel is not written
+                case 1:
+                    std::memcpy(out, tableColour((c[x / 8] >> (7 - x % 8)) & 1), 3);
+                    break;
+                case 4:
+                    std::memcpy(out, tableColour(x % 2 == 0 ? c[x / 2] >> 4 : c[x / 2] & 0x0F), 3);
+                    break;
+                case 8:
+                    std::memcpy(out, tableColour(c[x]), 3);
+                    break;
+                case 16:
+                    layout16.ToBgr(Le16(c + 2 * x), out);
+                    break;
+                case 24:
+                    std::memcpy(out, c + 3 * x, 3);
+                    break;
+                case 32:
+                    std::memcpy(out, c + 4 * x, 3);
+                    break;
+                default:
+                    break;  // no such depth: the pixel is not written
             }
         }
     }
@@ -212,4 +232,6 @@ int CIcoReader::NextLine(uint8_t** row) {
     return lineCounter;
 }
 
-void CIcoReader::CloseFile() { picture_ = {}; }
+void CIcoReader::CloseFile() {
+    picture_ = {};
+}

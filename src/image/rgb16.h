@@ -42,7 +42,8 @@ private:
         for (int c = 0; c < 3; ++c) {
             // An empty mask gives a channel that is always 0.
             shifts_[c] = masks_[c] ? std::countr_zero(masks_[c]) : 16;
-            widths_[c] = masks_[c] ? std::bit_width(static_cast<unsigned>(masks_[c] >> shifts_[c])) : 0;
+            widths_[c] =
+                masks_[c] ? std::bit_width(static_cast<unsigned>(masks_[c] >> shifts_[c])) : 0;
         }
     }
 

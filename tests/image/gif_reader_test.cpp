@@ -23,8 +23,8 @@ struct GifFrame {
     uint16_t left = 0, top = 0, width = 1, height = 1;
     std::vector<uint32_t> localMap;  // 0xRRGGBB, a power of two entries, or none
     bool interlaced = false;
-    std::vector<uint8_t> indices;    // in stream order
-    int transparentIndex = -1;       // a graphic control extension before the frame
+    std::vector<uint8_t> indices;  // in stream order
+    int transparentIndex = -1;     // a graphic control extension before the frame
 };
 
 GifFrame Frame(uint16_t width, uint16_t height, std::vector<uint8_t> indices) {
@@ -92,13 +92,15 @@ std::string BuildGif(const GifSpec& spec) {
     const GifFrame& first = spec.frames.at(0);
     PutLe16(out, spec.screenWidth ? spec.screenWidth : first.width);
     PutLe16(out, spec.screenHeight ? spec.screenHeight : first.height);
-    out += static_cast<char>(spec.globalMap.empty() ? 0 : 0x80 | TableSizeBits(spec.globalMap.size()));
+    out +=
+        static_cast<char>(spec.globalMap.empty() ? 0 : 0x80 | TableSizeBits(spec.globalMap.size()));
     out += '\0';  // background
     out += '\0';  // aspect
     PutColourTable(out, spec.globalMap);
     for (const GifFrame& f : spec.frames) {
         if (f.transparentIndex >= 0)
-            out += std::string("\x21\xF9\x04\x01\x00\x00", 6) + static_cast<char>(f.transparentIndex) + '\0';
+            out += std::string("\x21\xF9\x04\x01\x00\x00", 6) +
+                   static_cast<char>(f.transparentIndex) + '\0';
         out += ',';
         PutLe16(out, f.left);
         PutLe16(out, f.top);
@@ -367,7 +369,9 @@ TEST(GifGoldenTest, CorpusPicturesMatchTheirReferencesExactly) {
     };
     for (const Golden& c : cases) {
         RefImage ref;
-        ASSERT_TRUE(LoadReferencePng(ReferencePath(std::string("gif/") + c.reference + ".png"), ref)) << c.reference;
+        ASSERT_TRUE(
+            LoadReferencePng(ReferencePath(std::string("gif/") + c.reference + ".png"), ref))
+            << c.reference;
         CImage image;
         image.LoadNow(CorpusPath(std::string("gif/") + c.corpus), 1 << 30, 1 << 30);
         const PixelDiff diff = CompareWithReference(image, ref);
@@ -378,7 +382,8 @@ TEST(GifGoldenTest, CorpusPicturesMatchTheirReferencesExactly) {
 
 // Every row of a damaged load is either the intact file's row or still empty, and rows are
 // never left empty before a delivered one (the picture stops, it does not skip).
-void ExpectRowsSoFar(const CImage& whole, const CImage& part, bool interlaced, const std::string& what) {
+void ExpectRowsSoFar(const CImage& whole, const CImage& part, bool interlaced,
+                     const std::string& what) {
     if (part.GetWidth() == 0) return;  // nothing decodable before the cut
     ASSERT_EQ(part.GetWidth(), whole.GetWidth()) << what;
     ASSERT_EQ(part.GetHeight(), whole.GetHeight()) << what;
@@ -401,8 +406,9 @@ void ExpectRowsSoFar(const CImage& whole, const CImage& part, bool interlaced, c
 TEST(GifDamageTest, TruncatedFilesKeepTheirRowsSoFarAndFinish) {
     BuildGammaTables();
     TempDir dir;
-    for (const char* name : {"go-image-testdata/video-001.gif", "go-image-testdata/video-001.interlaced.gif",
-                             "gdk-pixbuf/test-animation.gif", "gif-test-suite/many-clears.gif"}) {
+    for (const char* name :
+         {"go-image-testdata/video-001.gif", "go-image-testdata/video-001.interlaced.gif",
+          "gdk-pixbuf/test-animation.gif", "gif-test-suite/many-clears.gif"}) {
         const std::string bytes = ReadFileBytes(CorpusPath(std::string("gif/") + name));
         const bool interlaced = std::string(name).find("interlaced") != std::string::npos;
         CImage whole;
@@ -417,7 +423,8 @@ TEST(GifDamageTest, TruncatedFilesKeepTheirRowsSoFarAndFinish) {
             part.notifyWindow = &window;
             part.LoadNow(path, 1 << 30, 1 << 30);
             EXPECT_EQ(window.Count(WM_IMAGE_DONE), 1) << name << " cut at " << cut;
-            ExpectRowsSoFar(whole, part, interlaced, std::string(name) + " cut at " + std::to_string(cut));
+            ExpectRowsSoFar(whole, part, interlaced,
+                            std::string(name) + " cut at " + std::to_string(cut));
             // And reduced, through the box path.
             part.LoadNow(path, 40, 40);
         }
@@ -429,12 +436,14 @@ TEST(GifDamageTest, EveryCorpusFileDecodes) {
     // Files with no picture to show: empty pictures, a screen without one, and LZW code sizes
     // above 8 bits, which the decoding library refuses.
     const std::set<std::string> empty = {
-        "zero-size.gif", "zero-width.gif", "zero-height.gif", "image-zero-size.gif",
-        "image-zero-width.gif", "image-zero-height.gif", "no-data.gif", "max-size.gif",
-        "max-codes.gif", "overflow-codes.gif", "overflow-codes-max.gif"};
+        "zero-size.gif",       "zero-width.gif",        "zero-height.gif",
+        "image-zero-size.gif", "image-zero-width.gif",  "image-zero-height.gif",
+        "no-data.gif",         "max-size.gif",          "max-codes.gif",
+        "overflow-codes.gif",  "overflow-codes-max.gif"};
     int files = 0;
     for (const char* folder : {"gif", "malformed"}) {
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(CorpusPath(folder))) {
+        for (const auto& entry :
+             std::filesystem::recursive_directory_iterator(CorpusPath(folder))) {
             if (entry.path().extension() != ".gif") continue;
             ++files;
             CImage image;

@@ -23,11 +23,13 @@ struct IconEntry {
     int64_t sizeOverride = -1, offsetOverride = -1;
 };
 
-std::string BuildIcon(const std::vector<IconEntry>& entries, uint16_t type = 1, int32_t countOverride = -1) {
+std::string BuildIcon(const std::vector<IconEntry>& entries, uint16_t type = 1,
+                      int32_t countOverride = -1) {
     std::string out;
     PutLe16(out, 0);
     PutLe16(out, type);
-    PutLe16(out, static_cast<uint16_t>(countOverride >= 0 ? countOverride : static_cast<int32_t>(entries.size())));
+    PutLe16(out, static_cast<uint16_t>(countOverride >= 0 ? countOverride
+                                                          : static_cast<int32_t>(entries.size())));
     uint32_t offset = 6 + 16 * static_cast<uint32_t>(entries.size());
     for (const IconEntry& e : entries) {
         out += static_cast<char>(e.width);
@@ -36,7 +38,9 @@ std::string BuildIcon(const std::vector<IconEntry>& entries, uint16_t type = 1, 
         out += '\0';
         PutLe16(out, e.planes);
         PutLe16(out, e.bitCount);
-        PutLe32(out, static_cast<uint32_t>(e.sizeOverride >= 0 ? e.sizeOverride : static_cast<int64_t>(e.data.size())));
+        PutLe32(out,
+                static_cast<uint32_t>(e.sizeOverride >= 0 ? e.sizeOverride
+                                                          : static_cast<int64_t>(e.data.size())));
         PutLe32(out, static_cast<uint32_t>(e.offsetOverride >= 0 ? e.offsetOverride : offset));
         offset += static_cast<uint32_t>(e.data.size());
     }
@@ -75,7 +79,8 @@ IconEntry Solid(uint8_t side, uint16_t bits, uint32_t rgb, uint8_t colourCount =
     BitmapSpec s;
     s.width = s.height = side;
     s.bitCount = bits;
-    const uint8_t bgra[4] = {static_cast<uint8_t>(rgb), static_cast<uint8_t>(rgb >> 8), static_cast<uint8_t>(rgb >> 16), 0};
+    const uint8_t bgra[4] = {static_cast<uint8_t>(rgb), static_cast<uint8_t>(rgb >> 8),
+                             static_cast<uint8_t>(rgb >> 16), 0};
     if (bits <= 8) {
         s.colourBlock.assign(bgra, bgra + 4);
         s.colourBlock.resize(4u << bits, 0);
@@ -111,7 +116,8 @@ struct Decoded {
 };
 
 std::vector<uint8_t> Bgr(uint32_t rgb) {
-    return {static_cast<uint8_t>(rgb), static_cast<uint8_t>(rgb >> 8), static_cast<uint8_t>(rgb >> 16)};
+    return {static_cast<uint8_t>(rgb), static_cast<uint8_t>(rgb >> 8),
+            static_cast<uint8_t>(rgb >> 16)};
 }
 
 const std::vector<uint8_t> kWhite = {255, 255, 255}, kBlack = {0, 0, 0};
@@ -170,7 +176,8 @@ TEST_F(IcoReaderTest, DeclaresABottomUp24BitPictureDeliveredAllAtOnce) {
     EXPECT_TRUE(d.allRowsAtOnce);
     EXPECT_FALSE(d.rgbOrder);
     // Memory row 0 is the bottom row, as stored.
-    EXPECT_EQ(std::vector<uint8_t>(d.picture.begin(), d.picture.begin() + 6), (std::vector<uint8_t>{255, 0, 0, 0, 0, 255}));
+    EXPECT_EQ(std::vector<uint8_t>(d.picture.begin(), d.picture.begin() + 6),
+              (std::vector<uint8_t>{255, 0, 0, 0, 0, 255}));
     EXPECT_EQ(d.At(0, 0), Bgr(0x00FF00));
     EXPECT_EQ(d.At(1, 0), kWhite);
 }
@@ -181,14 +188,19 @@ TEST_F(IcoReaderTest, ChoosesTheEntryByWidthAndDepthAsIconsAlwaysWere) {
         return std::make_pair(d.header.biWidth, d.At(0, 0));
     };
     // The wider of two 32-bit entries, whichever comes first.
-    EXPECT_EQ(shown({Solid(16, 32, 0x111111), Solid(32, 32, 0x222222)}), std::make_pair(32, Bgr(0x222222)));
-    EXPECT_EQ(shown({Solid(32, 32, 0x222222), Solid(16, 32, 0x111111)}), std::make_pair(32, Bgr(0x222222)));
+    EXPECT_EQ(shown({Solid(16, 32, 0x111111), Solid(32, 32, 0x222222)}),
+              std::make_pair(32, Bgr(0x222222)));
+    EXPECT_EQ(shown({Solid(32, 32, 0x222222), Solid(16, 32, 0x111111)}),
+              std::make_pair(32, Bgr(0x222222)));
     // A 4-bit entry's colour count of 16 beats an 8-bit entry's bit count...
-    EXPECT_EQ(shown({Solid(32, 8, 0x333333), Solid(32, 4, 0x444444, 16)}), std::make_pair(32, Bgr(0x444444)));
+    EXPECT_EQ(shown({Solid(32, 8, 0x333333), Solid(32, 4, 0x444444, 16)}),
+              std::make_pair(32, Bgr(0x444444)));
     // ...and in the other order the 8 bits beat the 4.
-    EXPECT_EQ(shown({Solid(32, 4, 0x444444, 16), Solid(32, 8, 0x333333)}), std::make_pair(32, Bgr(0x333333)));
+    EXPECT_EQ(shown({Solid(32, 4, 0x444444, 16), Solid(32, 8, 0x333333)}),
+              std::make_pair(32, Bgr(0x333333)));
     // More bits win over a wider entry.
-    EXPECT_EQ(shown({Solid(32, 8, 0x333333), Solid(16, 32, 0x111111)}), std::make_pair(16, Bgr(0x111111)));
+    EXPECT_EQ(shown({Solid(32, 8, 0x333333), Solid(16, 32, 0x111111)}),
+              std::make_pair(16, Bgr(0x111111)));
 }
 
 TEST_F(IcoReaderTest, EveryDepthDecodesAndMaskedPixelsAreWhite) {
@@ -234,7 +246,8 @@ TEST_F(IcoReaderTest, EveryDepthDecodesAndMaskedPixelsAreWhite) {
 
     BitmapSpec thirtyTwo;
     thirtyTwo.bitCount = 32;
-    thirtyTwo.pixels = {1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0, 10, 11, 12, 0, 13, 14, 15, 0, 16, 17, 18, 0};
+    thirtyTwo.pixels = {1,  2,  3,  0, 4,  5,  6,  0, 7,  8,  9,  0,
+                        10, 11, 12, 0, 13, 14, 15, 0, 16, 17, 18, 0};
     d = Decode(entry(thirtyTwo));
     EXPECT_EQ(d.At(0, 1), (std::vector<uint8_t>{1, 2, 3}));
     EXPECT_EQ(d.At(1, 1), kWhite);
@@ -360,11 +373,12 @@ std::string PngBytes(int w, int h, const std::vector<uint8_t>& rgba, bool interl
             static_cast<std::string*>(png_get_io_ptr(p))->append(reinterpret_cast<char*>(data), n);
         },
         nullptr);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), 8, PNG_COLOR_TYPE_RGBA,
-                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), 8,
+                 PNG_COLOR_TYPE_RGBA, interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     std::vector<png_bytep> rows;
-    for (int y = 0; y < h; ++y) rows.push_back(const_cast<png_bytep>(rgba.data()) + static_cast<size_t>(y) * w * 4);
+    for (int y = 0; y < h; ++y)
+        rows.push_back(const_cast<png_bytep>(rgba.data()) + static_cast<size_t>(y) * w * 4);
     png_set_rows(png, info, rows.data());
     png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
     png_destroy_write_struct(&png, &info);
@@ -397,10 +411,11 @@ TEST_F(IcoReaderTest, PngEntriesAreBlendedOntoWhite) {
     e.width = e.height = 2;
     e.data = PngBytes(2, 2, rgba, true);
     EXPECT_EQ(Decode(BuildIcon({e})).picture, Decode(BuildIcon({[&] {
-                  IconEntry plain = e;
-                  plain.data = PngBytes(2, 2, rgba);
-                  return plain;
-              }()})).picture);
+                                                  IconEntry plain = e;
+                                                  plain.data = PngBytes(2, 2, rgba);
+                                                  return plain;
+                                              }()}))
+                                                  .picture);
 
     // Cut short: the rows decoded so far, the rest black. The cut falls in the second of the
     // two data chunks, so the rows of the first are there.
@@ -414,8 +429,9 @@ TEST_F(IcoReaderTest, PngEntriesAreBlendedOntoWhite) {
     d = Decode(BuildIcon({e}));
     ASSERT_EQ(d.header.biWidth, 64);
     EXPECT_EQ(d.At(0, 0), (std::vector<uint8_t>{noisy[2], noisy[1], noisy[0]}));
-    EXPECT_EQ(d.At(5, 20), (std::vector<uint8_t>{noisy[(20 * 64 + 5) * 4 + 2], noisy[(20 * 64 + 5) * 4 + 1],
-                                                 noisy[(20 * 64 + 5) * 4]}));
+    EXPECT_EQ(d.At(5, 20),
+              (std::vector<uint8_t>{noisy[(20 * 64 + 5) * 4 + 2], noisy[(20 * 64 + 5) * 4 + 1],
+                                    noisy[(20 * 64 + 5) * 4]}));
     EXPECT_EQ(d.At(5, 63), kBlack);
     // An interlaced one keeps what its passes reached: the first pixel, not the last.
     e.data = PngBytes(64, 64, noisy, true);
@@ -433,11 +449,11 @@ TEST(IcoGoldenTest, CorpusIconsMatchTheirReferencesExactly) {
     BuildGammaTables();
     const std::pair<const char*, const char*> cases[] = {
         {"ico/misc/graphicsmagick_favicon.ico", "graphicsmagick_favicon.ico"},  // 4 bits
-        {"ico/nsis/classic-install.ico", "classic-install.ico"},                // 4 bits, 16 colours
-        {"ico/nsis/llama-blue.ico", "llama-blue.ico"},                          // 8 bits
+        {"ico/nsis/classic-install.ico", "classic-install.ico"},  // 4 bits, 16 colours
+        {"ico/nsis/llama-blue.ico", "llama-blue.ico"},            // 8 bits
         {"ico/nsis/arrow-install.ico", "arrow-install.ico"},
         {"ico/nsis/pixel-install.ico", "pixel-install.ico"},
-        {"ico/nsis/nsis3-install.ico", "nsis3-install.ico"},  // beside 256-pixel PNG entries
+        {"ico/nsis/nsis3-install.ico", "nsis3-install.ico"},        // beside 256-pixel PNG entries
         {"ico/misc/sdl2image_sample.ico", "sdl2image_sample.ico"},  // 24 bits
         {"cur/misc/sdl2image_sample.cur", "sdl2image_sample.ico"},  // the same picture as a cursor
         {"ico/nsis/modern-install.ico", "modern-install.ico"},      // 32 bits
@@ -446,7 +462,8 @@ TEST(IcoGoldenTest, CorpusIconsMatchTheirReferencesExactly) {
     };
     for (const auto& [corpus, reference] : cases) {
         RefImage ref;
-        ASSERT_TRUE(LoadReferencePng(ReferencePath(std::string("ico/") + reference + ".png"), ref)) << reference;
+        ASSERT_TRUE(LoadReferencePng(ReferencePath(std::string("ico/") + reference + ".png"), ref))
+            << reference;
         CImage image;
         image.LoadNow(CorpusPath(corpus), 1 << 30, 1 << 30);
         const PixelDiff diff = CompareWithReference(image, ref);
@@ -456,7 +473,8 @@ TEST(IcoGoldenTest, CorpusIconsMatchTheirReferencesExactly) {
     // The corpus's own references show transparency as alpha; fully transparent is white here.
     for (const char* name : {"squares.ico", "bug785447.ico"}) {
         RefImage ref;
-        ASSERT_TRUE(LoadReferencePng(CorpusPath(std::string("ico/gdk-pixbuf-reftests/") + name + ".ref.png"), ref));
+        ASSERT_TRUE(LoadReferencePng(
+            CorpusPath(std::string("ico/gdk-pixbuf-reftests/") + name + ".ref.png"), ref));
         ASSERT_EQ(ref.channels, 4);
         for (size_t i = 0; i < ref.pixels.size(); i += 4)
             if (ref.pixels[i + 3] == 0) ref.pixels[i] = ref.pixels[i + 1] = ref.pixels[i + 2] = 255;
@@ -491,7 +509,8 @@ TEST(IcoDamageTest, CorpusAndTruncatedFilesDecodeAndFinish) {
     for (const char* name : {"ico/nsis/orange-install.ico", "ico/misc/graphicsmagick_favicon.ico",
                              "cur/misc/sdl2image_sample.cur"}) {
         const std::string bytes = ReadFileBytes(CorpusPath(name));
-        const std::string path = dir.file(std::string("cut") + std::filesystem::path(name).extension().string());
+        const std::string path =
+            dir.file(std::string("cut") + std::filesystem::path(name).extension().string());
         CImage whole;
         whole.LoadNow(CorpusPath(name), 1 << 30, 1 << 30);
         const size_t step = std::max<size_t>(1, bytes.size() / 151);
