@@ -28,7 +28,7 @@ void FuzzLoadImage(const uint8_t* data, size_t size, const std::string& extensio
     image.LoadNow(path, 1 << 30, 1 << 30);  // full size: direct path
     image.LoadNow(path, 37, 23);             // reduced: box path
     image.Open(path);
-    image.SetSizeLimit(0, 300, false, true);  // enlarged: sinc path
+    image.SetSizeLimit(48, 48, false, true);  // enlarged (sinc path) when smaller than 48 x 48
     image.StartLoad(0);
     image.FinishLoad();
     unlink(path.c_str());

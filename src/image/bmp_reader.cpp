@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -16,19 +15,6 @@ uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8
 uint32_t Le32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-// A channel of `bits` bits brought to 8 by repeating its bit pattern (31 -> 255, 16 -> 132).
-uint8_t ScaleTo8(uint32_t value, int bits) {
-    if (bits <= 0) return 0;
-    if (bits >= 8) return static_cast<uint8_t>(value >> (bits - 8));
-    uint32_t out = 0;
-    int have = 0;
-    while (have < 8) {
-        out = (out << bits) | value;
-        have += bits;
-    }
-    return static_cast<uint8_t>(out >> (have - 8));
 }
 
 // RLE pictures can describe large blank areas in few bytes; beyond this many pixels per byte of
@@ -131,16 +117,9 @@ bool CBmpReader::ReadHeaders() {
         std::vector<uint8_t> block(offBits - 54);
         if (!ReadAt(54, block.data(), block.size())) return false;
         if (bits == 16) {
-            if (info.biCompression == BI_BITFIELDS && block.size() >= 12) {
-                for (int c = 0; c < 3; ++c) {
-                    channelMasks_[c] = static_cast<uint16_t>(Le32(block.data() + 4 * c) & 0xFFFF);
-                    channelShifts_[c] = channelMasks_[c] ? static_cast<uint16_t>(std::countr_zero(channelMasks_[c])) : 16;
-                }
-            } else {
-                // 5-5-5: red in bits 10-14, green 5-9, blue 0-4.
-                channelMasks_[0] = 0x7C00, channelMasks_[1] = 0x03E0, channelMasks_[2] = 0x001F;
-                channelShifts_[0] = 10, channelShifts_[1] = 5, channelShifts_[2] = 0;
-            }
+            if (info.biCompression == BI_BITFIELDS && block.size() >= 12)
+                layout16_ = Rgb16Layout::FromMasks(Le32(block.data()), Le32(block.data() + 4),
+                                                   Le32(block.data() + 8));
         } else {
             const size_t tableStart = infoSize - 40;
             const size_t available = tableStart < block.size() ? (block.size() - tableStart) / 4 : 0;
@@ -183,18 +162,8 @@ void CBmpReader::ExpandPalette(const uint8_t* indices, size_t bytesRead, uint8_t
 }
 
 void CBmpReader::Expand16(const uint8_t* words, size_t bytesRead, uint8_t* row) const {
-    int widths[3];
-    for (int c = 0; c < 3; ++c)
-        widths[c] = channelMasks_[c] ? std::bit_width(static_cast<unsigned>(channelMasks_[c] >> channelShifts_[c])) : 0;
     const int32_t pixels = static_cast<int32_t>(std::min<uint64_t>(width_, bytesRead / 2));
-    for (int32_t i = 0; i < pixels; ++i) {
-        const uint16_t word = Le16(words + 2 * i);
-        uint8_t* px = row + static_cast<size_t>(i) * 3;
-        for (int c = 0; c < 3; ++c) {
-            const uint32_t value = channelShifts_[c] >= 16 ? 0 : (word & channelMasks_[c]) >> channelShifts_[c];
-            px[2 - c] = ScaleTo8(value, widths[c]);  // red, green, blue into bytes 2, 1, 0
-        }
-    }
+    for (int32_t i = 0; i < pixels; ++i) layout16_.ToBgr(Le16(words + 2 * i), row + static_cast<size_t>(i) * 3);
 }
 
 int CBmpReader::NextLine(uint8_t** row) {

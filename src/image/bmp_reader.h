@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "image/reader.h"
+#include "image/rgb16.h"
 
 // Windows bitmap files, read without a library. True-colour rows go straight from the file into
 // the image; palette rows are expanded through the colour table to 32-bit pixels; 16-bit rows
@@ -38,8 +39,7 @@ private:
     int32_t rows_ = 0;  // rows delivered: the declared height, limited to what the file holds
     uint32_t naturalRowBytes_ = 0;
 
-    uint16_t channelMasks_[3] = {0, 0, 0};   // red, green, blue of 16-bit bit-field files
-    uint16_t channelShifts_[3] = {0, 0, 0};
+    Rgb16Layout layout16_ = Rgb16Layout::Rgb555();  // 16-bit files; bit fields replace it
     std::vector<uint8_t> palette_;            // 4-byte entries, blue green red reserved
     std::vector<uint8_t> rowBuffer_;
 

@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "image/bmp_reader.h"
+#include "image/gif_reader.h"
+#include "image/ico_reader.h"
 #include "image/jpeg_reader.h"
 #include "image/png_reader.h"
 
@@ -31,5 +33,7 @@ std::unique_ptr<CImageReader> CreateReader(const std::string& path) {
     if (ext == ".jpg") return std::make_unique<CJpegReader>(path);
     if (ext == ".png") return std::make_unique<CPngReader>(path);
     if (ext == ".bmp") return std::make_unique<CBmpReader>(path);
+    if (ext == ".gif") return std::make_unique<CGifReader>(path);
+    if (ext == ".ico" || ext == ".cur") return std::make_unique<CIcoReader>(path);
     return nullptr;
 }
