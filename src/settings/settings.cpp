@@ -1,0 +1,29 @@
+#include "settings/settings.h"
+
+#include "settings/helpers.h"
+#include "settings/registry.h"
+
+std::string DirHistoryName(int index) {
+    return std::string(settings::kDirHistoryPrefix) + std::to_string(index);
+}
+
+std::string DefaultOf(const TextSetting& setting) {
+    if (setting.kind == TextDefault::kHomeFolder) return HomeFolder();
+    return std::string(setting.fixedDefault);
+}
+
+int32_t ReadSetting(const NumberSetting& setting) {
+    return ReadRegDword(std::string(setting.name), setting.defaultValue);
+}
+
+void WriteSetting(const NumberSetting& setting, int32_t value) {
+    WriteRegDword(std::string(setting.name), value);
+}
+
+std::string ReadSetting(const TextSetting& setting) {
+    return ReadRegString(std::string(setting.name), DefaultOf(setting));
+}
+
+void WriteSetting(const TextSetting& setting, const std::string& value) {
+    WriteRegString(std::string(setting.name), value);
+}
