@@ -179,7 +179,7 @@ opj_image_t* DecodeFile(const std::string& path) {
     return image;
 }
 
-// Rounds a value already clamped to 0 ... 255 to the nearest integer, halves away from zero.
+// Clamps to 0 ... 255 and rounds to the nearest integer, halves away from zero.
 uint8_t RoundToByte(float v) {
     if (!(v > 0.0f)) return 0;
     if (v >= 255.0f) return 255;

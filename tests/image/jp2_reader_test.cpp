@@ -372,6 +372,12 @@ TEST_F(Jp2ReaderTest, EmbeddedProfilesAreConvertedToSrgb) {
     EXPECT_EQ(Load(rgb), Rgb({128, 64, 32}));
     rgb.icc.assign(40, 7);  // too short to name a colour space
     EXPECT_EQ(Load(rgb), Rgb({128, 64, 32}));
+
+    // A profile naming YCbCr selects the YCbCr matrix, never a transform.
+    rgb.icc.assign(200, 0);
+    std::memcpy(rgb.icc.data() + 16, "YCbr", 4);
+    rgb.sample = [](int c, uint32_t, uint32_t) { return c == 0 ? 100 : 128; };
+    EXPECT_EQ(Load(rgb), Rgb({101, 99, 101}));
 }
 
 TEST_F(Jp2ReaderTest, AnAlphaComponentIsIgnored) {
