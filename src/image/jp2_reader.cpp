@@ -158,9 +158,11 @@ opj_image_t* DecodeFile(const std::string& path) {
             opj_set_error_handler(codec.get(), IgnoreMessage, nullptr);
             opj_dparameters_t parameters;
             opj_set_default_decoder_parameters(&parameters);
-            // A file cut short still shows the whole picture, from the data that is there.
+            // Strict decoding (the library's default) refuses a file cut short. The lenient
+            // mode would show it, but then allocates whatever a tile-part header claims, up to
+            // 4 GB, before finding out that the bytes are not there.
             ok = opj_setup_decoder(codec.get(), &parameters) &&
-                 opj_decoder_set_strict_mode(codec.get(), OPJ_FALSE);
+                 opj_decoder_set_strict_mode(codec.get(), OPJ_TRUE);
         }
         if (ok && opj_has_thread_support()) {
             const unsigned cores = std::thread::hardware_concurrency();
