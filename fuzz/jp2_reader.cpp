@@ -58,7 +58,8 @@ bool SmallEnoughToFuzz(const uint8_t* data, size_t size) {
     opj_image_t* image = nullptr;
     bool small = true;
     if (opj_setup_decoder(codec, &parameters) && opj_read_header(stream, codec, &image) && image) {
-        const uint64_t pixels = static_cast<uint64_t>(image->x1 - image->x0) * (image->y1 - image->y0);
+        const uint64_t pixels =
+            static_cast<uint64_t>(image->x1 - image->x0) * (image->y1 - image->y0);
         small = pixels <= kMaxFuzzPixels;
     }
     opj_image_destroy(image);

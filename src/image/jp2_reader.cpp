@@ -29,8 +29,8 @@ struct FileSource {
 OPJ_SIZE_T ReadSource(void* into, OPJ_SIZE_T bytes, void* user) {
     auto* source = static_cast<FileSource*>(user);
     if (source->position >= source->size) return static_cast<OPJ_SIZE_T>(-1);
-    const size_t wanted = static_cast<size_t>(
-        std::min<uint64_t>(bytes, source->size - source->position));
+    const size_t wanted =
+        static_cast<size_t>(std::min<uint64_t>(bytes, source->size - source->position));
     size_t done = 0;
     while (done < wanted) {
         const ssize_t n = pread(source->fd, static_cast<uint8_t*>(into) + done, wanted - done,
@@ -241,8 +241,8 @@ void CJp2Reader::BuildPicture(const opj_image_t& image) {
     for (OPJ_UINT32 c = 0; c < wanted; ++c) {
         const opj_image_comp_t& comp = image.comps[c];
         if (!comp.data || comp.w != width || comp.h != height || comp.x0 != 0 || comp.y0 != 0 ||
-            comp.dx != 1 || comp.dy != 1 || comp.sgnd != 0 || comp.factor != 0 ||
-            comp.prec < 1 || comp.prec > 31)
+            comp.dx != 1 || comp.dy != 1 || comp.sgnd != 0 || comp.factor != 0 || comp.prec < 1 ||
+            comp.prec > 31)
             return;
         planes[c] = comp.data;
         // Samples of fewer than 8 bits are not stretched.

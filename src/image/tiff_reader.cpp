@@ -13,7 +13,9 @@ namespace {
 
 // Every message of the library ends here: a viewer has nobody to tell, and a hostile file can
 // produce thousands of them.
-int IgnoreMessage(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+int IgnoreMessage(TIFF*, void*, const char*, const char*, va_list) {
+    return 1;
+}
 
 // A few library paths still report through the process-wide handlers; their defaults print to
 // stderr, so they are switched off once before the first file is opened.

@@ -24,6 +24,6 @@ private:
     void DecodeInto(uint8_t* firstRow);
 
     tiff* file_ = nullptr;
-    uint32_t width_ = 0;   // of the first directory
+    uint32_t width_ = 0;  // of the first directory
     uint32_t height_ = 0;
 };

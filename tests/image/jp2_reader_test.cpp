@@ -23,14 +23,17 @@ std::vector<uint8_t> TopDownRgb(const CImage& image) {
     const int w = image.GetWidth(), h = image.GetHeight();
     const bool bottomUp = image.displayHeader.bmiHeader.biHeight > 0;
     for (int y = 0; y < h; ++y) {
-        const uint8_t* row =
-            image.displayBuffer + static_cast<size_t>(bottomUp ? h - 1 - y : y) * image.displayStride;
-        for (int x = 0; x < w; ++x) out.insert(out.end(), {row[3 * x + 2], row[3 * x + 1], row[3 * x]});
+        const uint8_t* row = image.displayBuffer +
+                             static_cast<size_t>(bottomUp ? h - 1 - y : y) * image.displayStride;
+        for (int x = 0; x < w; ++x)
+            out.insert(out.end(), {row[3 * x + 2], row[3 * x + 1], row[3 * x]});
     }
     return out;
 }
 
-std::vector<uint8_t> Rgb(std::initializer_list<uint8_t> bytes) { return bytes; }
+std::vector<uint8_t> Rgb(std::initializer_list<uint8_t> bytes) {
+    return bytes;
+}
 
 uint64_t Fnv1a64(const std::vector<uint8_t>& bytes) {
     uint64_t h = 0xcbf29ce484222325ull;
@@ -77,7 +80,8 @@ void PutProfile(const std::string& path, const std::vector<uint8_t>& icc) {
                             std::string{2, 0, 0} + std::string(icc.begin(), icc.end());
     bytes.replace(colour, oldLength, box);
     uint32_t headerLength = 0;
-    for (int i = 0; i < 4; ++i) headerLength = (headerLength << 8) | static_cast<uint8_t>(bytes[header + i]);
+    for (int i = 0; i < 4; ++i)
+        headerLength = (headerLength << 8) | static_cast<uint8_t>(bytes[header + i]);
     bytes.replace(header, 4, be32(headerLength + static_cast<uint32_t>(box.size()) - oldLength));
     WriteFileBytes(path, bytes);
 }
@@ -385,7 +389,9 @@ TEST_F(Jp2ReaderTest, AnAlphaComponentIsIgnored) {
     spec.width = 2;
     spec.height = 1;
     spec.comps = {{}, {}, {}, {8, false, 1, 1, 1}};
-    spec.sample = [](int c, uint32_t x, uint32_t) { return c == 3 ? 0 : 50 * c + static_cast<int>(x); };
+    spec.sample = [](int c, uint32_t x, uint32_t) {
+        return c == 3 ? 0 : 50 * c + static_cast<int>(x);
+    };
     EXPECT_EQ(Load(spec), Rgb({0, 50, 100, 1, 51, 101}));
 
     spec.space = OPJ_CLRSPC_GRAY;

@@ -32,8 +32,9 @@ Pixels TopDown(const CImage& image) {
     const int bpp = image.displayHeader.bmiHeader.biBitCount / 8;
     const bool bottomUp = image.displayHeader.bmiHeader.biHeight > 0;
     for (int y = 0; y < out.height; ++y) {
-        const uint8_t* row = image.displayBuffer +
-                             static_cast<size_t>(bottomUp ? out.height - 1 - y : y) * image.displayStride;
+        const uint8_t* row =
+            image.displayBuffer +
+            static_cast<size_t>(bottomUp ? out.height - 1 - y : y) * image.displayStride;
         for (int x = 0; x < out.width; ++x) {
             const uint8_t* p = row + x * bpp;
             out.rgb.insert(out.rgb.end(), {p[2], p[1], p[0]});
@@ -53,7 +54,7 @@ uint64_t Fnv1a64(const std::vector<uint8_t>& bytes) {
 struct Page {
     uint32_t width = 1, height = 1;
     uint16_t samples = 3, bits = 8, photometric = PHOTOMETRIC_RGB;
-    uint16_t extra = 0;  // EXTRASAMPLE_* of a fourth sample, 0 for none
+    uint16_t extra = 0;               // EXTRASAMPLE_* of a fourth sample, 0 for none
     std::vector<uint16_t> colourMap;  // red, green, blue tables of a palette page
     std::vector<uint8_t> data;        // rows top first, samples interleaved
 };
@@ -78,7 +79,8 @@ void WriteTiff(const std::string& path, const std::vector<Page>& pages) {
         const size_t rowBytes = (static_cast<size_t>(p.width) * p.samples * p.bits + 7) / 8;
         ASSERT_EQ(p.data.size(), rowBytes * p.height);
         for (uint32_t y = 0; y < p.height; ++y) {
-            std::vector<uint8_t> row(p.data.begin() + y * rowBytes, p.data.begin() + (y + 1) * rowBytes);
+            std::vector<uint8_t> row(p.data.begin() + y * rowBytes,
+                                     p.data.begin() + (y + 1) * rowBytes);
             ASSERT_EQ(TIFFWriteScanline(tif, row.data(), y, 0), 1);
         }
         TIFFWriteDirectory(tif);
@@ -90,12 +92,18 @@ void WriteTiff(const std::string& path, const std::vector<Page>& pages) {
 std::string HandMadeTiff(uint32_t width, uint32_t height, uint32_t stripOffset, uint32_t stripBytes,
                          const std::string& pixels) {
     std::string out("II*\0\x08\0\0\0", 8);
-    auto put16 = [&](uint16_t v) { out += static_cast<char>(v & 0xFF), out += static_cast<char>(v >> 8); };
-    auto put32 = [&](uint32_t v) { put16(static_cast<uint16_t>(v)), put16(static_cast<uint16_t>(v >> 16)); };
+    auto put16 = [&](uint16_t v) {
+        out += static_cast<char>(v & 0xFF), out += static_cast<char>(v >> 8);
+    };
+    auto put32 = [&](uint32_t v) {
+        put16(static_cast<uint16_t>(v)), put16(static_cast<uint16_t>(v >> 16));
+    };
     auto entry = [&](uint16_t tag, uint16_t type, uint32_t value) {
         put16(tag), put16(type), put32(1);
-        if (type == 3) put16(static_cast<uint16_t>(value)), put16(0);
-        else put32(value);
+        if (type == 3)
+            put16(static_cast<uint16_t>(value)), put16(0);
+        else
+            put32(value);
     };
     put16(8);
     entry(256, 4, width);
@@ -282,7 +290,8 @@ TEST_F(TiffReaderTest, SixteenBitAndPaletteFilesShowAsEightBitColour) {
     palette.photometric = PHOTOMETRIC_PALETTE;
     palette.colourMap.assign(3 * 256, 0);
     // Entry 1: (0xFFFF, 0x8080, 0), entry 2: (0, 0, 0x4040).
-    palette.colourMap[1] = 0xFFFF, palette.colourMap[256 + 1] = 0x8080, palette.colourMap[512 + 2] = 0x4040;
+    palette.colourMap[1] = 0xFFFF, palette.colourMap[256 + 1] = 0x8080,
+    palette.colourMap[512 + 2] = 0x4040;
     palette.data = {1, 2, 0};
     WriteTiff(path, {palette});
     image.LoadNow(path, 1 << 30, 1 << 30);
@@ -315,7 +324,8 @@ TEST_F(TiffReaderTest, SizesTheProgramWillNotHoldDeclareNothing) {
     WriteFileBytes(path, HandMadeTiff(2, 2, 110, 4, std::string{10, 20, 30, 40}));
     CImage image;
     image.LoadNow(path, 1 << 30, 1 << 30);
-    EXPECT_EQ(TopDown(image).rgb, (std::vector<uint8_t>{10, 10, 10, 20, 20, 20, 30, 30, 30, 40, 40, 40}));
+    EXPECT_EQ(TopDown(image).rgb,
+              (std::vector<uint8_t>{10, 10, 10, 20, 20, 20, 30, 30, 30, 40, 40, 40}));
 }
 
 TEST_F(TiffReaderTest, PixelsTheLibraryCannotReadLeaveClearedRowsAndTheLoadEnds) {
@@ -376,8 +386,9 @@ TEST_F(TiffReaderTest, TruncatedFilesEndTheLoadWithAllRowsOrNone) {
 }
 
 TEST_F(TiffReaderTest, TheLibraryPrintsNothing) {
-    std::vector<std::string> files = {CopyAsTif("malformed/gdk-pixbuf-fail/bug780269.tif"),
-                                      CopyAsTif("malformed/gdk-pixbuf-fail/bug784903-overflow-dimensions.tiff")};
+    std::vector<std::string> files = {
+        CopyAsTif("malformed/gdk-pixbuf-fail/bug780269.tif"),
+        CopyAsTif("malformed/gdk-pixbuf-fail/bug784903-overflow-dimensions.tiff")};
     const std::string whole = ReadFileBytes(CorpusPath("tiff/rust-tiff/Transparency-lzw.tif"));
     for (size_t length : {8ul, 100ul, 2000ul, whole.size() - 50}) {
         files.push_back(File("cut" + std::to_string(length) + ".tif"));
