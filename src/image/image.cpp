@@ -150,8 +150,11 @@ void CImage::SetSizeLimit(int32_t maxWidth, int32_t maxHeight, bool inLoader, bo
     }
 
     if (!inLoader && reader_ && reader_->deferredHeader) {
-        requestedWidth = w;
-        requestedHeight = h;
+        // Before the header is known there is nothing to fit the box to: keep the box itself,
+        // so the loader can fit it once the size is known (a 0 x 0 fit would show nothing).
+        const bool sizeKnown = sw > 0 && sh > 0;
+        requestedWidth = sizeKnown ? w : maxWidth;
+        requestedHeight = sizeKnown ? h : maxHeight;
     }
 }
 

@@ -6,8 +6,10 @@
 #include "image/bmp_reader.h"
 #include "image/gif_reader.h"
 #include "image/ico_reader.h"
+#include "image/jp2_reader.h"
 #include "image/jpeg_reader.h"
 #include "image/png_reader.h"
+#include "image/tiff_reader.h"
 
 CImageReader::CImageReader(std::string filePath) : header(EmptyBitmapInfo()), path(std::move(filePath)) {}
 
@@ -32,7 +34,9 @@ std::unique_ptr<CImageReader> CreateReader(const std::string& path) {
     const std::string ext = lower.substr(lower.size() - 4);
     if (ext == ".jpg") return std::make_unique<CJpegReader>(path);
     if (ext == ".png") return std::make_unique<CPngReader>(path);
+    if (ext == ".tif") return std::make_unique<CTiffReader>(path);
     if (ext == ".bmp") return std::make_unique<CBmpReader>(path);
+    if (ext == ".jp2") return std::make_unique<CJp2Reader>(path);
     if (ext == ".gif") return std::make_unique<CGifReader>(path);
     if (ext == ".ico" || ext == ".cur") return std::make_unique<CIcoReader>(path);
     return nullptr;

@@ -1,0 +1,130 @@
+#include "image/tiff_reader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+// Every message of the library ends here: a viewer has nobody to tell, and a hostile file can
+// produce thousands of them.
+int IgnoreMessage(TIFF*, void*, const char*, const char*, va_list) {
+    return 1;
+}
+
+// A few library paths still report through the process-wide handlers; their defaults print to
+// stderr, so they are switched off once before the first file is opened.
+void SilenceGlobalHandlers() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        TIFFSetErrorHandler(nullptr);
+        TIFFSetWarningHandler(nullptr);
+    });
+}
+
+// No single buffer of the library may exceed what the largest accepted picture needs as 8-bit
+// RGBA, however large a strip the file claims.
+constexpr tmsize_t kMaxLibraryAllocation = static_cast<tmsize_t>(kMaxImagePixels) * 4;
+
+// The RGBA interface multiplies the colours of unassociated alpha by that alpha, which darkens
+// every translucent pixel. Its table is made the identity so the colours stay as stored.
+void KeepStoredColours(uint8_t* unassociatedToAssociated) {
+    for (int alpha = 0; alpha < 256; ++alpha)
+        for (int value = 0; value < 256; ++value)
+            unassociatedToAssociated[alpha * 256 + value] = static_cast<uint8_t>(value);
+}
+
+}  // namespace
+
+void CTiffReader::OpenFile() {
+    lineCounter = -1;
+    SilenceGlobalHandlers();
+    // Not blocking: a FIFO named .tif must not hang the loader. Only regular files are read.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return;
+    }
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (!options) {
+        close(fd);
+        return;
+    }
+    TIFFOpenOptionsSetErrorHandlerExtR(options, IgnoreMessage, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, IgnoreMessage, nullptr);
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options, kMaxLibraryAllocation);
+    // "m": plain reads instead of a memory map, so a file truncated while it is open gives a
+    // read error instead of a bus error.
+    file_ = TIFFFdOpenExt(fd, path.c_str(), "rm", options);
+    TIFFOpenOptionsFree(options);
+    if (!file_) {
+        close(fd);
+        return;
+    }
+
+    uint32_t width = 0, height = 0;
+    if (TIFFGetField(file_, TIFFTAG_IMAGEWIDTH, &width) != 1 ||
+        TIFFGetField(file_, TIFFTAG_IMAGELENGTH, &height) != 1 ||
+        !IsAcceptableImageSize(width, height, 32)) {
+        CloseFile();
+        return;
+    }
+    width_ = width;
+    height_ = height;
+    DeclareHeader(static_cast<int32_t>(width_), static_cast<int32_t>(height_), 32);
+}
+
+int CTiffReader::NextLine(uint8_t** row) {
+    if (lineCounter >= static_cast<int64_t>(height_) - 1) return lineCounter;
+    ++lineCounter;
+    if (lineCounter == 0 && file_ && row && *row) DecodeInto(*row);
+    return lineCounter;
+}
+
+void CTiffReader::DecodeInto(uint8_t* firstRow) {
+    // The library writes 32-bit words; image buffers are always aligned for them.
+    if (reinterpret_cast<uintptr_t>(firstRow) % alignof(uint32_t) != 0) return;
+    char message[1024];
+    if (!TIFFRGBAImageOK(file_, message)) return;
+    TIFFRGBAImage image;
+    if (!TIFFRGBAImageBegin(&image, file_, 0, message)) return;
+    // Decoded straight into the destination: the rows are exactly width x 4 bytes apart, so no
+    // second full-size raster is needed. The library's default orientation puts the bottom row
+    // first, the order the header declares.
+    bool ok = image.width == width_ && image.height == height_;
+    if (ok) {
+        if (image.UaToAa) KeepStoredColours(image.UaToAa);
+        ok = TIFFRGBAImageGet(&image, reinterpret_cast<uint32_t*>(firstRow), width_, height_) != 0;
+    }
+    TIFFRGBAImageEnd(&image);
+
+    const size_t pixels = static_cast<size_t>(width_) * height_;
+    if (!ok) {
+        // A half-converted picture is not shown: the rows go back to the cleared state.
+        std::memset(firstRow, 0, pixels * 4);
+        return;
+    }
+    // Each word holds red, green, blue and alpha from its lowest byte up; the image wants blue,
+    // green, red and a fourth byte. That byte is made opaque rather than left as the file's alpha.
+    uint8_t* p = firstRow;
+    for (size_t i = 0; i < pixels; ++i, p += 4) {
+        uint32_t word;
+        std::memcpy(&word, p, 4);
+        const uint8_t bgrx[4] = {static_cast<uint8_t>(TIFFGetB(word)),
+                                 static_cast<uint8_t>(TIFFGetG(word)),
+                                 static_cast<uint8_t>(TIFFGetR(word)), 0xFF};
+        std::memcpy(p, bgrx, 4);
+    }
+}
+
+void CTiffReader::CloseFile() {
+    if (file_) TIFFClose(file_);
+    file_ = nullptr;
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "image/reader.h"
+
+struct tiff;
+
+// TIFF files through libtiff's RGBA interface, which turns every photometric interpretation,
+// sample layout and bit depth the library knows into 8-bit pixels. Only the first directory (the
+// first page) is read. The whole picture is decoded on the first NextLine call, bottom row first,
+// as 32-bit pixels B, G, R and an opaque fourth byte; the file's alpha is not used.
+class CTiffReader : public CImageReader {
+public:
+    explicit CTiffReader(std::string path) : CImageReader(std::move(path)) { allRowsAtOnce = true; }
+    ~CTiffReader() override { Close(); }
+
+    void OpenFile() override;
+    int NextLine(uint8_t** row) override;
+    void CloseFile() override;
+
+private:
+    void DecodeInto(uint8_t* firstRow);
+
+    tiff* file_ = nullptr;
+    uint32_t width_ = 0;  // of the first directory
+    uint32_t height_ = 0;
+};
