@@ -511,6 +511,15 @@ void InvalidateRect(HWND window, const RECT* rect) {
     w->client_->update(r);
 }
 
+void ValidateRect(HWND window, const RECT* rect) {
+    CWindow* w = AsWindow(window);
+    if (!w || !w->alive()) return;
+    if (rect)
+        w->invalid = w->invalid.subtracted(QRegion(ToQRect(*rect)));
+    else
+        w->invalid = QRegion();
+}
+
 bool GetUpdateRect(HWND window, RECT* rect) {
     CWindow* w = AsWindow(window);
     if (!w || !w->alive()) return false;

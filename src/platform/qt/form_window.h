@@ -63,6 +63,8 @@ bool GetWindowRect(HWND window, RECT* rect);
 
 // Painting: invalid parts are painted by the next WM_PAINT, at once with UpdateWindow.
 void InvalidateRect(HWND window, const RECT* rect);
+// Takes a part (null: all) out of what the next paint must cover.
+void ValidateRect(HWND window, const RECT* rect);
 bool GetUpdateRect(HWND window, RECT* rect);
 void UpdateWindow(HWND window);
 // Moves the pixels inside clip by (dx, dy) and invalidates what became uncovered.
