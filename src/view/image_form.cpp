@@ -16,6 +16,15 @@ namespace {
 
 constexpr int kModeRecompute = 5;
 
+// With LUMORA_PAINT_LOG set, what the pane does and when (wall-clock seconds), for measuring
+// the time from the start of the process to the first and last painted band.
+void Log(const char* what, int a, int b, int c) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    std::fprintf(stderr, "lumora-%s %lld.%06ld %d %d %d\n", what,
+                 static_cast<long long>(now.tv_sec), now.tv_nsec / 1000, a, b, c);
+}
+
 LPARAM PackSizeKnown(uint32_t generation, int32_t serial, int mode) {
     return static_cast<LPARAM>((static_cast<uint64_t>(generation) << 24) |
                                (static_cast<uint64_t>(serial & 0x1FFFF) << 3) | (mode & 7));
@@ -188,7 +197,8 @@ void CImageForm::Refresh() {
 }
 
 void CImageForm::OnSize() {
-    Params();
+    const TargetParams p = Params();
+    if (logPaints_) Log("size", p.viewWidth, p.viewHeight, switching_);
     if (switching_) return;
     CImage& image = *current_->image;
     image.StopLoad();
@@ -370,7 +380,9 @@ void CImageForm::OnProgress(WPARAM image, ProgressRecord* record) {
         const RECT band{0, std::min(edge1, edge2), l.viewWidth, std::max(edge1, edge2)};
         InvalidateRect(window(), &band);
     }
+    const int paintsBefore = imagePaints_;
     UpdateWindow(window());
+    if (logPaints_) Log("progress", record->first, record->last, imagePaints_ - paintsBefore);
 }
 
 void CImageForm::OnSizeKnown(WPARAM image, LPARAM info) {
@@ -458,13 +470,7 @@ void CImageForm::OnPaint() {
     if (x.paint && y.paint) {
         SetDIBitsToDevice(dc, x.dest, y.dest, x.size, y.size, x.source, dh - y.source - y.size, 0,
                           static_cast<uint32_t>(dh), paint_.bits, &paint_.header);
-        if (logPaints_) {
-            timespec now{};
-            clock_gettime(CLOCK_REALTIME, &now);
-            std::fprintf(stderr, "lumora-paint %lld.%06ld rows %d-%d of %d done %d\n",
-                         static_cast<long long>(now.tv_sec), now.tv_nsec / 1000, y.source,
-                         y.source + y.size - 1, dh, current_->image->done ? 1 : 0);
-        }
+        ++imagePaints_;
     }
     EndPaint(window(), &ps);
 }

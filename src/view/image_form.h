@@ -133,6 +133,7 @@ private:
     HCURSOR grab_ = nullptr;
     HMENU menu_ = nullptr;
     bool logPaints_ = false;
+    int imagePaints_ = 0;
 
     // The target parameters as loader threads read them.
     std::mutex paramsLock_;
