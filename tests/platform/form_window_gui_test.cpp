@@ -4,9 +4,11 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <QAbstractButton>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTimer>
@@ -17,6 +19,7 @@
 
 #include "image/image.h"
 #include "platform/qt/accelerators.h"
+#include "platform/qt/dialogs.h"
 #include "platform/qt/menu.h"
 #include "platform/qt/paint.h"
 #include "platform/qt/quit_signals.h"
@@ -344,6 +347,21 @@ TEST_F(FormWindowTest, MenuItemsAreFoundByIdAndChosenItemsSendTheirCommand) {
     ASSERT_TRUE(PumpUntil([&] { return childForm_.Of(WM_COMMAND).size() == 1; }));
     EXPECT_EQ(LOWORD(childForm_.Of(WM_COMMAND)[0].wParam), 40012);
     DestroyMenu(bar);
+}
+
+TEST_F(FormWindowTest, MessageBoxesShowTheirCaptionIconAndButtonsAndReturnTheAnswer) {
+    QString title;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QTimer::singleShot(50, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        title = box->windowTitle();
+        icon = box->icon();
+        box->button(QMessageBox::No)->click();
+    });
+    EXPECT_EQ(MessageBox(top(), "Move to the trash?", "Lumora", MB_YESNO | MB_ICONQUESTION), IDNO);
+    EXPECT_EQ(title, "Lumora");
+    EXPECT_EQ(icon, QMessageBox::Question);
 }
 
 // A window that paints a blue background and one bitmap at (10, 5).
