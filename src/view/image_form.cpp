@@ -10,7 +10,7 @@
 #include "image/reader.h"
 #include "platform/qt/dialogs.h"
 #include "platform/qt/paint.h"
-#include "settings/registry.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -65,8 +65,8 @@ CImageForm::CImageForm(HWND parent) {
     }
 
     menu_ = LoadMenuResource(IDR_IMAGE_MENU);
-    background_ = static_cast<COLORREF>(ReadRegDword("BackgroundColor", 0x4D3837));
-    g_maxUpscale = ReadRegDword("MaxUpscale", 150);
+    background_ = static_cast<COLORREF>(ReadSetting(settings::kBackgroundColor));
+    g_maxUpscale = ReadSetting(settings::kMaxUpscale);
     logPaints_ = std::getenv("LUMORA_PAINT_LOG") != nullptr;
     Params();
 }
@@ -75,7 +75,7 @@ CImageForm::~CImageForm() {
     DropPaintSource();
     DestroyMenu(menu_);
     for (Slot& slot : slots_) slot.image->StopLoad();
-    WriteRegDword("BackgroundColor", static_cast<int32_t>(background_));
+    WriteSetting(settings::kBackgroundColor, static_cast<int32_t>(background_));
     for (Slot& slot : slots_) slot.image.reset();
 }
 
