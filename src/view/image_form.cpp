@@ -138,7 +138,7 @@ void CImageForm::ComputeTarget(Slot& slot, bool inLoader) {
 void CImageForm::StartImage(Slot& slot) {
     CImage& image = *slot.image;
     image.StopLoad();
-    slot.headerPending = DecodeRevealsHeader(image);
+    slot.headerPending = slot.oneShot = DecodeRevealsHeader(image);
     if (&slot == current_ && slot.headerPending) DropPaintSource();
     image.StartLoad(THREAD_PRIORITY_NORMAL);
     if (&slot == current_) currentSerial_ = image.loadSerial;
@@ -150,8 +150,23 @@ bool CImageForm::HasPixelsToLoad(const CImage& image) const {
     return !image.path.empty() && (image.displayBuffer || image.decodePending);
 }
 
+// A change while the current image decodes all at once: the new parameters reach the loader
+// when it asks for the size; if it has asked already, the image is sized again once complete.
+bool CImageForm::DeferChange() {
+    const Slot& slot = *current_;
+    if (!slot.oneShot || !slot.image->IsLoading()) return false;
+    Params();
+    if (!slot.headerPending) recomputeWhenDone_ = true;
+    return true;
+}
+
 void CImageForm::Recompute(bool inLoader) {
     CImage& image = *current_->image;
+    if (DeferChange()) {
+        InvalidateAll();
+        UpdateWindow(window());
+        return;
+    }
     image.StopLoad();
     if (HasPixelsToLoad(image)) {
         ComputeTarget(*current_, inLoader);
@@ -200,6 +215,8 @@ void CImageForm::OnSize() {
     const TargetParams p = Params();
     if (logPaints_) Log("size", p.viewWidth, p.viewHeight, switching_);
     if (switching_) return;
+    modeUsed_ = kModeRecompute;
+    if (DeferChange()) return;
     CImage& image = *current_->image;
     image.StopLoad();
     if (HasPixelsToLoad(image)) {
@@ -207,7 +224,6 @@ void CImageForm::OnSize() {
         StartImage(*current_);
     }
     TakePaintSource();
-    modeUsed_ = kModeRecompute;
 }
 
 // --- layout --------------------------------------------------------------------------------
@@ -308,6 +324,7 @@ void CImageForm::Show(const std::string& name, const std::string& preloadName, b
     }
 
     std::swap(current_, preload_);
+    recomputeWhenDone_ = false;
     current_->image->notifyWindow = window();
     preload_->image->notifyWindow = nullptr;
     currentName_ = name;
@@ -322,11 +339,7 @@ void CImageForm::Show(const std::string& name, const std::string& preloadName, b
             RunLayout();
             if (image.done) CurrentFinished();
         } else {
-            image.StopLoad();
-            if (HasPixelsToLoad(image)) {
-                ComputeTarget(*current_, true);
-                StartImage(*current_);
-            }
+            Recompute(true);
         }
     } else {
         image.Open(name);
@@ -343,6 +356,11 @@ void CImageForm::CurrentFinished() {
     Slot& slot = *preload_;
     CImage& image = *slot.image;
     const bool reopen = image.path != preloadName_;
+    if (!reopen && modeUsed_ != mode_ && slot.oneShot && image.IsLoading()) {
+        // Left to complete, and sized again when it is shown.
+        modeUsed_ = kModeRecompute;
+        return;
+    }
     if (reopen || modeUsed_ != mode_) {
         if (reopen) image.Open(preloadName_);
         image.StopLoad();
@@ -394,6 +412,11 @@ void CImageForm::OnSizeKnown(WPARAM image, LPARAM info) {
     if (!slot || (slot->image->loadSerial & 0x1FFFF) != serial) return;  // a later load has begun
     slot->headerPending = false;
     if (slot == current_) {
+        {
+            // The parameters changed after the loader read them.
+            std::lock_guard<std::mutex> lock(paramsLock_);
+            if (generation != paramsGeneration_) recomputeWhenDone_ = true;
+        }
         TakePaintSource();
         RunLayout();
         InvalidateAll();
@@ -626,8 +649,13 @@ LRESULT CImageForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
             return 0;
         case WM_IMAGE_DONE: {
             Slot* slot = SlotOf(wParam);
-            if (slot && slot == current_ && slot->image->loadSerial == currentSerial_)
+            if (!slot || slot != current_ || slot->image->loadSerial != currentSerial_) return 0;
+            if (recomputeWhenDone_) {
+                recomputeWhenDone_ = false;
+                Recompute(true);
+            } else {
                 CurrentFinished();
+            }
             return 0;
         }
         case WM_IMAGE_SIZE_KNOWN:

@@ -74,6 +74,9 @@ private:
         // This load adopts a header only its decode reveals: its buffers are replaced on the
         // loader thread, so the pane paints nothing of it until the size is known.
         bool headerPending = false;
+        // This load decodes the whole picture at once and cannot be stopped during that decode;
+        // stopped later, it would leave its source picture incomplete. Changes wait for its end.
+        bool oneShot = false;
     };
     // What paint reads, copied from the current image only while its buffers cannot change.
     struct PaintSource {
@@ -88,6 +91,7 @@ private:
     void ComputeTarget(Slot& slot, bool inLoader);
     void StartImage(Slot& slot);
     void Recompute(bool inLoader);
+    bool DeferChange();
     bool HasPixelsToLoad(const CImage& image) const;
     void RunLayout();
     void TakePaintSource();
@@ -118,6 +122,7 @@ private:
     int mode_ = kResampleNone;
     int modeUsed_ = kResampleNone;
     int32_t adjust_ = 0;
+    bool recomputeWhenDone_ = false;
     bool fullscreen_ = false;
     bool adjustVisible_ = false;
     bool upscale_ = false;
