@@ -1,5 +1,6 @@
 #include "app/ui/main_form.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -173,16 +174,28 @@ TEST_F(MainFormTest, CloseEndsTheMessageLoopAndTheKeyboardTableReachesTheFrame) 
 TEST_F(MainFormTest, TheProgramEndsNormallyOnTerminationSignalsAndWritesItsSettings) {
     const std::string image = dir_.file("pic.bmp");
     WriteFileBytes(image, SmallBmp());
+    const std::string log = dir_.file("stderr.txt");
     for (int sig : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(sig);
         std::filesystem::remove(SettingsFilePath());
+        std::filesystem::remove(log);
         const std::string binary = LUMORA_BINARY_PATH;
         char* argv[] = {const_cast<char*>(binary.c_str()), const_cast<char*>(image.c_str()),
                         nullptr};
+        // The paint log says when the start file is on screen: by then the loop runs.
+        setenv("LUMORA_PAINT_LOG", "1", 1);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
         pid_t pid = 0;
-        ASSERT_EQ(posix_spawn(&pid, binary.c_str(), nullptr, nullptr, argv, environ), 0);
-        // Give it time to come up and show the file.
-        usleep(1500 * 1000);
+        const int spawned = posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        unsetenv("LUMORA_PAINT_LOG");
+        ASSERT_EQ(spawned, 0);
+        for (int i = 0; i < 600 && ReadFileBytes(log).find("lumora-progress") == std::string::npos;
+             ++i)
+            usleep(50 * 1000);
         kill(pid, sig);
         int status = 0;
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
