@@ -8,6 +8,10 @@
 #include "app/core/resize_mode.h"
 #include "image/resample.h"
 
+#ifdef LUMORA_WITH_GUI
+#include "app/ui/viewer.h"
+#endif
+
 namespace {
 
 void PrintUsage(FILE* out) {
@@ -22,10 +26,15 @@ void PrintUsage(FILE* out) {
         out);
 }
 
-// The window comes with the viewer; until then a normal start explains the command line.
-int StartViewer(int /*argc*/, char** /*argv*/, const std::vector<std::string>& /*words*/) {
+int StartViewer(int argc, char** argv, const std::vector<std::string>& words) {
+#ifdef LUMORA_WITH_GUI
+    return RunViewer(argc, argv, words);
+#else
+    // Built without the desktop: a normal start explains the command line.
+    (void)argc, (void)argv, (void)words;
     PrintUsage(stdout);
     return 0;
+#endif
 }
 
 }  // namespace

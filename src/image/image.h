@@ -84,8 +84,9 @@ public:
     // Points *row at the next source row (the last row again once at the end) and returns its index.
     int NextLine(uint8_t** row) override;
 
-    // Set by the owner after construction.
-    HWND notifyWindow = nullptr;
+    // Set by the owner after construction. The notify window may change while a load runs (the
+    // image pane hands it from one image to the other), so the loader reads it once per use.
+    std::atomic<HWND> notifyWindow{nullptr};
     ISetMaxDim* sizeLimitOwner = nullptr;
     int32_t progressStep = 0;            // percent of display rows between progress notices
     bool progressNotices = true;         // clear buffers and post image-progress

@@ -60,8 +60,9 @@ private:
 };
 
 void CImageLoad::PostProgress(int32_t first, int32_t last) {
-    if (image_.notifyWindow && image_.progressNotices)
-        Post(image_.notifyWindow, WM_IMAGE_PROGRESS, &image_, new ProgressRecord{first, last});
+    HWND window = image_.notifyWindow.load();
+    if (window && image_.progressNotices)
+        Post(window, WM_IMAGE_PROGRESS, &image_, new ProgressRecord{first, last});
 }
 
 bool CImageLoad::AfterRow(int32_t j) {
@@ -75,7 +76,7 @@ bool CImageLoad::AfterRow(int32_t j) {
                         static_cast<double>(j) / displayHeight_ * 100.0 > minimum;
     if (!honour) return false;
     if (path_ == Path::kDirect) {
-        if (image_.notifyWindow) image_.notifyWindow->UpdateWindow();
+        if (HWND window = image_.notifyWindow.load()) window->UpdateWindow();
     } else {
         PostProgress(last_, j);
     }
@@ -123,7 +124,7 @@ void CImageLoad::TakeDecodedSourceAsDisplay() {
 void CImageLoad::RunDirectPath(CImageReader* reader) {
     CImage& im = image_;
     const int32_t dw = im.GetWidth();
-    if (im.notifyWindow && im.progressNotices) {
+    if (im.notifyWindow.load() && im.progressNotices) {
         if (im.sourceBuffer)
             std::memset(im.sourceBuffer, 0, static_cast<size_t>(im.sourceStride) * displayHeight_);
         PostProgress(0, 0);
@@ -149,7 +150,7 @@ void CImageLoad::Run() {
     if (!im.downscale && !im.decodePending && !im.upscale) {
         TakeDecodedSourceAsDisplay();
         im.done = true;
-        if (im.notifyWindow) Post(im.notifyWindow, WM_IMAGE_DONE, &im, nullptr);
+        if (HWND window = im.notifyWindow.load()) Post(window, WM_IMAGE_DONE, &im, nullptr);
         PostProgress(0, 0);
         return;
     }
@@ -218,7 +219,7 @@ void CImageLoad::Run() {
     if (!stopped) {
         PostProgress(0, 0);
         im.done = true;
-        if (im.notifyWindow) Post(im.notifyWindow, WM_IMAGE_DONE, &im, nullptr);
+        if (HWND window = im.notifyWindow.load()) Post(window, WM_IMAGE_DONE, &im, nullptr);
     }
 }
 

@@ -29,11 +29,15 @@ void ApplyPriority(pid_t tid, int priority) {
     setpriority(PRIO_PROCESS, static_cast<id_t>(tid), NiceFor(priority));
 }
 
+std::atomic<WaitHook> g_waitHook{nullptr};
+
 pid_t CurrentTid() { return static_cast<pid_t>(syscall(SYS_gettid)); }
 
 }  // namespace
 
 void SetCurrentThreadPriority(int priority) { ApplyPriority(CurrentTid(), priority); }
+
+void SetWaitHook(WaitHook hook) { g_waitHook.store(hook); }
 
 CWorkerThread::~CWorkerThread() {
     WaitUntilStopped();
@@ -68,8 +72,18 @@ void CWorkerThread::SetPriority(int priority) {
 }
 
 void CWorkerThread::WaitUntilStopped(std::chrono::milliseconds pollInterval) {
+    const WaitHook hook = g_waitHook.load();
     std::unique_lock<std::mutex> lock(mutex_);
-    while (running_.load(std::memory_order_acquire)) stopped_.wait_for(lock, pollInterval);
+    while (running_.load(std::memory_order_acquire)) {
+        if (hook) {
+            // Without the lock: the hook may run code that waits for other threads.
+            lock.unlock();
+            hook();
+            lock.lock();
+            if (!running_.load(std::memory_order_acquire)) break;
+        }
+        stopped_.wait_for(lock, pollInterval);
+    }
 }
 
 void CWorkerThread::Reap() {

@@ -19,6 +19,11 @@ constexpr int THREAD_PRIORITY_HIGHEST = 2;
 // SCHED_IDLE for the idle priority. A priority the process may not raise again stays as it is.
 void SetCurrentThreadPriority(int priority);
 
+// Work a thread does between the polls of WaitUntilStopped. The desktop layer sets it once, so
+// a window thread that waits for a worker still answers the messages that worker sends it.
+using WaitHook = void (*)();
+void SetWaitHook(WaitHook hook);
+
 // A worker thread with the "is it still running" contract of the callers: its owner polls
 // IsRunning() or waits with WaitUntilStopped(), and never has to join before starting anew.
 // The running flag is cleared by the thread as the very last thing it does for its owner.

@@ -1,0 +1,39 @@
+#pragma once
+
+// The program's resource identifiers and command ids, and the menus built from them.
+
+#include "platform/qt/menu.h"
+
+// Menus.
+constexpr int IDR_IMAGE_MENU = 145;
+constexpr int IDR_ADJUST_MENU = 147;
+// Pictures.
+constexpr int IDI_LUMORA = 122;
+constexpr int IDC_HAND = 123;
+constexpr int IDC_GRAB = 124;
+constexpr const char* kIconResource = ":/res/icon-122.png";
+constexpr const char* kLargeIconResource = ":/res/icon-122-large.png";
+
+// Commands of the menus and the toolbar.
+constexpr int ID_ADJUST_BAR = 0;
+constexpr int ID_HISTORY_BACK = 1;
+constexpr int ID_HISTORY_FORWARD = 2;
+constexpr int ID_ABOUT = 3;
+constexpr int ID_SETTINGS = 4;
+constexpr int ID_ADJUST_UP = 6;
+constexpr int ID_ADJUST_DOWN = 7;
+constexpr int ID_FULLSCREEN = 40010;
+constexpr int ID_THUMBNAILS = 40011;
+constexpr int ID_RESAMPLE_NONE = 40012;
+constexpr int ID_RESAMPLE_BOTH = 40013;
+constexpr int ID_RESAMPLE_HORIZONTAL = 40014;
+constexpr int ID_RESAMPLE_VERTICAL = 40015;
+constexpr int ID_RESAMPLE_AUTO = 40016;
+constexpr int ID_WALLPAPER = 40017;
+constexpr int ID_BACKGROUND = 40018;
+constexpr int ID_ADJUST_OF_WINDOW = 40021;
+constexpr int ID_ADJUST_OF_IMAGE = 40022;
+constexpr int ID_UPSCALE = 40023;
+
+// A menu resource: a menu bar whose popups hold the items. Null for an unknown id.
+HMENU LoadMenuResource(int id);

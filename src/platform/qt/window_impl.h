@@ -1,0 +1,133 @@
+#pragma once
+
+// Inside of the layer's window object; only the layer's own sources include this.
+
+#include <QCursor>
+#include <QEvent>
+#include <QPointer>
+#include <QRegion>
+#include <QScrollBar>
+#include <QWidget>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "platform/qt/form_window.h"
+
+struct CPaintContext;
+class CClientWidget;
+class CFrameWidget;
+
+// A posted message on its way through Qt's event queue.
+class CMessageEvent : public QEvent {
+public:
+    static QEvent::Type Type();
+    CMessageEvent(UINT message, WPARAM wParam, LPARAM lParam)
+        : QEvent(Type()), message(message), wParam(wParam), lParam(lParam) {}
+    // A message that never reached its window still frees what it carries.
+    ~CMessageEvent() override;
+
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    bool delivered = false;
+};
+
+struct ScrollBarState {
+    QScrollBar* widget = nullptr;
+    int32_t min = 0;
+    int32_t max = 0;
+    uint32_t page = 0;
+    int32_t pos = 0;
+    int32_t trackPos = 0;
+    bool visible = false;
+};
+
+class CWindow final : public IWindow {
+public:
+    CWindow(HWND parent, const std::string& title, const WindowStyle& style);
+    ~CWindow();
+
+    void PostMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    LRESULT SendMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void UpdateWindow() override;
+
+    // On the GUI thread: the form's window procedure, or the default one.
+    LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+    bool alive() const { return frame_ != nullptr; }
+    // Called as the widgets go away, before Qt drops the events still queued for them.
+    void WidgetsGone();
+    void DestroyWidgets();
+
+    void LayoutChildren();
+    void ReportSizeIfChanged();
+    void ScrollBarAction(int bar, int action);
+    void ScrollBarReleased(int bar);
+    void ApplyScrollBar(int bar);
+
+    CBaseForm* form = nullptr;
+    CBaseForm* creationForm = nullptr;
+    HWND parent = nullptr;
+    WindowStyle style;
+    CFrameWidget* frame_ = nullptr;
+    CClientWidget* client_ = nullptr;
+    QWidget* corner_ = nullptr;
+    ScrollBarState bars[2];
+    std::map<int, uintptr_t> timersByQtId;
+    QRegion invalid;  // invalidated and not yet painted
+    CPaintContext* painting = nullptr;
+    QCursor classCursor;
+    QSize reportedSize{-1, -1};
+
+private:
+    std::mutex postLock_;  // posts from workers against the widgets going away
+};
+
+CWindow* AsWindow(HWND window);
+
+class CFrameWidget : public QWidget {
+public:
+    CFrameWidget(CWindow* owner, QWidget* parent);
+    ~CFrameWidget() override;
+    CWindow* owner;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
+class CClientWidget : public QWidget {
+public:
+    CClientWidget(CWindow* owner, QWidget* parent);
+    ~CClientWidget() override;
+    CWindow* owner;
+
+protected:
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+};
+
+bool OnGuiThread();
+// A worker's send: queued for the GUI thread, which answers it from its event loop or from
+// ProcessSentMessages; the worker waits for the answer.
+LRESULT SendFromWorker(CWindow* window, UINT message, WPARAM wParam, LPARAM lParam);
+// Answers 0 to every send still waiting for a window that goes away.
+void ForgetSentMessagesTo(CWindow* window);
+
+// Qt key to virtual-key code (0 when there is none) and the lParam of a key message.
+WPARAM VirtualKeyFromQt(int key);
+LPARAM KeyMessageLParam(const QKeyEvent* event, bool up);
+WPARAM MouseKeyState(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers);

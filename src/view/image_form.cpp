@@ -1,0 +1,696 @@
+#include "view/image_form.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/ui/resources.h"
+#include "image/reader.h"
+#include "platform/qt/dialogs.h"
+#include "platform/qt/paint.h"
+#include "settings/settings.h"
+
+namespace {
+
+constexpr int kModeRecompute = 5;
+
+// With LUMORA_PAINT_LOG set, what the pane does and when (wall-clock seconds), for measuring
+// the time from the start of the process to the first and last painted band.
+void Log(const char* what, int a, int b, int c) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    std::fprintf(stderr, "lumora-%s %lld.%06ld %d %d %d\n", what,
+                 static_cast<long long>(now.tv_sec), now.tv_nsec / 1000, a, b, c);
+}
+
+LPARAM PackSizeKnown(uint32_t generation, int32_t serial, int mode) {
+    return static_cast<LPARAM>((static_cast<uint64_t>(generation) << 24) |
+                               (static_cast<uint64_t>(serial & 0x1FFFF) << 3) | (mode & 7));
+}
+
+int CommandOfMode(int mode) {
+    return ID_RESAMPLE_NONE + mode;
+}
+
+// Whether the next load of the image learns its header only from the decode, which replaces
+// the image's buffers on the loader thread.
+bool DecodeRevealsHeader(const CImage& image) {
+    if (!image.decodePending) return false;
+    if (const CImageReader* reader = image.reader()) return reader->deferredHeader;
+    // A stopped load may have dropped its reader; the next one makes a new one of that format.
+    const auto fresh = CreateReader(image.path);
+    return fresh && fresh->deferredHeader;
+}
+
+}  // namespace
+
+CImageForm::CImageForm(HWND parent) {
+    WindowStyle style;
+    style.doubleClicks = true;
+    style.opaque = true;
+    window_ = CreateFormWindow(this, parent, "", style);
+    SetWindowForm(window(), this);
+
+    arrow_ = LoadCursor(IDC_ARROW);
+    hand_ = LoadCursor(IDC_HAND);
+    grab_ = LoadCursor(IDC_GRAB);
+
+    for (Slot& slot : slots_) {
+        slot.pane = this;
+        slot.image = std::make_unique<CImage>();
+        slot.image->sizeLimitOwner = &slot;
+        slot.image->progressStep = 25;
+    }
+
+    menu_ = LoadMenuResource(IDR_IMAGE_MENU);
+    background_ = static_cast<COLORREF>(ReadSetting(settings::kBackgroundColor));
+    g_maxUpscale = ReadSetting(settings::kMaxUpscale);
+    logPaints_ = std::getenv("LUMORA_PAINT_LOG") != nullptr;
+    Params();
+}
+
+CImageForm::~CImageForm() {
+    DropPaintSource();
+    DestroyMenu(menu_);
+    for (Slot& slot : slots_) slot.image->StopLoad();
+    WriteSetting(settings::kBackgroundColor, static_cast<int32_t>(background_));
+    for (Slot& slot : slots_) slot.image.reset();
+}
+
+// --- sizes ---------------------------------------------------------------------------------
+
+TargetParams CImageForm::Params() {
+    TargetParams p;
+    RECT r{};
+    GetWindowRect(window(), &r);
+    p.viewWidth = r.right - r.left;
+    p.viewHeight = r.bottom - r.top;
+    p.mode = mode_;
+    p.adjust = adjust_;
+    p.adjustType = g_adjustType.load();
+    p.upscale = upscale_;
+    p.maxUpscale = g_maxUpscale.load();
+    p.fullscreen = fullscreen_;
+    p.verticalBarWidth = GetSystemMetrics(SM_CXVSCROLL);
+    p.horizontalBarHeight = GetSystemMetrics(SM_CYHSCROLL);
+    std::lock_guard<std::mutex> lock(paramsLock_);
+    if (!(p == params_)) ++paramsGeneration_;
+    params_ = p;
+    return p;
+}
+
+// On the loader thread of this slot's image, once the decode has revealed the header: the box
+// is this image's own (not the current image's), computed from the pane's last parameters, and
+// only this image's buffers change, by the thread that owns them now. The pane lays out and
+// paints the image once the message below arrives.
+void CImageForm::Slot::SetMaxDim() {
+    TargetParams p;
+    uint32_t generation = 0;
+    {
+        std::lock_guard<std::mutex> lock(pane->paramsLock_);
+        p = pane->params_;
+        generation = pane->paramsGeneration_;
+    }
+    const TargetBox box = ComputeTargetBox(p, image->GetSourceWidth(), image->GetSourceHeight());
+    if (box.valid) image->SetSizeLimit(box.width, box.height, true, box.upscale);
+    pane->window()->PostMessage(WM_IMAGE_SIZE_KNOWN, reinterpret_cast<WPARAM>(image.get()),
+                                PackSizeKnown(generation, image->loadSerial.load(), p.mode));
+}
+
+void CImageForm::ComputeTarget(Slot& slot, bool inLoader) {
+    const TargetParams p = Params();
+    CImage& image = *slot.image;
+    const TargetBox box = ComputeTargetBox(p, image.GetSourceWidth(), image.GetSourceHeight());
+    if (!box.valid) return;
+    const bool isCurrent = &slot == current_;
+    if (isCurrent) DropPaintSource();
+    image.SetSizeLimit(box.width, box.height, inLoader, box.upscale);
+    if (isCurrent) {
+        TakePaintSource();
+        RunLayout();
+    } else {
+        modeUsed_ = mode_;
+    }
+}
+
+void CImageForm::StartImage(Slot& slot) {
+    CImage& image = *slot.image;
+    image.StopLoad();
+    slot.headerPending = slot.oneShot = DecodeRevealsHeader(image);
+    if (&slot == current_ && slot.headerPending) DropPaintSource();
+    image.StartLoad(THREAD_PRIORITY_NORMAL);
+    if (&slot == current_) currentSerial_ = image.loadSerial;
+}
+
+bool CImageForm::HasPixelsToLoad(const CImage& image) const {
+    // Besides an image with a display buffer, one whose header comes only with the decode has
+    // none yet and must still be loaded.
+    return !image.path.empty() && (image.displayBuffer || image.decodePending);
+}
+
+// A change while the current image decodes all at once: the new parameters reach the loader
+// when it asks for the size; if it has asked already, the image is sized again once complete.
+bool CImageForm::DeferChange() {
+    const Slot& slot = *current_;
+    if (!slot.oneShot || !slot.image->IsLoading()) return false;
+    Params();
+    if (!slot.headerPending) recomputeWhenDone_ = true;
+    return true;
+}
+
+void CImageForm::Recompute(bool inLoader) {
+    CImage& image = *current_->image;
+    if (DeferChange()) {
+        InvalidateAll();
+        UpdateWindow(window());
+        return;
+    }
+    image.StopLoad();
+    if (HasPixelsToLoad(image)) {
+        ComputeTarget(*current_, inLoader);
+        StartImage(*current_);
+    }
+    TakePaintSource();
+    InvalidateAll();
+    UpdateWindow(window());
+}
+
+void CImageForm::SetResampleMode(int mode) {
+    mode_ = mode;
+    Recompute(true);
+    for (int m = kResampleNone; m <= kResampleAuto; ++m)
+        SetMenuItemChecked(menu_, CommandOfMode(m), false);
+    SetMenuItemChecked(menu_, CommandOfMode(mode), true);
+}
+
+void CImageForm::SetAdjust(int32_t percentage) {
+    adjust_ = percentage;
+    // The pre-loaded neighbour was sized with the old percentage.
+    modeUsed_ = kModeRecompute;
+    Params();
+    if (mode_ == kResampleNone) return;
+    Recompute(true);
+}
+
+void CImageForm::SetAdjustVisible(bool visible) {
+    adjustVisible_ = visible;
+    SetMenuItemEnabled(menu_, ID_ADJUST_BAR, !visible);
+}
+
+void CImageForm::SetUpscale(bool upscale) {
+    upscale_ = upscale;
+    SetMenuItemChecked(menu_, ID_UPSCALE, upscale);
+    modeUsed_ = kModeRecompute;
+    Refresh();
+}
+
+void CImageForm::Refresh() {
+    modeUsed_ = kModeRecompute;
+    Recompute(false);
+}
+
+void CImageForm::OnSize() {
+    const TargetParams p = Params();
+    if (logPaints_) Log("size", p.viewWidth, p.viewHeight, switching_);
+    if (switching_) return;
+    modeUsed_ = kModeRecompute;
+    if (DeferChange()) return;
+    CImage& image = *current_->image;
+    image.StopLoad();
+    if (HasPixelsToLoad(image)) {
+        ComputeTarget(*current_, true);
+        StartImage(*current_);
+    }
+    TakePaintSource();
+}
+
+// --- layout --------------------------------------------------------------------------------
+
+void CImageForm::TakePaintSource() {
+    const CImage& image = *current_->image;
+    if (current_->headerPending && image.IsLoading()) {
+        DropPaintSource();
+        return;
+    }
+    paint_.bits = image.displayBuffer;
+    paint_.header = image.displayHeader;
+    paint_.hasSource = image.sourceBuffer != nullptr;
+    paint_.width = image.GetWidth();
+    paint_.height = image.GetHeight();
+}
+
+void CImageForm::RunLayout() {
+    switching_ = true;
+    Layout& l = layout_;
+    RECT r{};
+    GetWindowRect(window(), &r);
+    l.viewWidth = r.right - r.left;
+    l.viewHeight = r.bottom - r.top;
+    const int32_t dw = paint_.width;
+    const int32_t dh = paint_.height;
+    const int32_t barWidth = GetSystemMetrics(SM_CXVSCROLL);
+    const int32_t barHeight = GetSystemMetrics(SM_CYHSCROLL);
+
+    if (!fullscreen_) {
+        SCROLLINFO info;
+        info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+        if (dw > l.viewWidth || (dh > l.viewHeight && dw > l.viewWidth - barWidth)) {
+            l.viewHeight -= barHeight;
+            if (dh > l.viewHeight) l.viewWidth -= barWidth;
+            info.nMin = 0;
+            info.nMax = dw - 1;
+            info.nPage = static_cast<uint32_t>(std::max(l.viewWidth, 0));
+            info.nPos = (dw - l.viewWidth) >> 1;
+            SetScrollInfo(window(), SB_HORZ, info, true);
+            l.horizontalPosition = info.nPos;
+            l.leftMargin = 0;
+            l.horizontalBar = true;
+        } else {
+            l.leftMargin = (l.viewWidth - (dh > l.viewHeight ? barWidth : 0) - dw) / 2;
+            l.horizontalPosition = 0;
+            info.nMin = info.nMax = info.nPos = 0;
+            info.nPage = 0;
+            SetScrollInfo(window(), SB_HORZ, info, true);
+            l.horizontalBar = false;
+        }
+        if (dh > l.viewHeight) {
+            info.nMin = 0;
+            info.nMax = dh - 1;
+            info.nPage = static_cast<uint32_t>(std::max(l.viewHeight, 0));
+            info.nPos = (dh - l.viewHeight) >> 1;
+            SetScrollInfo(window(), SB_VERT, info, true);
+            l.verticalPosition = info.nPos;
+            l.topMargin = 0;
+            l.verticalBar = true;
+        } else {
+            l.topMargin = (l.viewHeight - dh) / 2;
+            l.verticalPosition = 0;
+            info.nMin = info.nMax = info.nPos = 0;
+            info.nPage = 0;
+            SetScrollInfo(window(), SB_VERT, info, true);
+            l.verticalBar = false;
+        }
+    } else {
+        l.horizontalBar = dw > l.viewWidth;
+        l.leftMargin = l.horizontalBar ? 0 : (l.viewWidth - dw) / 2;
+        l.horizontalPosition = l.horizontalBar ? (dw - l.viewWidth) / 2 : 0;
+        l.verticalBar = dh > l.viewHeight;
+        l.topMargin = l.verticalBar ? 0 : (l.viewHeight - dh) / 2;
+        l.verticalPosition = l.verticalBar ? (dh - l.viewHeight) / 2 : 0;
+    }
+
+    l.draggable = l.horizontalBar || l.verticalBar;
+    SetClassCursor(window(), l.draggable ? hand_ : arrow_);
+    switching_ = false;
+}
+
+void CImageForm::InvalidateAll() {
+    InvalidateRect(window(), nullptr);
+}
+
+// --- loading and its messages --------------------------------------------------------------
+
+void CImageForm::Show(const std::string& name, const std::string& preloadName, bool immediate) {
+    CImage& leaving = *current_->image;
+    leaving.immediate = immediate;
+    leaving.StopLoad();
+    // The stop has been honoured; a later load of this image must not wait for it again.
+    leaving.immediate = false;
+    if (immediate && !leaving.done) {
+        InvalidateAll();
+        UpdateWindow(window());
+    }
+
+    std::swap(current_, preload_);
+    recomputeWhenDone_ = false;
+    current_->image->notifyWindow = window();
+    preload_->image->notifyWindow = nullptr;
+    currentName_ = name;
+    preloadName_ = preloadName;
+    DropPaintSource();
+
+    CImage& image = *current_->image;
+    if (image.path == name && (image.done || image.IsLoading())) {
+        if (modeUsed_ == mode_) {
+            currentSerial_ = image.loadSerial;
+            TakePaintSource();
+            RunLayout();
+            if (image.done) CurrentFinished();
+        } else {
+            Recompute(true);
+        }
+    } else {
+        image.Open(name);
+        image.StopLoad();
+        ComputeTarget(*current_, true);
+        StartImage(*current_);
+    }
+    TakePaintSource();
+    InvalidateAll();
+    UpdateWindow(window());
+}
+
+void CImageForm::CurrentFinished() {
+    Slot& slot = *preload_;
+    CImage& image = *slot.image;
+    const bool reopen = image.path != preloadName_;
+    if (!reopen && modeUsed_ != mode_ && slot.oneShot && image.IsLoading()) {
+        // Left to complete, and sized again when it is shown.
+        modeUsed_ = kModeRecompute;
+        return;
+    }
+    if (reopen || modeUsed_ != mode_) {
+        if (reopen) image.Open(preloadName_);
+        image.StopLoad();
+        if (HasPixelsToLoad(image)) {
+            ComputeTarget(slot, true);
+            StartImage(slot);
+        }
+    }
+    modeUsed_ = mode_;
+}
+
+CImageForm::Slot* CImageForm::SlotOf(WPARAM image) {
+    for (Slot& slot : slots_)
+        if (reinterpret_cast<WPARAM>(slot.image.get()) == image) return &slot;
+    return nullptr;
+}
+
+void CImageForm::OnProgress(WPARAM image, ProgressRecord* record) {
+    std::unique_ptr<ProgressRecord> owned(record);
+    Slot* slot = SlotOf(image);
+    if (!slot || slot != current_ || slot->image->loadSerial != currentSerial_ || !record) return;
+    if (record->first == 0 && record->last == 0) {
+        InvalidateAll();
+    } else {
+        int32_t first = record->first;
+        int32_t last = record->last;
+        if (paint_.header.bmiHeader.biHeight > 0) {
+            first = paint_.height - first - 1;
+            last = paint_.height - last - 1;
+        }
+        const Layout& l = layout_;
+        const int32_t shift = l.topMargin > 0 ? l.topMargin : -l.verticalPosition;
+        const int32_t edge1 = std::min(first + shift, l.viewHeight - 1);
+        const int32_t edge2 = std::max(last + shift, 0);
+        const RECT band{0, std::min(edge1, edge2), l.viewWidth, std::max(edge1, edge2)};
+        InvalidateRect(window(), &band);
+    }
+    const int paintsBefore = imagePaints_;
+    UpdateWindow(window());
+    if (logPaints_) Log("progress", record->first, record->last, imagePaints_ - paintsBefore);
+}
+
+void CImageForm::OnSizeKnown(WPARAM image, LPARAM info) {
+    Slot* slot = SlotOf(image);
+    const auto bits = static_cast<uint64_t>(info);
+    const int32_t serial = static_cast<int32_t>((bits >> 3) & 0x1FFFF);
+    const int mode = static_cast<int>(bits & 7);
+    const auto generation = static_cast<uint32_t>(bits >> 24);
+    if (!slot || (slot->image->loadSerial & 0x1FFFF) != serial) return;  // a later load has begun
+    slot->headerPending = false;
+    if (slot == current_) {
+        {
+            // The parameters changed after the loader read them.
+            std::lock_guard<std::mutex> lock(paramsLock_);
+            if (generation != paramsGeneration_) recomputeWhenDone_ = true;
+        }
+        TakePaintSource();
+        RunLayout();
+        InvalidateAll();
+        UpdateWindow(window());
+    } else {
+        // Sized with parameters that have changed since: size it again when it is shown.
+        std::lock_guard<std::mutex> lock(paramsLock_);
+        modeUsed_ = generation == paramsGeneration_ ? mode : kModeRecompute;
+    }
+}
+
+// --- painting ------------------------------------------------------------------------------
+
+void CImageForm::OnPaint() {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(window(), &ps);
+    const RECT r = ps.rcPaint;
+    if (!paint_.hasSource) {
+        FillRect(dc, r, background_);
+        EndPaint(window(), &ps);
+        return;
+    }
+    const Layout& l = layout_;
+    const int32_t dw = paint_.width;
+    const int32_t dh = paint_.height;
+
+    // One direction at a time: the image's part of the rectangle, margins filled beside it.
+    struct Span {
+        bool paint = false;
+        int32_t source = 0;
+        int32_t dest = 0;
+        int32_t size = 0;
+    };
+    auto span = [&](int32_t from, int32_t to, int32_t margin, bool bar, int32_t position,
+                    int32_t extent, auto fillBefore, auto fillAfter) {
+        Span s;
+        if (margin <= 0) {
+            s.source = (bar ? position : 0) + from;
+            s.dest = from;
+            s.size = to - from;
+            s.paint = s.size > 0;
+            return s;
+        }
+        if (from < margin) fillBefore(from, margin);
+        if (margin + extent < to) fillAfter(margin + extent, to);
+        if (to <= margin) return s;
+        if (from < margin) {
+            s.source = 0;
+            s.dest = margin;
+        } else {
+            s.source = from - margin;
+            s.dest = from;
+        }
+        s.size = std::min(to - s.dest, extent - s.source);
+        s.paint = s.size > 0;
+        return s;
+    };
+    const Span x = span(
+        r.left, r.right, l.leftMargin, l.horizontalBar, l.horizontalPosition, dw,
+        [&](int32_t a, int32_t b) {
+            FillRect(dc, RECT{a, r.top, b, r.bottom}, background_);
+        },
+        [&](int32_t a, int32_t b) {
+            FillRect(dc, RECT{a, r.top, b, r.bottom}, background_);
+        });
+    const Span y = span(
+        r.top, r.bottom, l.topMargin, l.verticalBar, l.verticalPosition, dh,
+        [&](int32_t a, int32_t b) {
+            FillRect(dc, RECT{r.left, a, r.right, b}, background_);
+        },
+        [&](int32_t a, int32_t b) {
+            FillRect(dc, RECT{r.left, a, r.right, b}, background_);
+        });
+    if (x.paint && y.paint) {
+        SetDIBitsToDevice(dc, x.dest, y.dest, x.size, y.size, x.source, dh - y.source - y.size, 0,
+                          static_cast<uint32_t>(dh), paint_.bits, &paint_.header);
+        ++imagePaints_;
+    }
+    EndPaint(window(), &ps);
+}
+
+// --- scrolling and dragging ----------------------------------------------------------------
+
+void CImageForm::OnScroll(int bar, int code) {
+    SCROLLINFO info;
+    info.fMask = SIF_ALL;
+    GetScrollInfo(window(), bar, &info);
+    const int32_t range = info.nMax - info.nMin + 1;
+    const int32_t line = static_cast<int32_t>(range * 0.05);
+    const int32_t page = static_cast<int32_t>(range * 0.2);
+    const int32_t lastPos = range - static_cast<int32_t>(info.nPage);
+    int32_t pos = info.nPos;
+    switch (code) {
+        case SB_LINEUP:
+            pos = pos - line < line ? 0 : pos - line;
+            break;
+        case SB_PAGEUP:
+            pos = pos - page < page ? 0 : pos - page;
+            break;
+        case SB_LINEDOWN:
+            pos = pos + line > lastPos - line ? lastPos : pos + line;
+            break;
+        case SB_PAGEDOWN:
+            pos = pos + page > lastPos - page ? lastPos : pos + page;
+            break;
+        // The 32-bit track position: the 16 bits of wParam would wrap on images wider or
+        // taller than 65535 pixels.
+        case SB_THUMBTRACK:
+            pos = info.nTrackPos;
+            break;
+        default:
+            return;
+    }
+    int32_t& stored = bar == SB_HORZ ? layout_.horizontalPosition : layout_.verticalPosition;
+    const int32_t old = stored;
+    stored = pos;
+    SCROLLINFO set;
+    set.fMask = SIF_POS;
+    set.nPos = pos;
+    SetScrollInfo(window(), bar, set, true);
+    const RECT clip{0, 0, layout_.viewWidth, layout_.viewHeight};
+    if (bar == SB_HORZ)
+        ScrollWindow(window(), old - pos, 0, &clip);
+    else
+        ScrollWindow(window(), 0, old - pos, &clip);
+    UpdateWindow(window());
+}
+
+void CImageForm::OnLeftButtonDown(LPARAM where) {
+    if (layout_.draggable) {
+        dragging_ = true;
+        SetClassCursor(window(), grab_);
+        SetCursor(window(), grab_);
+        SetCapture(window());
+        lastX_ = LOWORD(static_cast<uintptr_t>(where));
+        lastY_ = HIWORD(static_cast<uintptr_t>(where));
+    }
+    SetFocus(window());
+}
+
+void CImageForm::OnMouseMove(LPARAM where) {
+    if (!dragging_) return;
+    Layout& l = layout_;
+    // Read as unsigned, so positions left of or above the pane count as beyond it too.
+    int32_t x = LOWORD(static_cast<uintptr_t>(where));
+    int32_t y = HIWORD(static_cast<uintptr_t>(where));
+    if (x > l.viewWidth) x = lastX_;
+    if (y > l.viewHeight) y = lastY_;
+    const int32_t oldH = l.horizontalPosition;
+    const int32_t oldV = l.verticalPosition;
+    if (l.leftMargin == 0)
+        l.horizontalPosition =
+            std::max(0, std::min(l.horizontalPosition + lastX_ - x, paint_.width - l.viewWidth));
+    if (l.topMargin == 0)
+        l.verticalPosition =
+            std::max(0, std::min(l.verticalPosition + lastY_ - y, paint_.height - l.viewHeight));
+    lastX_ = x;
+    lastY_ = y;
+    const RECT clip{0, 0, l.viewWidth, l.viewHeight};
+    ScrollWindow(window(), l.horizontalBar ? oldH - l.horizontalPosition : 0,
+                 l.verticalBar ? oldV - l.verticalPosition : 0, &clip);
+    UpdateWindow(window());
+    if (!fullscreen_) {
+        SCROLLINFO set;
+        set.fMask = SIF_POS;
+        set.nPos = l.horizontalPosition;
+        SetScrollInfo(window(), SB_HORZ, set, true);
+        set.nPos = l.verticalPosition;
+        SetScrollInfo(window(), SB_VERT, set, true);
+    }
+}
+
+void CImageForm::OnLeftButtonUp() {
+    if (!layout_.draggable) return;
+    dragging_ = false;
+    SetClassCursor(window(), hand_);
+    SetCursor(window(), hand_);
+    ReleaseCapture();
+}
+
+// --- menu and commands ---------------------------------------------------------------------
+
+void CImageForm::OnContextMenu(LPARAM where) {
+    SetMenuItemEnabled(menu_, ID_WALLPAPER, !currentName_.empty());
+    TrackPopupMenu(GetSubMenu(menu_, 0), TPM_LEFTALIGN | TPM_RIGHTBUTTON, GET_X_LPARAM(where),
+                   GET_Y_LPARAM(where), window());
+}
+
+void CImageForm::OnCommand(WPARAM wParam, LPARAM lParam) {
+    switch (LOWORD(wParam)) {
+        case ID_BACKGROUND:
+            ChooseBackground();
+            break;
+        case ID_WALLPAPER:
+            break;  // the wallpaper command comes with the fullscreen viewer
+        default:
+            if (HWND parent = GetParent(window())) parent->SendMessage(WM_COMMAND, wParam, lParam);
+            break;
+    }
+}
+
+void CImageForm::ChooseBackground() {
+    COLORREF custom[16] = {0x000000, 0xFFFFFF, 0x4D3837, 0xE3DBDC};
+    CHOOSECOLOR choose;
+    choose.hwndOwner = GetParent(window());
+    choose.lpCustColors = custom;
+    choose.Flags = CC_FULLOPEN | CC_SOLIDCOLOR | CC_ANYCOLOR;
+    if (!ChooseColor(&choose)) return;
+    background_ = choose.rgbResult;
+    InvalidateAll();
+    UpdateWindow(window());
+    if (HWND parent = GetParent(window()))
+        parent->SendMessage(WM_BACKGROUND_CHANGED, static_cast<WPARAM>(background_), 0);
+}
+
+// --- the window procedure ------------------------------------------------------------------
+
+LRESULT CImageForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_PAINT:
+            OnPaint();
+            return 0;
+        case WM_ERASEBKGND:
+            return 0;
+        case WM_SIZE:
+            OnSize();
+            return 0;
+        case WM_IMAGE_PROGRESS:
+            OnProgress(wParam, reinterpret_cast<ProgressRecord*>(lParam));
+            return 0;
+        case WM_IMAGE_DONE: {
+            Slot* slot = SlotOf(wParam);
+            if (!slot || slot != current_ || slot->image->loadSerial != currentSerial_) return 0;
+            if (recomputeWhenDone_) {
+                recomputeWhenDone_ = false;
+                Recompute(true);
+            } else {
+                CurrentFinished();
+            }
+            return 0;
+        }
+        case WM_IMAGE_SIZE_KNOWN:
+            OnSizeKnown(wParam, lParam);
+            return 0;
+        case WM_HSCROLL:
+            OnScroll(SB_HORZ, LOWORD(wParam));
+            return 0;
+        case WM_VSCROLL:
+            OnScroll(SB_VERT, LOWORD(wParam));
+            return 0;
+        case WM_LBUTTONDOWN:
+            OnLeftButtonDown(lParam);
+            return 0;
+        case WM_MOUSEMOVE:
+            OnMouseMove(lParam);
+            return 0;
+        case WM_LBUTTONUP:
+            OnLeftButtonUp();
+            return 0;
+        case WM_LBUTTONDBLCLK:
+            if (HWND parent = GetParent(window)) parent->SendMessage(WM_COMMAND, ID_FULLSCREEN, 0);
+            return 0;
+        case WM_MOUSEWHEEL:
+            if (!fullscreen_)
+                if (HWND parent = GetParent(window))
+                    parent->SendMessage(WM_MOUSEWHEEL, wParam, lParam);
+            return 0;
+        case WM_CONTEXTMENU:
+            OnContextMenu(lParam);
+            return 0;
+        case WM_COMMAND:
+            OnCommand(wParam, lParam);
+            return 0;
+        default:
+            return DefWindowProc(window, message, wParam, lParam);
+    }
+}

@@ -1,0 +1,147 @@
+#pragma once
+
+// The image pane: shows the current image, decoded and resampled progressively by its loader
+// thread, centred on the background colour or with scroll bars and dragging when it is larger
+// than the pane; pre-loads the neighbouring file in a second image so stepping to it is instant.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "image/image.h"
+#include "platform/qt/form_window.h"
+#include "platform/qt/menu.h"
+#include "view/target_box.h"
+
+// Posted by an image's loader once a header that came with the decode is known and its box is
+// set: wParam the image, lParam packs its load serial, the resample mode the box was made with
+// and the generation of the pane's parameters it used.
+constexpr UINT WM_IMAGE_SIZE_KNOWN = WM_USER + 0x100;
+
+class CImageForm : public CBaseForm {
+public:
+    explicit CImageForm(HWND parent);
+    ~CImageForm() override;
+    CImageForm(const CImageForm&) = delete;
+    CImageForm& operator=(const CImageForm&) = delete;
+
+    LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+    HWND window() const { return AsHandle(window_); }
+
+    // Makes `name` the file on screen and remembers the neighbour to pre-load once it is done.
+    // With `immediate`, the image being left first completes "MinPercLoad" percent.
+    void Show(const std::string& name, const std::string& preloadName, bool immediate);
+    void SetResampleMode(int mode);
+    void SetAdjust(int32_t percentage);
+    void SetAdjustVisible(bool visible);
+    void SetUpscale(bool upscale);
+    // Computes the current image's size again (the loader is stopped first) and redraws.
+    void Refresh();
+    // Size changes are ignored while set (the pane's own layout, the frame's fullscreen switch).
+    void SetSwitching(bool switching) { switching_ = switching; }
+
+    // Set by the main frame when fullscreen starts.
+    std::vector<std::string> fileList;
+    int32_t currentIndex = -1;
+
+    struct Layout {
+        int32_t viewWidth = 0;
+        int32_t viewHeight = 0;
+        int32_t leftMargin = 0;
+        int32_t topMargin = 0;
+        int32_t horizontalPosition = 0;
+        int32_t verticalPosition = 0;
+        bool horizontalBar = false;
+        bool verticalBar = false;
+        bool draggable = false;
+    };
+    const Layout& layout() const { return layout_; }
+    CImage* currentImage() const { return current_->image.get(); }
+    CImage* preloadImage() const { return preload_->image.get(); }
+    const std::string& currentName() const { return currentName_; }
+    int32_t currentSerial() const { return currentSerial_; }
+    COLORREF backgroundColour() const { return background_; }
+    HMENU imageMenu() const { return menu_; }
+
+private:
+    // One of the two images, with the owner it asks for its size from its loader thread.
+    struct Slot : ISetMaxDim {
+        void SetMaxDim() override;
+        CImageForm* pane = nullptr;
+        std::unique_ptr<CImage> image;
+        // This load adopts a header only its decode reveals: its buffers are replaced on the
+        // loader thread, so the pane paints nothing of it until the size is known.
+        bool headerPending = false;
+        // This load decodes the whole picture at once and cannot be stopped during that decode;
+        // stopped later, it would leave its source picture incomplete. Changes wait for its end.
+        bool oneShot = false;
+    };
+    // What paint reads, copied from the current image only while its buffers cannot change.
+    struct PaintSource {
+        const uint8_t* bits = nullptr;
+        BITMAPINFO header{};
+        bool hasSource = false;
+        int32_t width = 0;
+        int32_t height = 0;
+    };
+
+    TargetParams Params();
+    void ComputeTarget(Slot& slot, bool inLoader);
+    void StartImage(Slot& slot);
+    void Recompute(bool inLoader);
+    bool DeferChange();
+    bool HasPixelsToLoad(const CImage& image) const;
+    void RunLayout();
+    void TakePaintSource();
+    void DropPaintSource() { paint_ = PaintSource{}; }
+    void InvalidateAll();
+    void CurrentFinished();
+    Slot* SlotOf(WPARAM image);
+
+    void OnPaint();
+    void OnProgress(WPARAM image, ProgressRecord* record);
+    void OnSizeKnown(WPARAM image, LPARAM info);
+    void OnSize();
+    void OnScroll(int bar, int code);
+    void OnLeftButtonDown(LPARAM where);
+    void OnMouseMove(LPARAM where);
+    void OnLeftButtonUp();
+    void OnContextMenu(LPARAM where);
+    void OnCommand(WPARAM wParam, LPARAM lParam);
+    void ChooseBackground();
+
+    UniqueWindow window_;
+    Slot slots_[2];
+    Slot* current_ = &slots_[0];
+    Slot* preload_ = &slots_[1];
+    int32_t currentSerial_ = 0;
+    std::string currentName_;
+    std::string preloadName_;
+    int mode_ = kResampleNone;
+    int modeUsed_ = kResampleNone;
+    int32_t adjust_ = 0;
+    bool recomputeWhenDone_ = false;
+    bool fullscreen_ = false;
+    bool adjustVisible_ = false;
+    bool upscale_ = false;
+    COLORREF background_ = 0x4D3837;
+    bool switching_ = false;
+    Layout layout_;
+    PaintSource paint_;
+    bool dragging_ = false;
+    int32_t lastX_ = 0;
+    int32_t lastY_ = 0;
+    HCURSOR arrow_ = nullptr;
+    HCURSOR hand_ = nullptr;
+    HCURSOR grab_ = nullptr;
+    HMENU menu_ = nullptr;
+    bool logPaints_ = false;
+    int imagePaints_ = 0;
+
+    // The target parameters as loader threads read them.
+    std::mutex paramsLock_;
+    TargetParams params_;
+    uint32_t paramsGeneration_ = 0;
+};

@@ -1,0 +1,209 @@
+#include "app/ui/main_form.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QKeyEvent>
+#include <QTimer>
+#include <QWidget>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/core/start_path.h"
+#include "app/ui/resources.h"
+#include "settings/helpers.h"
+#include "settings/registry.h"
+#include "support/bmp_builder.h"
+#include "support/gui_app.h"
+#include "support/temp_dir.h"
+
+extern char** environ;
+
+namespace {
+
+std::string SettingsText() {
+    std::ifstream in(SettingsFilePath());
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The value names in the settings file, in file order.
+std::vector<std::string> SettingNames() {
+    std::vector<std::string> names;
+    std::istringstream lines(SettingsText());
+    for (std::string line; std::getline(lines, line);)
+        if (line.size() > 1 && line[0] == '"')
+            names.push_back(line.substr(1, line.find('"', 1) - 1));
+    return names;
+}
+
+std::string SmallBmp() {
+    BmpSpec spec;
+    spec.width = 4;
+    spec.height = 2;
+    spec.pixels.assign(24, 0x80);
+    return BuildBmp(spec);
+}
+
+class MainFormTest : public testing::Test {
+protected:
+    void SetUp() override {
+        GuiApp();
+        std::filesystem::remove(SettingsFilePath());
+    }
+    void TearDown() override { std::filesystem::current_path(dir_.path().parent_path()); }
+    std::string Folder() const { return dir_.path().string() + "/"; }
+
+    TempDir dir_;
+};
+
+TEST_F(MainFormTest, StartsMaximisedWithTheImagePaneFillingTheWindow) {
+    CMainForm form({}, SW_SHOWNORMAL);
+    QWidget* frame = GetWindowWidget(form.window());
+    EXPECT_EQ(frame->windowTitle(), "Lumora");
+    EXPECT_TRUE(frame->isMaximized());
+    RECT client{}, pane{};
+    GetClientRect(form.window(), &client);
+    GetClientRect(form.imagePane()->window(), &pane);
+    EXPECT_EQ(pane.right, client.right);
+    EXPECT_EQ(pane.bottom, client.bottom);
+    EXPECT_TRUE(IsWindowVisible(form.imagePane()->window()));
+}
+
+TEST_F(MainFormTest, SettingsAreWrittenAtExitInTheirOrder) {
+    { CMainForm form({}, SW_SHOWNORMAL); }
+    const std::vector<std::string> expected = {
+        "InitialDirectory", "ImageResample", "AdjustVisible", "FileViewWidth",
+        "ShowThumbnails",   "AdjustType",    "Upscale",       "BackgroundColor"};
+    EXPECT_EQ(SettingNames(), expected);
+    EXPECT_EQ(ReadRegString("InitialDirectory", ""), HomeFolder());
+    EXPECT_EQ(ReadRegDword("ImageResample", 0), ID_RESAMPLE_NONE);
+    EXPECT_EQ(ReadRegDword("FileViewWidth", 0), 150);
+    EXPECT_EQ(ReadRegDword("Upscale", -1), 0);
+}
+
+TEST_F(MainFormTest, StoredSettingsAreAppliedAndWrittenBack) {
+    WriteRegDword("AdjustType", 1);
+    WriteRegDword("ImageResample", ID_RESAMPLE_HORIZONTAL);
+    WriteRegDword("Upscale", 7);
+    WriteRegDword("AdjustVisible", 5);
+    WriteRegDword("FileViewWidth", 222);
+    WriteRegDword("ShowThumbnails", 1);
+    WriteRegString("InitialDirectory", Folder());
+    {
+        CMainForm form({}, SW_SHOWNORMAL);
+        EXPECT_TRUE(IsMenuItemChecked(form.adjustMenu(), ID_ADJUST_OF_IMAGE));
+        EXPECT_FALSE(IsMenuItemChecked(form.adjustMenu(), ID_ADJUST_OF_WINDOW));
+        HMENU imageMenu = form.imagePane()->imageMenu();
+        EXPECT_TRUE(IsMenuItemChecked(imageMenu, ID_RESAMPLE_HORIZONTAL));
+        EXPECT_TRUE(IsMenuItemChecked(imageMenu, ID_UPSCALE));
+        EXPECT_EQ(form.currentFolder(), Folder());
+        EXPECT_TRUE(form.startFile().empty());
+    }
+    EXPECT_EQ(ReadRegDword("AdjustType", 0), 1);
+    EXPECT_EQ(ReadRegDword("ImageResample", 0), ID_RESAMPLE_HORIZONTAL);
+    EXPECT_EQ(ReadRegDword("Upscale", 0), 1);
+    EXPECT_EQ(ReadRegDword("AdjustVisible", 0), 1);
+    EXPECT_EQ(ReadRegDword("FileViewWidth", 0), 222);
+    EXPECT_EQ(ReadRegDword("ShowThumbnails", 0), 1);
+    EXPECT_EQ(ReadRegString("InitialDirectory", ""), Folder());
+    // A stored id that is no resample command selects mode None and is kept as it was.
+    WriteRegDword("ImageResample", 12345);
+    { CMainForm form({}, SW_SHOWNORMAL); }
+    EXPECT_EQ(ReadRegDword("ImageResample", 0), 12345);
+    g_adjustType = 0;
+}
+
+TEST_F(MainFormTest, AStartFileOpensItsFolderAndIsShownSoonAfter) {
+    WriteFileBytes(dir_.file("pic.bmp"), SmallBmp());
+    WriteRegDword("ShowThumbnails", 1);
+    std::filesystem::current_path(dir_.path());
+    {
+        CMainForm form({"./sub/../pic.bmp"}, SW_SHOWNORMAL);
+        EXPECT_EQ(form.startFile(), dir_.file("pic.bmp"));
+        EXPECT_EQ(form.currentFolder(), Folder());
+        EXPECT_TRUE(form.imagePane()->currentName().empty());
+        ASSERT_TRUE(
+            PumpUntil([&] { return form.imagePane()->currentName() == dir_.file("pic.bmp"); }));
+    }
+    // A start path shows no thumbnails for this run, and that is what is stored.
+    EXPECT_EQ(ReadRegDword("ShowThumbnails", 1), 0);
+    EXPECT_EQ(ReadRegString("InitialDirectory", ""), Folder());
+}
+
+TEST_F(MainFormTest, AFolderOrSeveralWordsShowNothingAndAnOldDriveRootMeansHome) {
+    std::filesystem::create_directory(dir_.path() / "inner");
+    {
+        CMainForm form({dir_.file("inner")}, SW_SHOWNORMAL);
+        EXPECT_EQ(form.currentFolder(), Folder() + "inner/");
+        PumpFor(400);
+        EXPECT_TRUE(form.imagePane()->currentName().empty());
+    }
+    WriteRegString("InitialDirectory", "C:\\");
+    {
+        CMainForm form({dir_.file("inner"), "second"}, SW_SHOWNORMAL);
+        EXPECT_TRUE(form.startFile().empty());
+        EXPECT_EQ(form.currentFolder(), HomeFolder());
+    }
+}
+
+TEST_F(MainFormTest, CloseEndsTheMessageLoopAndTheKeyboardTableReachesTheFrame) {
+    CMainForm form({}, SW_SHOWNORMAL);
+    QKeyEvent ctrlB(QEvent::KeyPress, Qt::Key_B, Qt::ControlModifier);
+    QCoreApplication::sendEvent(GetClientWidget(form.imagePane()->window()), &ctrlB);
+    EXPECT_EQ(form.resampleCommand(), ID_RESAMPLE_BOTH);
+    EXPECT_TRUE(IsMenuItemChecked(form.imagePane()->imageMenu(), ID_RESAMPLE_BOTH));
+
+    bool closed = false;
+    QTimer::singleShot(20, [&] {
+        closed = true;
+        GetWindowWidget(form.window())->close();  // the close button
+    });
+    QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_TRUE(closed);
+}
+
+// The program itself, asked to end by a signal as at logout or with Ctrl+C.
+TEST_F(MainFormTest, TheProgramEndsNormallyOnTerminationSignalsAndWritesItsSettings) {
+    const std::string image = dir_.file("pic.bmp");
+    WriteFileBytes(image, SmallBmp());
+    const std::string log = dir_.file("stderr.txt");
+    for (int sig : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(sig);
+        std::filesystem::remove(SettingsFilePath());
+        std::filesystem::remove(log);
+        const std::string binary = LUMORA_BINARY_PATH;
+        char* argv[] = {const_cast<char*>(binary.c_str()), const_cast<char*>(image.c_str()),
+                        nullptr};
+        // The paint log says when the start file is on screen: by then the loop runs.
+        setenv("LUMORA_PAINT_LOG", "1", 1);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        pid_t pid = 0;
+        const int spawned = posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        unsetenv("LUMORA_PAINT_LOG");
+        ASSERT_EQ(spawned, 0);
+        for (int i = 0; i < 600 && ReadFileBytes(log).find("lumora-progress") == std::string::npos;
+             ++i)
+            usleep(50 * 1000);
+        kill(pid, sig);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_EQ(ReadRegString("InitialDirectory", ""), Folder());
+        EXPECT_EQ(SettingNames().size(), 8u);
+    }
+}
+
+}  // namespace
