@@ -90,7 +90,17 @@ bool CBmpReader::ReadHeaders() {
     compression_ = info.biCompression;
     pixelDataOffset_ = offBits;
     width_ = info.biWidth;
-    const uint64_t dataBytes = fileSize_ - offBits;
+    uint64_t dataBytes = fileSize_ - offBits;
+    // A V5 header may place an embedded colour profile after the pixels; it is not pixel data.
+    if (infoSize >= 124) {
+        uint8_t profile[8];
+        if (ReadAt(14 + 112, profile, sizeof profile)) {
+            const uint64_t profileStart = 14 + uint64_t{Le32(profile)};
+            if (Le32(profile) != 0 && Le32(profile + 4) != 0 && profileStart > offBits &&
+                profileStart < fileSize_)
+                dataBytes = profileStart - offBits;
+        }
+    }
     naturalRowBytes_ = static_cast<uint32_t>((static_cast<uint64_t>(width_) * bits + 7) / 8);
     const uint32_t naturalStride = (naturalRowBytes_ + 3) & ~3u;
 
@@ -101,9 +111,13 @@ bool CBmpReader::ReadHeaders() {
         rleData_.resize(dataBytes);
         if (!ReadAt(offBits, rleData_.data(), rleData_.size())) return false;
     } else {
-        // The row stride comes from the file's size (pixel data run to its end), but a file too
-        // short for its rows is read with the rows' own stride, and only the rows it holds.
+        // The row stride comes from the file's size (pixel data run to its end) when the data
+        // divide into equal rows of whole 4-byte units; other trailing bytes are not part of the
+        // rows and would skew the picture. A file too short for its rows is read with the rows'
+        // own stride, and only the rows it holds.
         fileRowStride_ = static_cast<uint32_t>(std::min<uint64_t>(dataBytes / height, UINT32_MAX));
+        if (dataBytes % height != 0 || fileRowStride_ % 4 != 0)
+            fileRowStride_ = std::min<uint32_t>(fileRowStride_, naturalStride);
         if (fileRowStride_ < naturalStride) {
             fileRowStride_ = naturalStride;
             rows = std::min<int64_t>(height, static_cast<int64_t>((dataBytes + naturalStride - 1) / naturalStride));

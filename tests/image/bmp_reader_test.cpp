@@ -233,6 +233,36 @@ TEST_F(BmpReaderTest, ExtraBytesAfterThePixelsWidenTheFileRowStride) {
     EXPECT_EQ(Px(d.rows[1], 0, 3), (std::vector<uint8_t>{4, 5, 6}));
 }
 
+TEST_F(BmpReaderTest, TrailingBytesThatAreNotRowsLeaveTheStrideAlone) {
+    // Three rows of 1 pixel (stride 4) followed by 5 stray bytes: 17 bytes do not divide into
+    // three 4-byte-aligned rows, so the rows keep their own stride.
+    BmpSpec spec;
+    spec.width = 1;
+    spec.height = -3;
+    spec.pixels = {1, 1, 1, 0, 2, 2, 2, 0, 3, 3, 3, 0, 9, 9, 9, 9, 9};
+    Decoded d = Decode(BuildBmp(spec));
+    EXPECT_EQ(d.fileRowStride, 4u);
+    EXPECT_EQ(Px(d.rows[2], 0, 3), (std::vector<uint8_t>{3, 3, 3}));
+
+    // A V5 file with its colour profile after the pixels (as common tools write them).
+    BmpSpec v5;
+    v5.infoSize = 124;
+    v5.width = 1;
+    v5.height = 2;
+    v5.pixels = {4, 5, 6, 0, 7, 8, 9, 0};
+    const std::vector<uint8_t> profile(36, 0xAB);  // a multiple of the height on purpose
+    v5.pixels.insert(v5.pixels.end(), profile.begin(), profile.end());
+    std::string file = BuildBmp(v5);
+    const uint32_t profileOffset = 124 + 8;  // from the start of the info header
+    for (int i = 0; i < 4; ++i) {
+        file[14 + 112 + i] = static_cast<char>(profileOffset >> (8 * i));
+        file[14 + 116 + i] = static_cast<char>(profile.size() >> (8 * i));
+    }
+    d = Decode(file);
+    EXPECT_EQ(d.fileRowStride, 4u);
+    EXPECT_EQ(Px(d.rows[1], 0, 3), (std::vector<uint8_t>{7, 8, 9}));
+}
+
 TEST_F(BmpReaderTest, HostileHeadersDeclareNothing) {
     BmpSpec good;
     good.width = 2;
