@@ -9,13 +9,9 @@
 #include <cstring>
 #include <limits>
 
-namespace {
+#include "platform/file_io.h"
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
+namespace {
 
 // RLE pictures can describe large blank areas in few bytes; beyond this many pixels per byte of
 // compressed data the file is not trusted with an allocation.
@@ -25,20 +21,12 @@ constexpr uint8_t kBlack[4] = {0, 0, 0, 0};
 
 }  // namespace
 
-bool CBmpReader::ReadAt(uint64_t offset, void* into, size_t bytes) const {
+bool CBmpReader::ReadFully(uint64_t offset, void* into, size_t bytes) const {
     return ReadSome(offset, into, bytes) == bytes;
 }
 
 size_t CBmpReader::ReadSome(uint64_t offset, void* into, size_t bytes) const {
-    size_t done = 0;
-    while (done < bytes) {
-        ssize_t n = pread(fd_, static_cast<uint8_t*>(into) + done, bytes - done,
-                          static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    return done;
+    return ::ReadAt(fd_, offset, into, bytes);
 }
 
 void CBmpReader::OpenFile() {
@@ -59,7 +47,7 @@ bool CBmpReader::ReadHeaders() {
     if (fileSize_ <= 54) return false;
 
     uint8_t head[54];
-    if (!ReadAt(0, head, sizeof head)) return false;
+    if (!ReadFully(0, head, sizeof head)) return false;
     if (Le16(head) != 0x4D42) return false;
     if (Le32(head + 2) > fileSize_) return false;
     const uint32_t offBits = Le32(head + 10);
@@ -94,7 +82,7 @@ bool CBmpReader::ReadHeaders() {
     // A V5 header may place an embedded colour profile after the pixels; it is not pixel data.
     if (infoSize >= 124) {
         uint8_t profile[8];
-        if (ReadAt(14 + 112, profile, sizeof profile)) {
+        if (ReadFully(14 + 112, profile, sizeof profile)) {
             const uint64_t profileStart = 14 + uint64_t{Le32(profile)};
             if (Le32(profile) != 0 && Le32(profile + 4) != 0 && profileStart > offBits &&
                 profileStart < fileSize_)
@@ -109,7 +97,7 @@ bool CBmpReader::ReadHeaders() {
         if (static_cast<int64_t>(width_) * height > static_cast<int64_t>(dataBytes) * kRlePixelsPerByte)
             return false;
         rleData_.resize(dataBytes);
-        if (!ReadAt(offBits, rleData_.data(), rleData_.size())) return false;
+        if (!ReadFully(offBits, rleData_.data(), rleData_.size())) return false;
     } else {
         // The row stride comes from the file's size (pixel data run to its end) when the data
         // divide into equal rows of whole 4-byte units; other trailing bytes are not part of the
@@ -129,7 +117,7 @@ bool CBmpReader::ReadHeaders() {
         // The colour block: everything between the 40-byte header and the pixel data. It holds
         // the rest of a longer header, then the colour table; or the bit-field masks.
         std::vector<uint8_t> block(offBits - 54);
-        if (!ReadAt(54, block.data(), block.size())) return false;
+        if (!ReadFully(54, block.data(), block.size())) return false;
         if (bits == 16) {
             if (info.biCompression == BI_BITFIELDS && block.size() >= 12)
                 layout16_ = Rgb16Layout::FromMasks(Le32(block.data()), Le32(block.data() + 4),

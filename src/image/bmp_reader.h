@@ -22,7 +22,7 @@ public:
 
 private:
     bool ReadHeaders();
-    bool ReadAt(uint64_t offset, void* into, size_t bytes) const;
+    bool ReadFully(uint64_t offset, void* into, size_t bytes) const;
     size_t ReadSome(uint64_t offset, void* into, size_t bytes) const;
     void ExpandPalette(const uint8_t* indices, size_t bytesRead, uint8_t* row) const;
     void Expand16(const uint8_t* words, size_t bytesRead, uint8_t* row) const;

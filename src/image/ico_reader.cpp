@@ -11,28 +11,9 @@
 
 #include "image/ico_png.h"
 #include "image/rgb16.h"
+#include "platform/file_io.h"
 
 namespace {
-
-uint16_t Le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t Le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-size_t ReadSome(int fd, uint64_t offset, void* into, size_t bytes) {
-    size_t done = 0;
-    while (done < bytes) {
-        ssize_t n = pread(fd, static_cast<uint8_t*>(into) + done, bytes - done,
-                          static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    return done;
-}
 
 // An entry of at most 255 x 255 pixels needs well under a megabyte, even as an uncompressed PNG;
 // a data size beyond this is not read.
@@ -98,14 +79,14 @@ bool CIcoReader::Decode(int fd) {
     if (fileSize < 7) return false;
 
     uint8_t head[6];
-    if (ReadSome(fd, 0, head, sizeof head) != sizeof head) return false;
+    if (ReadAt(fd, 0, head, sizeof head) != sizeof head) return false;
     const uint16_t type = Le16(head + 2);
     const uint16_t count = Le16(head + 4);
     if ((type != 1 && type != 2) || count == 0) return false;
 
     // Only the entries the file really holds take part in the choice.
     std::vector<uint8_t> raw(static_cast<size_t>(count) * 16);
-    const size_t got = ReadSome(fd, 6, raw.data(), raw.size());
+    const size_t got = ReadAt(fd, 6, raw.data(), raw.size());
     std::vector<Entry> entries(got / 16);
     if (entries.empty()) return false;
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -120,7 +101,7 @@ bool CIcoReader::Decode(int fd) {
     const size_t wanted = static_cast<size_t>(
         std::min<uint64_t>({entry.dataSize, fileSize - entry.dataOffset, kMaxEntryBytes}));
     std::vector<uint8_t> data(wanted);
-    data.resize(ReadSome(fd, entry.dataOffset, data.data(), data.size()));
+    data.resize(ReadAt(fd, entry.dataOffset, data.data(), data.size()));
 
     const int32_t width = entry.width;  // 0 stands for 256 elsewhere; here it gives no pixels
     const int32_t height = entry.height;

@@ -7,9 +7,7 @@ CPrivateHeap::~CPrivateHeap() {
     for (void* block : blocks_) std::free(block);
 }
 
-void* CPrivateHeap::Alloc(size_t bytes) {
-    if (bytes == 0) bytes = 1;
-    void* block = std::malloc(bytes);
+void* CPrivateHeap::Track(void* block) {
     if (!block) return nullptr;
     try {
         blocks_.push_back(block);
@@ -20,18 +18,9 @@ void* CPrivateHeap::Alloc(size_t bytes) {
     return block;
 }
 
-void* CPrivateHeap::AllocZeroed(size_t bytes) {
-    if (bytes == 0) bytes = 1;
-    void* block = std::calloc(1, bytes);
-    if (!block) return nullptr;
-    try {
-        blocks_.push_back(block);
-    } catch (...) {
-        std::free(block);
-        return nullptr;
-    }
-    return block;
-}
+void* CPrivateHeap::Alloc(size_t bytes) { return Track(std::malloc(bytes ? bytes : 1)); }
+
+void* CPrivateHeap::AllocZeroed(size_t bytes) { return Track(std::calloc(1, bytes ? bytes : 1)); }
 
 void CPrivateHeap::Free(void* block) {
     if (!block) return;

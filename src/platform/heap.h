@@ -19,5 +19,8 @@ public:
     size_t BlockCount() const { return blocks_.size(); }
 
 private:
+    // Records a fresh block (freeing it when even that fails).
+    void* Track(void* block);
+
     std::vector<void*> blocks_;
 };

@@ -1,3 +1,4 @@
+#include "platform/file_io.h"
 #include "settings/helpers.h"
 
 #include <fcntl.h>
@@ -116,19 +117,6 @@ std::string EscapePath(const std::string& path) {
         }
     }
     return out;
-}
-
-bool WriteAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // Moves the item into trash/files under a free name, with its info file written first: the

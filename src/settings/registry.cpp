@@ -1,3 +1,4 @@
+#include "platform/file_io.h"
 #include "settings/registry.h"
 
 #include <fcntl.h>
@@ -167,25 +168,6 @@ std::vector<std::string> SplitLines(const std::string& content) {
     return lines;
 }
 
-// Whole file, or nullopt when it cannot be read.
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    std::string content;
-    char buffer[8192];
-    for (;;) {
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            close(fd);
-            return std::nullopt;
-        }
-        if (n == 0) break;
-        content.append(buffer, static_cast<size_t>(n));
-    }
-    close(fd);
-    return content;
-}
 
 // The first value of that name in our section, if any.
 std::optional<Value> FindValue(const std::string& content, const std::string& name) {
@@ -200,19 +182,6 @@ std::optional<Value> FindValue(const std::string& content, const std::string& na
         if (value && NamesEqual(value->name, name)) return value;
     }
     return std::nullopt;
-}
-
-bool WriteAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // Replaces the file by a complete new one: a crash leaves the old or the new file, whole.

@@ -1,3 +1,4 @@
+#include "platform/file_io.h"
 #include "thumbs/thumbnail_cache.h"
 
 #include <dirent.h>
@@ -47,19 +48,6 @@ std::string FileNameOf(const std::string& path) {
 
 bool EndsWithJpg(const char* name, size_t length) {
     return length > 4 && std::memcmp(name + length - 4, ".jpg", 4) == 0;
-}
-
-bool WriteAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // Opens the index and takes its lock. The lock must sit on the file the path names now: after

@@ -1,0 +1,51 @@
+#include "platform/file_io.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+bool WriteAll(int fd, const void* data, size_t bytes) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    size_t done = 0;
+    while (done < bytes) {
+        ssize_t n = write(fd, p + done, bytes - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+size_t ReadAt(int fd, uint64_t offset, void* into, size_t bytes) {
+    size_t done = 0;
+    while (done < bytes) {
+        ssize_t n = pread(fd, static_cast<uint8_t*>(into) + done, bytes - done,
+                          static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string content;
+    char buffer[8192];
+    for (;;) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        content.append(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    return content;
+}
