@@ -1,6 +1,7 @@
 #include "platform/qt/toolbar.h"
 
 #include <QHelpEvent>
+#include <QLayout>
 #include <QPointer>
 #include <QSlider>
 #include <QToolBar>
