@@ -108,8 +108,8 @@ std::vector<MountedDrive> ParseMountedDrives(const std::string& mountInfo) {
     return drives;
 }
 
-std::vector<MountedDrive> ReadMountedDrives() {
-    std::ifstream in("/proc/self/mountinfo");
+std::vector<MountedDrive> ReadMountedDrives(const std::string& table) {
+    std::ifstream in(table);
     std::stringstream text;
     text << in.rdbuf();
     return ParseMountedDrives(text.str());

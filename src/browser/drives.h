@@ -24,7 +24,7 @@ struct MountedDrive {
 // always one of them. A path mounted more than once counts once, as its last mount.
 std::vector<MountedDrive> ParseMountedDrives(const std::string& mountInfo);
 // The drives of this process's mount table, read without touching any of them.
-std::vector<MountedDrive> ReadMountedDrives();
+std::vector<MountedDrive> ReadMountedDrives(const std::string& table = "/proc/self/mountinfo");
 
 // The volume's name from the labels folder (/dev/disk/by-label): the entry that is the drive's
 // device, found by device number or by the source's path; "" when none is.

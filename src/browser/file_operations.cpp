@@ -84,7 +84,7 @@ void CFileView::ReadDrives() {
     // The previous job is cancelled and awaited before it is freed.
     labelJob_.reset();
     const uint32_t generation = ++generation_;
-    std::vector<MountedDrive> mounted = ReadMountedDrives();
+    std::vector<MountedDrive> mounted = ReadMountedDrives(mountTable_);
     drives_.clear();
     driveRoots_.clear();
     for (const MountedDrive& drive : mounted) {

@@ -164,6 +164,9 @@ LRESULT CFileView::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM l
         case WM_LBUTTONDOWN:
             if (GetClassCursor(window)->shape() == resize_->shape()) {
                 lastX_ = GET_X_LPARAM(lParam);
+                // The drag runs from the press, so a quick first move that already left the
+                // edge still moves it.
+                dragging_ = true;
                 return 0;
             }
             break;

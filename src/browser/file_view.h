@@ -69,7 +69,8 @@ public:
     const std::vector<std::string>& history() const { return history_.folders(); }
     const CFileIcons& icons() const { return icons_; }
     uint32_t jobGeneration() const { return generation_.load(); }
-    // Where the drive labels are looked up; tests point it at a folder of their own.
+    // Where the drives and their labels are read; tests point them at files of their own.
+    void SetMountTable(const std::string& path) { mountTable_ = path; }
     void SetLabelsFolder(const std::string& folder) { labelsFolder_ = folder; }
 
 private:
@@ -122,6 +123,7 @@ private:
     CFolderHistory history_;
     std::unique_ptr<CDriveLabelJob> labelJob_;
     std::atomic<uint32_t> generation_{0};
+    std::string mountTable_ = "/proc/self/mountinfo";
     std::string labelsFolder_ = "/dev/disk/by-label";
     int wheelDelta_ = 0;
 };
