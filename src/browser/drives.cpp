@@ -17,42 +17,34 @@ namespace {
 // File systems that hold no user files, or mounts not ready to be read (an idle automount).
 const std::set<std::string>& PseudoTypes() {
     static const std::set<std::string> types = {
-        "proc",   "sysfs",    "devtmpfs", "devpts",     "tmpfs",    "cgroup",  "cgroup2",
-        "autofs", "debugfs",  "tracefs",  "securityfs", "configfs", "fusectl", "mqueue",
-        "pstore", "bpf",      "ramfs",    "hugetlbfs",  "nsfs",     "efivarfs", "binfmt_misc",
-        "rpc_pipefs", "selinuxfs"};
+        "proc",    "sysfs",    "devtmpfs",    "devpts",     "tmpfs",      "cgroup",
+        "cgroup2", "autofs",   "debugfs",     "tracefs",    "securityfs", "configfs",
+        "fusectl", "mqueue",   "pstore",      "bpf",        "ramfs",      "hugetlbfs",
+        "nsfs",    "efivarfs", "binfmt_misc", "rpc_pipefs", "selinuxfs"};
     return types;
 }
 
-// mountinfo writes blanks, tabs, newlines and backslashes in paths as octal escapes.
-std::string Unescape(const std::string& text) {
+// Bytes written as a marker and a fixed number of digits: mountinfo writes blanks, tabs,
+// newlines and backslashes in paths as "\" and three octal digits, the labels folder unsafe
+// bytes as "\x" and two hexadecimal ones.
+std::string Unescape(const std::string& text, const std::string& marker, size_t digits, int base) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 3 < text.size() &&
-            std::isdigit(static_cast<unsigned char>(text[i + 1])) &&
-            std::isdigit(static_cast<unsigned char>(text[i + 2])) &&
-            std::isdigit(static_cast<unsigned char>(text[i + 3]))) {
-            out += static_cast<char>(std::strtol(text.substr(i + 1, 3).c_str(), nullptr, 8));
-            i += 3;
-        } else {
-            out += text[i];
+        if (text.compare(i, marker.size(), marker) == 0 &&
+            i + marker.size() + digits <= text.size()) {
+            const std::string number = text.substr(i + marker.size(), digits);
+            char* end = nullptr;
+            const long value = std::strtol(number.c_str(), &end, base);
+            const bool allDigits = std::all_of(number.begin(), number.end(), [](char c) {
+                return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+            });
+            if (allDigits && end == number.c_str() + digits && value <= 0xFF) {
+                out += static_cast<char>(value);
+                i += marker.size() + digits - 1;
+                continue;
+            }
         }
-    }
-    return out;
-}
-
-// Labels in the labels folder escape unsafe bytes as \xHH.
-std::string UnescapeLabel(const std::string& name) {
-    std::string out;
-    for (size_t i = 0; i < name.size(); ++i) {
-        if (name[i] == '\\' && i + 3 < name.size() && name[i + 1] == 'x' &&
-            std::isxdigit(static_cast<unsigned char>(name[i + 2])) &&
-            std::isxdigit(static_cast<unsigned char>(name[i + 3]))) {
-            out += static_cast<char>(std::strtol(name.substr(i + 2, 2).c_str(), nullptr, 16));
-            i += 3;
-        } else {
-            out += name[i];
-        }
+        out += text[i];
     }
     return out;
 }
@@ -86,11 +78,11 @@ std::vector<MountedDrive> ParseMountedDrives(const std::string& mountInfo) {
         while (fields >> field && field != "-") {
         }
         if (field != "-" || !(fields >> type >> source)) continue;
-        const std::string path = Unescape(mountPoint);
+        const std::string path = Unescape(mountPoint, "\\", 3, 8);
         if (path != "/" && (!IsUserMount(path) || PseudoTypes().count(type))) continue;
         MountedDrive drive;
         drive.root = path == "/" ? path : path + "/";
-        drive.source = Unescape(source);
+        drive.source = Unescape(source, "\\", 3, 8);
         unsigned major = 0, minor = 0;
         if (std::sscanf(numbers.c_str(), "%u:%u", &major, &minor) == 2)
             drive.device = makedev(major, minor);
@@ -101,7 +93,8 @@ std::vector<MountedDrive> ParseMountedDrives(const std::string& mountInfo) {
         else
             drives.push_back(drive);
     }
-    if (std::none_of(drives.begin(), drives.end(), [](const MountedDrive& d) { return d.root == "/"; }))
+    if (std::none_of(drives.begin(), drives.end(),
+                     [](const MountedDrive& d) { return d.root == "/"; }))
         drives.push_back(MountedDrive{"/", "", 0});
     std::sort(drives.begin(), drives.end(),
               [](const MountedDrive& a, const MountedDrive& b) { return a.root < b.root; });
@@ -118,8 +111,8 @@ std::vector<MountedDrive> ReadMountedDrives(const std::string& table) {
 std::string VolumeLabel(const MountedDrive& drive, const std::string& labelsFolder) {
     DIR* dir = opendir(labelsFolder.c_str());
     if (!dir) return {};
-    const std::string source = drive.source.empty() || drive.source[0] != '/' ? std::string()
-                                                                              : RealPath(drive.source);
+    const std::string source =
+        drive.source.empty() || drive.source[0] != '/' ? std::string() : RealPath(drive.source);
     std::string label;
     while (const dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
@@ -129,7 +122,7 @@ std::string VolumeLabel(const MountedDrive& drive, const std::string& labelsFold
         const bool byNumber = drive.device != 0 && stat(path.c_str(), &st) == 0 &&
                               S_ISBLK(st.st_mode) && st.st_rdev == drive.device;
         if (byNumber || (!source.empty() && RealPath(path) == source)) {
-            label = UnescapeLabel(name);
+            label = Unescape(name, "\\x", 2, 16);
             break;
         }
     }

@@ -91,8 +91,8 @@ void CFileView::ReadDrives() {
         drives_.push_back(drive.root);
         driveRoots_.push_back(drive.root);
     }
-    labelJob_ = std::make_unique<CDriveLabelJob>(std::move(mounted), generation, window(),
-                                                 labelsFolder_);
+    labelJob_ =
+        std::make_unique<CDriveLabelJob>(std::move(mounted), generation, window(), labelsFolder_);
     labelJob_->Start();
 }
 

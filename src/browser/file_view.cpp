@@ -6,6 +6,7 @@
 #include "app/ui/resources.h"
 #include "browser/folder_listing.h"
 #include "browser/special_folders.h"
+#include "platform/qt/paint_log.h"
 #include "settings/settings.h"
 
 CFileView::CFileView(HWND mainWindow) : main_(mainWindow) {
@@ -186,6 +187,7 @@ LRESULT CFileView::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM l
             OnContextMenu(lParam);
             return 0;
         case WM_KEYDOWN:
+            if (PaintLogOn()) PaintLog("key", static_cast<int>(wParam), 0, 0);
             if (wParam == VK_F5) {
                 Refresh();
                 return 0;

@@ -25,7 +25,8 @@ bool CFolderHistory::Back(int steps) {
 
 bool CFolderHistory::Forward(int steps) {
     if (folders_.size() < 2) return false;
-    for (int i = 0; i < steps; ++i) std::rotate(folders_.begin(), folders_.begin() + 1, folders_.end());
+    for (int i = 0; i < steps; ++i)
+        std::rotate(folders_.begin(), folders_.begin() + 1, folders_.end());
     return true;
 }
 
@@ -45,21 +46,23 @@ std::string CFolderHistory::EntryText(int offset) const {
 
 std::vector<std::pair<std::string, int>> CFolderHistory::MenuEntries() const {
     std::vector<std::pair<std::string, int>> entries;
-    for (int i = 0; i < static_cast<int>(folders_.size()); ++i) entries.emplace_back(EntryText(i + 1), i);
-    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
-        return TextLessNoCase(a.first, b.first);
-    });
+    for (int i = 0; i < static_cast<int>(folders_.size()); ++i)
+        entries.emplace_back(EntryText(i + 1), i);
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const auto& a, const auto& b) { return TextLessNoCase(a.first, b.first); });
     return entries;
 }
 
 void CFolderHistory::Load() {
     folders_.clear();
     for (int i = 0; i < settings::kDirHistoryCount; ++i) {
-        std::string folder = ReadRegString(DirHistoryName(i), std::string(settings::kDirHistoryDefault));
+        std::string folder =
+            ReadRegString(DirHistoryName(i), std::string(settings::kDirHistoryDefault));
         if (!folder.empty()) folders_.push_back(std::move(folder));
     }
 }
 
 void CFolderHistory::Save() const {
-    for (size_t i = 0; i < folders_.size(); ++i) WriteRegString(DirHistoryName(static_cast<int>(i)), folders_[i]);
+    for (size_t i = 0; i < folders_.size(); ++i)
+        WriteRegString(DirHistoryName(static_cast<int>(i)), folders_[i]);
 }

@@ -12,7 +12,7 @@
 namespace {
 
 constexpr std::array<std::string_view, 8> kTypes = {"bmp", "cur", "gif", "ico",
-                                                     "jp2", "jpg", "png", "tif"};
+                                                    "jp2", "jpg", "png", "tif"};
 
 enum class EntryKind { kOther, kFolder, kFile };
 
@@ -44,14 +44,16 @@ int ImageTypeGroup(const std::string& extension) {
 }
 
 void SortByName(std::vector<std::string>& names) {
-    std::stable_sort(names.begin(), names.end(),
-                     [](const std::string& a, const std::string& b) { return TextLessNoCase(a, b); });
+    std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        return TextLessNoCase(a, b);
+    });
 }
 
 void SortByType(std::vector<std::string>& names) {
     std::vector<std::pair<int, std::string>> keyed;
     keyed.reserve(names.size());
-    for (std::string& name : names) keyed.emplace_back(ImageTypeGroup(GetExtension(name)), std::move(name));
+    for (std::string& name : names)
+        keyed.emplace_back(ImageTypeGroup(GetExtension(name)), std::move(name));
     std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
         if (a.first != b.first) return a.first < b.first;
         return TextLessNoCase(a.second, b.second);

@@ -120,7 +120,8 @@ TEST_F(MainCommandsTest, TheKeyboardTableRunsItsCommands) {
 
 TEST_F(MainCommandsTest, ResampleButtonsPressOnlyTheChosenModeAndGreyWhatHasNoPane) {
     CMainForm form({}, SW_SHOWNORMAL);
-    EXPECT_EQ(Toolbar_GetState(form.toolbar(), ID_RESAMPLE_NONE), TBSTATE_ENABLED | TBSTATE_PRESSED);
+    EXPECT_EQ(Toolbar_GetState(form.toolbar(), ID_RESAMPLE_NONE),
+              TBSTATE_ENABLED | TBSTATE_PRESSED);
     static_cast<QAbstractButton*>(Button(form, ID_RESAMPLE_VERTICAL))->click();
     EXPECT_EQ(form.resampleCommand(), ID_RESAMPLE_VERTICAL);
     for (int command = ID_RESAMPLE_NONE; command <= ID_RESAMPLE_AUTO; ++command)
@@ -223,13 +224,15 @@ TEST_F(MainCommandsTest, ChoosingAFileShowsItAndTheWheelOverTheImageStepsOn) {
     spec.width = 4;
     spec.height = 2;
     spec.pixels.assign(24, 0x40);
-    for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) WriteFileBytes(dir_.file(name), BuildBmp(spec));
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp"})
+        WriteFileBytes(dir_.file(name), BuildBmp(spec));
     WriteRegString("InitialDirectory", Folder());
     CMainForm form({}, SW_SHOWNORMAL);
     HWND list = form.fileView()->window();
     ListView_SetItemState(list, 1, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
     EXPECT_EQ(form.imagePane()->currentName(), dir_.file("a.bmp"));
-    ASSERT_TRUE(PumpUntil([&] { return form.imagePane()->preloadImage()->path == dir_.file("b.bmp"); }));
+    ASSERT_TRUE(
+        PumpUntil([&] { return form.imagePane()->preloadImage()->path == dir_.file("b.bmp"); }));
     // A wheel step over the image pane reaches the list through the main window.
     RECT pane{};
     GetWindowRect(form.imagePane()->window(), &pane);

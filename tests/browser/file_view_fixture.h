@@ -50,7 +50,9 @@ protected:
     HWND list() const { return view_->window(); }
     std::string Folder() const { return dir_.path().string() + "/"; }
     void Touch(const std::string& name) { WriteFileBytes(dir_.file(name), "x"); }
-    void MakeFolder(const std::string& name) { std::filesystem::create_directories(dir_.path() / name); }
+    void MakeFolder(const std::string& name) {
+        std::filesystem::create_directories(dir_.path() / name);
+    }
 
     // A browser on the folder, its list placed and shown.
     void Open(const std::string& folder) {

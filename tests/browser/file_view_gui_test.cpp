@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
 #include <QMessageBox>
-#include <QAbstractButton>
 #include <QTimer>
 #include <fstream>
 
@@ -55,8 +55,8 @@ TEST_F(FileViewTest, TheRootHasNoParentEntryAndKeepsItsSlashInTheTitle) {
 }
 
 TEST_F(FileViewTest, SortByTypeGroupsTheTypesAndEitherSortCommandFlipsTheOrder) {
-    for (const char* file : {"b.gif", "a.bmp", "C.BMP", "a.png", "z.cur", "k.ico", "j.jp2", "h.jpg",
-                             "e.tif"})
+    for (const char* file :
+         {"b.gif", "a.bmp", "C.BMP", "a.png", "z.cur", "k.ico", "j.jp2", "h.jpg", "e.tif"})
         Touch(file);
     Open(Folder());
     EXPECT_EQ(Entries(), (Strings{"..", "a.bmp", "a.png", "b.gif", "C.BMP", "e.tif", "h.jpg",
@@ -155,7 +155,8 @@ TEST_F(FileViewTest, TheWheelOverTheImageStepsOnceAWholeStepHasAddedUp) {
     PumpFor(50);
     EXPECT_EQ(view_->CurrentFilePath(), dir_.file("a.jpg"));
     // Over the list itself the wheel scrolls and selects nothing.
-    list()->SendMessage(WM_MOUSEWHEEL, MAKEWPARAM(0, -WHEEL_DELTA), MAKELPARAM(r.left + 5, r.top + 5));
+    list()->SendMessage(WM_MOUSEWHEEL, MAKEWPARAM(0, -WHEEL_DELTA),
+                        MAKELPARAM(r.left + 5, r.top + 5));
     PumpFor(50);
     EXPECT_EQ(view_->CurrentFilePath(), dir_.file("a.jpg"));
 }

@@ -45,11 +45,11 @@ std::string AboutText() {
     return "Lumora is for viewing images only: it will never adjust or convert them.\n\n"
            "PNG: libpng " +
            std::string(png_get_header_ver(nullptr)) + "\nTIFF: " + FirstLine(TIFFGetVersion()) +
-           "\nJPEG: libjpeg-turbo " + TurboVersion() + "\nGIF: giflib " + std::to_string(GIFLIB_MAJOR) + "." +
-           std::to_string(GIFLIB_MINOR) + "." + std::to_string(GIFLIB_RELEASE) +
-           "\nJPEG 2000: OpenJPEG " + opj_version() + "\nColour management (ICC): Little CMS " +
-           std::to_string(cms / 1000) + "." + std::to_string(cms % 1000 / 10) + "\nzlib " +
-           zlibVersion();
+           "\nJPEG: libjpeg-turbo " + TurboVersion() + "\nGIF: giflib " +
+           std::to_string(GIFLIB_MAJOR) + "." + std::to_string(GIFLIB_MINOR) + "." +
+           std::to_string(GIFLIB_RELEASE) + "\nJPEG 2000: OpenJPEG " + opj_version() +
+           "\nColour management (ICC): Little CMS " + std::to_string(cms / 1000) + "." +
+           std::to_string(cms % 1000 / 10) + "\nzlib " + zlibVersion();
 }
 
 void CMainForm::ShowAbout() {

@@ -92,9 +92,9 @@ void CMainForm::LayoutPanes() {
     const bool imageShown = !thumbnailsShown_;
     for (int command = ID_RESAMPLE_NONE; command <= ID_RESAMPLE_AUTO; ++command) {
         const int state = Toolbar_GetState(toolbar(), command);
-        Toolbar_SetState(toolbar(), command,
-                         static_cast<uint8_t>(imageShown ? state | TBSTATE_ENABLED
-                                                         : state & ~TBSTATE_ENABLED));
+        Toolbar_SetState(
+            toolbar(), command,
+            static_cast<uint8_t>(imageShown ? state | TBSTATE_ENABLED : state & ~TBSTATE_ENABLED));
     }
     EnableWindow(trackbar(), imageShown || fullscreen_);
     ShowWindow(toolbar(), SW_SHOW);
@@ -255,7 +255,8 @@ LRESULT CMainForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM l
         case WM_HSCROLL: {
             const int code = LOWORD(wParam);
             const bool fromTrackbar = lParam == 0 || lParam == reinterpret_cast<LPARAM>(trackbar());
-            if (fromTrackbar && code != TB_THUMBPOSITION && code != TB_ENDTRACK && code <= TB_BOTTOM)
+            if (fromTrackbar && code != TB_THUMBPOSITION && code != TB_ENDTRACK &&
+                code <= TB_BOTTOM)
                 imagePane_->SetAdjust(Trackbar_GetPos(trackbar()));
             return 0;
         }

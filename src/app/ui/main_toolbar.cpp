@@ -33,8 +33,7 @@ void CMainForm::CreateToolbar() {
          {7, ID_RESAMPLE_VERTICAL, on, BTNS_BUTTON},
          {8, ID_RESAMPLE_AUTO, on, BTNS_BUTTON},
          separator,
-         {11, ID_UPSCALE, static_cast<uint8_t>(on | (upscale_ ? TBSTATE_PRESSED : 0)),
-          BTNS_BUTTON},
+         {11, ID_UPSCALE, static_cast<uint8_t>(on | (upscale_ ? TBSTATE_PRESSED : 0)), BTNS_BUTTON},
          separator,
          {9, ID_ABOUT, on, BTNS_BUTTON},
          separator});

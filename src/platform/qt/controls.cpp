@@ -37,8 +37,8 @@ void HandOn(CWindow* window, QObject* target, QEvent* event) {
 
 UINT ButtonMessage(QEvent::Type type, Qt::MouseButton button, bool doubleClicks) {
     if (type == QEvent::MouseButtonDblClick && !doubleClicks) type = QEvent::MouseButtonPress;
-    const int base = button == Qt::LeftButton    ? WM_LBUTTONDOWN
-                     : button == Qt::RightButton ? WM_RBUTTONDOWN
+    const int base = button == Qt::LeftButton     ? WM_LBUTTONDOWN
+                     : button == Qt::RightButton  ? WM_RBUTTONDOWN
                      : button == Qt::MiddleButton ? WM_MBUTTONDOWN
                                                   : 0;
     if (!base) return 0;
@@ -77,8 +77,8 @@ bool Translate(CWindow* w, QEvent* event, UINT* message, WPARAM* wParam, LPARAM*
             if (delta == 0) return false;
             const QPoint g = wheel->globalPosition().toPoint();
             *message = WM_MOUSEWHEEL;
-            *wParam = MAKEWPARAM(static_cast<int>(MouseKeyState(wheel->buttons(), wheel->modifiers())),
-                                 delta);
+            *wParam = MAKEWPARAM(
+                static_cast<int>(MouseKeyState(wheel->buttons(), wheel->modifiers())), delta);
             *lParam = MAKELPARAM(g.x(), g.y());
             return true;
         }
@@ -184,13 +184,12 @@ LRESULT MadeUpInput(CWindow* w, UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_LBUTTONDBLCLK:
         case WM_RBUTTONDBLCLK:
         case WM_MBUTTONDBLCLK: {
-            const Qt::MouseButton button = (message == WM_LBUTTONDOWN || message == WM_LBUTTONDBLCLK)
-                                               ? Qt::LeftButton
-                                           : (message == WM_RBUTTONDOWN || message == WM_RBUTTONDBLCLK)
-                                               ? Qt::RightButton
-                                               : Qt::MiddleButton;
-            const bool twice =
-                message == WM_LBUTTONDBLCLK || message == WM_RBUTTONDBLCLK || message == WM_MBUTTONDBLCLK;
+            const Qt::MouseButton button =
+                (message == WM_LBUTTONDOWN || message == WM_LBUTTONDBLCLK)   ? Qt::LeftButton
+                : (message == WM_RBUTTONDOWN || message == WM_RBUTTONDBLCLK) ? Qt::RightButton
+                                                                             : Qt::MiddleButton;
+            const bool twice = message == WM_LBUTTONDBLCLK || message == WM_RBUTTONDBLCLK ||
+                               message == WM_MBUTTONDBLCLK;
             SendMouse(w, twice ? QEvent::MouseButtonDblClick : QEvent::MouseButtonPress, button,
                       wParam, lParam);
             if (w->alive()) SendMouse(w, QEvent::MouseButtonRelease, button, wParam, lParam);

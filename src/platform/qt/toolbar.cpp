@@ -226,14 +226,13 @@ UniqueWindow CreateTrackbar(HWND parent, HWND reportTo) {
     control->widget = c->slider;
     UniqueWindow window = CreateControlWindow(parent, std::move(control));
     HWND self = window.get();
-    QObject::connect(c->slider, &QAbstractSlider::actionTriggered, c->slider,
-                     [c, self, reportTo](int action) {
-                         const int code = TrackbarCode(action);
-                         if (code < 0 || !reportTo) return;
-                         reportTo->SendMessage(WM_HSCROLL,
-                                               MAKEWPARAM(code, c->slider->sliderPosition()),
-                                               reinterpret_cast<LPARAM>(self));
-                     });
+    QObject::connect(
+        c->slider, &QAbstractSlider::actionTriggered, c->slider, [c, self, reportTo](int action) {
+            const int code = TrackbarCode(action);
+            if (code < 0 || !reportTo) return;
+            reportTo->SendMessage(WM_HSCROLL, MAKEWPARAM(code, c->slider->sliderPosition()),
+                                  reinterpret_cast<LPARAM>(self));
+        });
     QObject::connect(c->slider, &QAbstractSlider::sliderReleased, c->slider, [c, self, reportTo] {
         if (!reportTo) return;
         reportTo->SendMessage(WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, c->slider->value()),
