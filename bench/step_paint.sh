@@ -38,7 +38,7 @@ sent="$work/sent"
 LUMORA_PAINT_LOG=1 "$binary" "$work/photos/photo-00.jpg" 2>"$log" &
 pid=$!
 sleep 4
-window=$(xdotool search --name 'Lumora' | head -1)
+window=$(xdotool search --onlyvisible --name '^Lumora' | head -1)
 xdotool windowfocus --sync "$window"
 sleep 0.5
 : > "$sent"
