@@ -245,4 +245,23 @@ TEST_F(MainCommandsTest, ChoosingAFileShowsItAndTheWheelOverTheImageStepsOn) {
     EXPECT_EQ(form.imagePane()->currentName(), dir_.file("b.bmp"));
 }
 
+TEST_F(MainCommandsTest, AFileRemovedSinceTheListingShowsAnEmptyPane) {
+    BmpSpec spec;
+    spec.width = 2;
+    spec.height = 2;
+    spec.pixels.assign(16, 0x40);
+    for (const char* name : {"a.bmp", "b.bmp"}) WriteFileBytes(dir_.file(name), BuildBmp(spec));
+    WriteRegString("InitialDirectory", Folder());
+    CMainForm form({}, SW_SHOWNORMAL);
+    std::filesystem::remove(dir_.file("b.bmp"));
+    ListView_SetItemState(form.fileView()->window(), 2, LVIS_SELECTED | LVIS_FOCUSED,
+                          LVIS_SELECTED | LVIS_FOCUSED);
+    EXPECT_EQ(form.imagePane()->currentName(), dir_.file("b.bmp"));
+    PumpFor(100);
+    EXPECT_EQ(form.imagePane()->currentImage()->GetWidth(), 0);
+    // The next refresh lists what exists.
+    form.window()->SendMessage(WM_KEYDOWN, VK_F5, 0);
+    EXPECT_EQ(form.fileView()->fileEnd() - form.fileView()->folderCount(), 1);
+}
+
 }  // namespace
