@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
@@ -262,6 +263,32 @@ TEST_F(MainCommandsTest, AFileRemovedSinceTheListingShowsAnEmptyPane) {
     // The next refresh lists what exists.
     form.window()->SendMessage(WM_KEYDOWN, VK_F5, 0);
     EXPECT_EQ(form.fileView()->fileEnd() - form.fileView()->folderCount(), 1);
+}
+
+TEST_F(MainCommandsTest, TheTrackbarsContextMenuChoosesTheAdjustTypeAndAppliesIt) {
+    CMainForm form({}, SW_SHOWNORMAL);
+    QWidget* slider = GetClientWidget(form.trackbar())->findChild<QWidget*>();
+    ASSERT_NE(slider, nullptr);
+    Strings texts;
+    QTimer::singleShot(50, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) return;
+        for (QAction* action : menu->actions()) texts.push_back(action->text().toStdString());
+        for (int i = 0; i < 2; ++i) {
+            QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+            QCoreApplication::sendEvent(menu, &down);
+        }
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QCoreApplication::sendEvent(menu, &enter);
+    });
+    const QPoint at(slider->width() / 2, slider->height() / 2);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, slider->mapToGlobal(at));
+    QCoreApplication::sendEvent(slider, &event);
+    EXPECT_EQ(texts, (Strings{"Percentage of window", "Percentage of image"}));
+    ASSERT_TRUE(PumpUntil([] { return g_adjustType == 1; }, 2000));
+    EXPECT_TRUE(IsMenuItemChecked(form.adjustMenu(), ID_ADJUST_OF_IMAGE));
+    EXPECT_FALSE(IsMenuItemChecked(form.adjustMenu(), ID_ADJUST_OF_WINDOW));
+    g_adjustType = 0;
 }
 
 }  // namespace
