@@ -64,7 +64,7 @@ for file in photo-small.bmp photo-24mp.bmp photo-small.jpg photo-24mp.jpg; do
             if [ "$run" -gt "$runs" ]; then
                 # Mid-load, resize the window and see when the pane hears of it.
                 sleep 0.6
-                window=$(xdotool search --name '^Lumora$' | head -1 || true)
+                window=$(xdotool search --onlyvisible --name '^Lumora' | head -1 || true)
                 if [ -n "$window" ]; then
                     resized=$(now)
                     xdotool windowsize "$window" 1100 900

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Draws the program's bitmaps: toolbar images, the hand and grab cursors and the raster
-copies of the icon. Run from this folder; it rewrites the PNG files beside it."""
+"""Draws the program's bitmaps: toolbar images, the file list's images, the hand and grab
+cursors and the raster copies of the icon. Run from this folder; it rewrites the PNG files beside it."""
 
 import math
 import struct
@@ -216,6 +216,40 @@ def draw_toolbar():
     toolbar("upscale", upscale)
 
 
+def file_list(name, draw):
+    c = Canvas(17)
+    draw(c)
+    c.save("list/%s.png" % name)
+
+
+def draw_file_list():
+    def file(c):
+        c.polygon([(3.5, 1.5), (10.5, 1.5), (14, 5), (14, 15.5), (3.5, 15.5)], FRAME)
+        c.polygon([(4.5, 2.5), (10, 2.5), (13, 5.5), (13, 14.5), (4.5, 14.5)], (255, 255, 255, 255))
+        c.polygon([(10, 2.5), (10, 5.5), (13, 5.5)], (200, 205, 215, 255))
+        c.rect(6, 9, 9, 13, GREEN)
+        c.rect(9, 7, 12, 13, BLUE)
+    file_list("file", file)
+
+    def drive(c):
+        c.rect(1.5, 5, 15.5, 13, INK)
+        c.rect(2.5, 6, 14.5, 12, (196, 202, 212, 255))
+        c.rect(3.5, 10, 9.5, 11, FRAME)
+        c.circle(12.5, 9.5, 1.2, GREEN)
+    file_list("drive", drive)
+
+    def folder(c, colour=ORANGE, light=(250, 200, 95, 255)):
+        c.polygon([(1.5, 3.5), (6.5, 3.5), (8, 5), (15.5, 5), (15.5, 14.5), (1.5, 14.5)], colour)
+        c.rect(2.5, 7, 14.5, 13.5, light)
+    file_list("folder", folder)
+
+    def special(c):
+        folder(c, BLUE, (150, 190, 240, 255))
+        c.polygon([(8.5, 7.5), (9.6, 9.6), (11.8, 9.8), (10.1, 11.2), (10.7, 13.4), (8.5, 12.2),
+                   (6.3, 13.4), (6.9, 11.2), (5.2, 9.8), (7.4, 9.6)], (255, 255, 255, 255))
+    file_list("special", special)
+
+
 # Cursors, drawn as 16 x 16 art and doubled: X outline, o fill, blank transparent.
 OPEN_HAND = [
     "       XX       ",
@@ -303,7 +337,9 @@ if __name__ == "__main__":
     import os
     os.makedirs("toolbar", exist_ok=True)
     os.makedirs("cursors", exist_ok=True)
+    os.makedirs("list", exist_ok=True)
     draw_toolbar()
+    draw_file_list()
     cursor("cursors/hand.png", OPEN_HAND)
     cursor("cursors/grab.png", CLOSED_HAND)
     icon(48, "icons/lumora-48.png")

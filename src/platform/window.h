@@ -24,6 +24,15 @@ constexpr UINT WM_FILE_SELECTION = WM_USER + 9;    // sender window, SelectionRe
 constexpr UINT WM_FILE_DELETED = WM_USER + 10;     // file index, 0 single / 1 series
 constexpr UINT WM_DRIVE_LABEL = WM_USER + 11;      // posted: drive index, job generation
 
+// What WM_FILE_SELECTION points at: a file's index among the listed files and whether it became
+// selected. The sender owns it; it lives until the send returns.
+struct SelectionRecord {
+    int32_t fileIndex = 0;
+    uint8_t selected = 0;
+    uint8_t reserved[3] = {0, 0, 0};
+};
+static_assert(sizeof(SelectionRecord) == 8);
+
 // A window as the core sees it: something that takes messages from any thread. The desktop
 // layer implements it over a widget; tests implement it with a recording queue.
 class IWindow {

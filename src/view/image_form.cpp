@@ -1,29 +1,17 @@
 #include "view/image_form.h"
 
-#include <time.h>
-
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 
 #include "app/ui/resources.h"
 #include "image/reader.h"
 #include "platform/qt/dialogs.h"
 #include "platform/qt/paint.h"
+#include "platform/qt/paint_log.h"
 #include "settings/settings.h"
 
 namespace {
 
 constexpr int kModeRecompute = 5;
-
-// With LUMORA_PAINT_LOG set, what the pane does and when (wall-clock seconds), for measuring
-// the time from the start of the process to the first and last painted band.
-void Log(const char* what, int a, int b, int c) {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    std::fprintf(stderr, "lumora-%s %lld.%06ld %d %d %d\n", what,
-                 static_cast<long long>(now.tv_sec), now.tv_nsec / 1000, a, b, c);
-}
 
 LPARAM PackSizeKnown(uint32_t generation, int32_t serial, int mode) {
     return static_cast<LPARAM>((static_cast<uint64_t>(generation) << 24) |
@@ -67,7 +55,7 @@ CImageForm::CImageForm(HWND parent) {
     menu_ = LoadMenuResource(IDR_IMAGE_MENU);
     background_ = static_cast<COLORREF>(ReadSetting(settings::kBackgroundColor));
     g_maxUpscale = ReadSetting(settings::kMaxUpscale);
-    logPaints_ = std::getenv("LUMORA_PAINT_LOG") != nullptr;
+    logPaints_ = PaintLogOn();
     Params();
 }
 
@@ -213,7 +201,7 @@ void CImageForm::Refresh() {
 
 void CImageForm::OnSize() {
     const TargetParams p = Params();
-    if (logPaints_) Log("size", p.viewWidth, p.viewHeight, switching_);
+    if (logPaints_) PaintLog("size", p.viewWidth, p.viewHeight, switching_);
     if (switching_) return;
     modeUsed_ = kModeRecompute;
     if (DeferChange()) return;
@@ -349,7 +337,10 @@ void CImageForm::Show(const std::string& name, const std::string& preloadName, b
     }
     TakePaintSource();
     InvalidateAll();
+    const int paintsBefore = imagePaints_;
     UpdateWindow(window());
+    // Whether the image shown was complete, and whether it reached the screen at once.
+    if (logPaints_) PaintLog("show", image.done ? 1 : 0, imagePaints_ - paintsBefore, 0);
 }
 
 void CImageForm::CurrentFinished() {
@@ -400,7 +391,7 @@ void CImageForm::OnProgress(WPARAM image, ProgressRecord* record) {
     }
     const int paintsBefore = imagePaints_;
     UpdateWindow(window());
-    if (logPaints_) Log("progress", record->first, record->last, imagePaints_ - paintsBefore);
+    if (logPaints_) PaintLog("progress", record->first, record->last, imagePaints_ - paintsBefore);
 }
 
 void CImageForm::OnSizeKnown(WPARAM image, LPARAM info) {

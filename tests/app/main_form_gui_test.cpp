@@ -15,6 +15,8 @@
 #include <sstream>
 
 #include "app/core/start_path.h"
+#include "platform/qt/list_view.h"
+#include "platform/qt/toolbar.h"
 #include "app/ui/resources.h"
 #include "settings/helpers.h"
 #include "settings/registry.h"
@@ -63,24 +65,54 @@ protected:
     TempDir dir_;
 };
 
-TEST_F(MainFormTest, StartsMaximisedWithTheImagePaneFillingTheWindow) {
+TEST_F(MainFormTest, StartsMaximisedWithToolbarFileListAndImagePaneLaidOut) {
     CMainForm form({}, SW_SHOWNORMAL);
     QWidget* frame = GetWindowWidget(form.window());
-    EXPECT_EQ(frame->windowTitle(), "Lumora");
     EXPECT_TRUE(frame->isMaximized());
-    RECT client{}, pane{};
+    EXPECT_EQ(frame->windowTitle().toStdString(), "Lumora  -  [" + HomeFolder().substr(0, HomeFolder().size() - 1) + "]");
+    RECT client{}, bar{}, list{}, pane{};
     GetClientRect(form.window(), &client);
-    GetClientRect(form.imagePane()->window(), &pane);
+    const int h = Toolbar_GetButtonHeight(form.toolbar());
+    ASSERT_GT(h, 0);
+    auto placed = [&](HWND w) {
+        RECT r{};
+        GetWindowRect(w, &r);
+        POINT origin{0, 0};
+        ClientToScreen(form.window(), &origin);
+        return RECT{r.left - origin.x, r.top - origin.y, r.right - origin.x, r.bottom - origin.y};
+    };
+    bar = placed(form.toolbar());
+    list = placed(form.fileView()->window());
+    pane = placed(form.imagePane()->window());
+    EXPECT_EQ(bar.top, 0);
+    EXPECT_EQ(bar.bottom, h + 5);
+    EXPECT_EQ(bar.right, client.right);
+    EXPECT_EQ(list.left, 0);
+    EXPECT_EQ(list.top, h + 5);
+    EXPECT_EQ(list.right, 150);
+    EXPECT_EQ(list.bottom, client.bottom);
+    EXPECT_EQ(pane.left, 150);
+    EXPECT_EQ(pane.top, h + 5);
     EXPECT_EQ(pane.right, client.right);
-    EXPECT_EQ(pane.bottom, client.bottom);
     EXPECT_TRUE(IsWindowVisible(form.imagePane()->window()));
+    // The trackbar sits after the About button.
+    RECT about{}, track{};
+    Toolbar_GetRect(form.toolbar(), ID_ABOUT, &about);
+    track = placed(form.trackbar());
+    EXPECT_EQ(track.left - bar.left, about.right + 4);
+    EXPECT_EQ(track.top - bar.top, 2);
+    EXPECT_EQ(track.right - track.left, 150);
+    // The file list takes the keyboard focus once the window is active.
+    QWidget* focus = GetWindowWidget(form.window())->focusWidget();
+    ASSERT_NE(focus, nullptr);
+    EXPECT_TRUE(GetWindowWidget(form.fileView()->window())->isAncestorOf(focus));
 }
 
 TEST_F(MainFormTest, SettingsAreWrittenAtExitInTheirOrder) {
     { CMainForm form({}, SW_SHOWNORMAL); }
     const std::vector<std::string> expected = {
         "InitialDirectory", "ImageResample", "AdjustVisible", "FileViewWidth",
-        "ShowThumbnails",   "AdjustType",    "Upscale",       "BackgroundColor"};
+        "ShowThumbnails",   "AdjustType",    "Upscale",       "BackgroundColor", "SortingType"};
     EXPECT_EQ(SettingNames(), expected);
     EXPECT_EQ(ReadRegString("InitialDirectory", ""), HomeFolder());
     EXPECT_EQ(ReadRegDword("ImageResample", 0), ID_RESAMPLE_NONE);
@@ -131,6 +163,8 @@ TEST_F(MainFormTest, AStartFileOpensItsFolderAndIsShownSoonAfter) {
         EXPECT_TRUE(form.imagePane()->currentName().empty());
         ASSERT_TRUE(
             PumpUntil([&] { return form.imagePane()->currentName() == dir_.file("pic.bmp"); }));
+        // Shown through the file browser, which selected it.
+        EXPECT_EQ(form.fileView()->CurrentFilePath(), dir_.file("pic.bmp"));
     }
     // A start path shows no thumbnails for this run, and that is what is stored.
     EXPECT_EQ(ReadRegDword("ShowThumbnails", 1), 0);
@@ -202,7 +236,7 @@ TEST_F(MainFormTest, TheProgramEndsNormallyOnTerminationSignalsAndWritesItsSetti
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 0);
         EXPECT_EQ(ReadRegString("InitialDirectory", ""), Folder());
-        EXPECT_EQ(SettingNames().size(), 8u);
+        EXPECT_EQ(SettingNames().size(), 10u);  // the folder viewed went into the history
     }
 }
 

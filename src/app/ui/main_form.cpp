@@ -3,17 +3,11 @@
 #include "app/core/start_path.h"
 #include "app/ui/resources.h"
 #include "image/resample.h"
+#include "platform/qt/list_view.h"
+#include "platform/qt/toolbar.h"
 #include "settings/helpers.h"
 #include "settings/settings.h"
 #include "view/target_box.h"
-
-namespace {
-
-bool IsFolderPath(const std::string& path) {
-    return !path.empty() && path.back() == '/';
-}
-
-}  // namespace
 
 CMainForm::CMainForm(const std::vector<std::string>& words, int showCommand) {
     resampleModes_ = {{ID_RESAMPLE_NONE, kResampleNone},
@@ -29,26 +23,8 @@ CMainForm::CMainForm(const std::vector<std::string>& words, int showCommand) {
     SetWindowForm(window(), this);
     SetWindowIcon(window(), kIconResource);
 
-    // The keyboard table.
-    const uint8_t ctrl = FVIRTKEY | FCONTROL;
-    const uint8_t shift = FVIRTKEY | FSHIFT;
-    accelerators_ = std::make_unique<CAcceleratorTable>(
-        window(), std::vector<ACCEL>{{ctrl, 'N', ID_RESAMPLE_NONE},
-                                     {ctrl, 'B', ID_RESAMPLE_BOTH},
-                                     {ctrl, 'H', ID_RESAMPLE_HORIZONTAL},
-                                     {ctrl, 'V', ID_RESAMPLE_VERTICAL},
-                                     {ctrl, 'A', ID_RESAMPLE_AUTO},
-                                     {ctrl, 'F', ID_FULLSCREEN},
-                                     {ctrl, 'T', ID_THUMBNAILS},
-                                     {ctrl, 'R', ID_ADJUST_BAR},
-                                     {ctrl, 'U', ID_UPSCALE},
-                                     {ctrl, VK_LEFT, ID_HISTORY_BACK},
-                                     {ctrl, VK_RIGHT, ID_HISTORY_FORWARD},
-                                     {shift, VK_LEFT, ID_ADJUST_DOWN},
-                                     {shift, VK_RIGHT, ID_ADJUST_UP}});
-    // Read while the toolbar is made (its upscale button shows it).
-    upscale_ = ReadSetting(settings::kUpscale) != 0;
-
+    CreateToolbar();
+    fileView_ = std::make_unique<CFileView>(window());
     imagePane_ = std::make_unique<CImageForm>(window());
 
     adjustMenu_ = LoadMenuResource(IDR_ADJUST_MENU);
@@ -62,85 +38,257 @@ CMainForm::CMainForm(const std::vector<std::string>& words, int showCommand) {
     imagePane_->SetUpscale(upscale_);
 
     const StartChoice start = ChooseStartPath(words);
-    std::string folder;
     if (start.fromCommandLine) {
         thumbnailsShown_ = false;
-        folder = start.folder;
+        fileView_->OpenStartFolder(start.folder);
         startFile_ = start.file;
         SetTimer(window(), kStartFileTimer, 250);
     } else {
         thumbnailsShown_ = ReadSetting(settings::kShowThumbnails) == 1;
-        folder = ReadSetting(settings::kInitialDirectory);
+        fileView_->OpenStartFolder(ReadSetting(settings::kInitialDirectory));
     }
-    currentFolder_ = StartFolderOrHome(folder);
+    if (thumbnailsShown_) {
+        thumbnailsAtStart_ = true;
+        thumbnailsShown_ = false;
+        window()->SendMessage(WM_COMMAND, ID_THUMBNAILS, 0);
+    }
 
     LayoutPanes();
-    SetFocus(imagePane_->window());
+    SetFocus(fileView_->window());
 
     ShowWindow(window(), showCommand | SW_MAXIMIZE);
     UpdateWindow(window());
 }
 
 CMainForm::~CMainForm() {
+    DestroyMenu(historyMenu_);
     DestroyMenu(adjustMenu_);
     accelerators_.reset();
-    WriteSetting(settings::kInitialDirectory, currentFolder_);
+    WriteSetting(settings::kInitialDirectory, fileView_->CurrentFolder());
     WriteSetting(settings::kImageResample, resampleCommand_);
     WriteSetting(settings::kAdjustVisible, adjustBarVisible_ ? 1 : 0);
     WriteSetting(settings::kFileViewWidth, fileListWidth_);
-    WriteSetting(settings::kShowThumbnails, thumbnailsShown_ ? 1 : 0);
+    WriteSetting(settings::kShowThumbnails, thumbnailsShown_ || thumbnailsAtStart_ ? 1 : 0);
     WriteSetting(settings::kAdjustType, g_adjustType.load());
     WriteSetting(settings::kUpscale, upscale_ ? 1 : 0);
     imagePane_.reset();
+    fileView_.reset();
 }
 
+// --- layout ---------------------------------------------------------------------------------
+
+void CMainForm::LayoutPanes() {
+    RECT r{};
+    GetClientRect(window(), &r);
+    const int h = Toolbar_GetButtonHeight(toolbar());
+    MoveWindow(toolbar(), r.left, r.top, r.right - r.left, h + 5);
+    const int y = r.top + h + 5;
+    const int paneHeight = r.bottom - y - r.top;
+    MoveWindow(fileView_->window(), 0, y, fileListWidth_, paneHeight);
+    MoveWindow(imagePane_->window(), fileListWidth_, y, r.right - fileListWidth_ - r.left,
+               paneHeight);
+    PlaceTrackbar();
+
+    const bool imageShown = !thumbnailsShown_;
+    for (int command = ID_RESAMPLE_NONE; command <= ID_RESAMPLE_AUTO; ++command) {
+        const int state = Toolbar_GetState(toolbar(), command);
+        Toolbar_SetState(
+            toolbar(), command,
+            static_cast<uint8_t>(imageShown ? state | TBSTATE_ENABLED : state & ~TBSTATE_ENABLED));
+    }
+    EnableWindow(trackbar(), imageShown || fullscreen_);
+    ShowWindow(toolbar(), SW_SHOW);
+    ShowWindow(trackbar(), SW_SHOW);
+    ShowWindow(fileView_->window(), SW_SHOW);
+    ShowWindow(imagePane_->window(), imageShown ? SW_SHOW : SW_HIDE);
+}
+
+void CMainForm::OnSplitterMoved(int32_t delta) {
+    RECT r{};
+    GetClientRect(window(), &r);
+    fileListWidth_ += delta;
+    if (fileListWidth_ < 25)
+        fileListWidth_ = 25;
+    else if (fileListWidth_ > r.right - r.left - 25)
+        fileListWidth_ = r.right - r.left - 25;
+    LayoutPanes();
+    InvalidateRect(imagePane_->window(), nullptr);
+    UpdateWindow(imagePane_->window());
+}
+
+// --- commands -------------------------------------------------------------------------------
+
 void CMainForm::SelectResampleMode(int command) {
+    for (int id = ID_RESAMPLE_NONE; id <= ID_RESAMPLE_AUTO; ++id)
+        Toolbar_SetState(toolbar(), id, TBSTATE_ENABLED);
+    Toolbar_SetState(toolbar(), command, TBSTATE_ENABLED | TBSTATE_PRESSED);
     const auto it = resampleModes_.find(command);
     imagePane_->SetResampleMode(it == resampleModes_.end() ? kResampleNone : it->second);
     resampleCommand_ = command;
 }
 
-void CMainForm::LayoutPanes() {
-    RECT r{};
-    GetClientRect(window(), &r);
-    // The image pane alone fills the window until the toolbar and the file browser join it.
-    MoveWindow(imagePane_->window(), r.left, r.top, r.right - r.left, r.bottom - r.top);
-    if (!thumbnailsShown_ || fullscreen_) ShowWindow(imagePane_->window(), SW_SHOW);
+void CMainForm::StepAdjust(int command) {
+    const int p = Trackbar_GetPos(trackbar());
+    int next = p;
+    if (command == ID_ADJUST_UP)
+        next = p < 96 ? p + 5 : 99;
+    else
+        next = p > 4 ? p - 5 : 0;
+    if (next == p) return;
+    Trackbar_SetPos(trackbar(), next);
+    imagePane_->SetAdjust(next);
+}
+
+void CMainForm::ShowFile(LPARAM immediate) {
+    // Without a thumbnail pane the image pane always shows the file browser's choice.
+    const std::string file = fileView_->CurrentFilePath();
+    if (!file.empty()) imagePane_->Show(file, fileView_->NeighbourFile(), immediate == 1);
 }
 
 void CMainForm::ShowStartFile() {
-    // The browser selects the start file and shows it; a folder given as the start path only
-    // opens that folder.
-    if (!startFile_.empty() && !IsFolderPath(startFile_)) imagePane_->Show(startFile_, "", false);
+    if (fileView_->SelectFile(startFile_, CFileView::kFile)) fileView_->ShowCurrent(false);
 }
 
+void CMainForm::OnCommand(int command, LPARAM) {
+    if (resampleModes_.count(command)) {
+        SelectResampleMode(command);
+        return;
+    }
+    if (command >= ID_HISTORY_FIRST && command <= ID_HISTORY_LAST) {
+        fileView_->HistoryForward(command - (ID_HISTORY_FIRST - 1));
+        return;
+    }
+    switch (command) {
+        case ID_ADJUST_BAR:
+            // The adjust bar shows only in fullscreen.
+            if (fullscreen_) {
+                adjustBarVisible_ = !adjustBarVisible_;
+                imagePane_->SetAdjustVisible(adjustBarVisible_);
+            }
+            break;
+        case ID_HISTORY_BACK:
+            fileView_->HistoryBack(1);
+            Toolbar_UpdateTooltip(toolbar());
+            break;
+        case ID_HISTORY_FORWARD:
+            fileView_->HistoryForward(1);
+            Toolbar_UpdateTooltip(toolbar());
+            break;
+        case ID_ABOUT:
+            ShowAbout();
+            break;
+        case ID_ADJUST_UP:
+        case ID_ADJUST_DOWN:
+            StepAdjust(command);
+            break;
+        case ID_ADJUST_OF_WINDOW:
+        case ID_ADJUST_OF_IMAGE:
+            g_adjustType = command == ID_ADJUST_OF_IMAGE ? 1 : 0;
+            SetMenuItemChecked(adjustMenu_, ID_ADJUST_OF_WINDOW, command == ID_ADJUST_OF_WINDOW);
+            SetMenuItemChecked(adjustMenu_, ID_ADJUST_OF_IMAGE, command == ID_ADJUST_OF_IMAGE);
+            window()->SendMessage(WM_HSCROLL, TB_THUMBTRACK, 0);
+            break;
+        case ID_UPSCALE:
+            upscale_ = !upscale_;
+            Toolbar_SetState(toolbar(), ID_UPSCALE,
+                             TBSTATE_ENABLED | (upscale_ ? TBSTATE_PRESSED : 0));
+            imagePane_->SetUpscale(upscale_);
+            break;
+        // The settings dialog, fullscreen and the thumbnail pane belong to panes this window
+        // does not have; their buttons stay greyed and their keys do nothing.
+        case ID_SETTINGS:
+        case ID_FULLSCREEN:
+        case ID_THUMBNAILS:
+        default:
+            break;
+    }
+}
+
+void CMainForm::OnContextMenu(LPARAM where) {
+    RECT r{};
+    GetWindowRect(trackbar(), &r);
+    const int x = GET_X_LPARAM(where);
+    const int y = GET_Y_LPARAM(where);
+    if (x > r.left && x < r.right && y > r.top && y < r.bottom)
+        TrackPopupMenu(GetSubMenu(adjustMenu_, 0), TPM_LEFTALIGN | TPM_RIGHTBUTTON, x, y, window());
+}
+
+// --- the window procedure -------------------------------------------------------------------
+
 LRESULT CMainForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (window == toolbar()) return ToolbarProc(window, message, wParam, lParam);
     switch (message) {
         case WM_SIZE:
             LayoutPanes();
             return 0;
+        case WM_ACTIVATE:
+            if (!fullscreen_ && wParam == WA_ACTIVE) SetFocus(fileView_->window());
+            return 0;
         case WM_CLOSE:
             PostQuitMessage(0);
             return 0;
-        case WM_ACTIVATE:
-            if (!fullscreen_ && wParam == WA_ACTIVE) SetFocus(imagePane_->window());
+        case WM_NOTIFY: {
+            const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+            if (!header) return 0;
+            if (header->hwndFrom == fileView_->window())
+                return fileView_->window()->SendMessage(WM_NOTIFY, wParam, lParam);
+            if (header->code == TTN_GETDISPINFO) {
+                auto* info = reinterpret_cast<NMTTDISPINFO*>(lParam);
+                const std::string text = TooltipText(static_cast<int>(header->idFrom));
+                const size_t length = std::min(text.size(), sizeof(info->szText) - 1);
+                text.copy(info->szText, length);
+                info->szText[length] = '\0';
+                info->lpszText = nullptr;
+            }
             return 0;
+        }
+        case WM_CONTEXTMENU:
+            OnContextMenu(lParam);
+            return 0;
+        case WM_KEYDOWN:
+            if (wParam == VK_F5) fileView_->window()->SendMessage(WM_KEYDOWN, wParam, lParam);
+            return 0;
+        case WM_KEYUP:
+            return 0;  // only fullscreen answers keys here
+        case WM_MOUSEWHEEL:
+            return fileView_->window()->SendMessage(WM_MOUSEWHEEL, wParam, lParam);
+        case WM_HSCROLL: {
+            const int code = LOWORD(wParam);
+            const bool fromTrackbar = lParam == 0 || lParam == reinterpret_cast<LPARAM>(trackbar());
+            if (fromTrackbar && code != TB_THUMBPOSITION && code != TB_ENDTRACK &&
+                code <= TB_BOTTOM)
+                imagePane_->SetAdjust(Trackbar_GetPos(trackbar()));
+            return 0;
+        }
         case WM_TIMER:
-            if (wParam == kStartFileTimer) {
+            if (wParam == kHistoryMenuTimer) {
+                ShowHistoryMenu();
+            } else if (wParam == kStartFileTimer) {
                 KillTimer(window, kStartFileTimer);
                 ShowStartFile();
             }
             return 0;
-        case WM_COMMAND: {
-            const int command = LOWORD(wParam);
-            if (resampleModes_.count(command)) {
-                SelectResampleMode(command);
-            } else if (command == ID_UPSCALE) {
-                upscale_ = !upscale_;
-                imagePane_->SetUpscale(upscale_);
-            }
+        case WM_COMMAND:
+            OnCommand(LOWORD(wParam), lParam);
             return 0;
-        }
+        case WM_SPLITTER_MOVED:
+            OnSplitterMoved(static_cast<int32_t>(static_cast<intptr_t>(wParam)));
+            return 0;
+        case WM_FOLDER_CHANGED:
+        case WM_BACKGROUND_CHANGED:
+            return 0;  // for the thumbnail pane
+        case WM_SHOW_FILE:
+            ShowFile(lParam);
+            return 0;
+        case WM_FILE_SELECTION:
+            // A record of the file list is the thumbnail pane's to follow; others are the list's.
+            if (wParam != reinterpret_cast<WPARAM>(fileView_->window()))
+                fileView_->window()->SendMessage(WM_FILE_SELECTION, 0, lParam);
+            return 0;
+        case WM_FILE_DELETED:
+            fileView_->window()->SendMessage(message, wParam, lParam);
+            imagePane_->window()->SendMessage(message, wParam, lParam);
+            return 0;
         default:
             return DefWindowProc(window, message, wParam, lParam);
     }

@@ -1,18 +1,25 @@
 #pragma once
 
-// The main window: creates the panes, reads the settings at start and writes them at exit,
-// lays the panes out and routes commands between them.
+// The main window: the toolbar with the resampling trackbar, the file browser on the left and
+// the image pane beside it. It reads the settings at start and writes them at exit, lays the
+// panes out, runs the keyboard table's commands and routes the panes' messages between them.
 
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "browser/file_view.h"
 #include "platform/qt/accelerators.h"
+#include "platform/qt/controls.h"
 #include "platform/qt/form_window.h"
 #include "platform/qt/menu.h"
 #include "view/image_form.h"
 
+// The About box's text: what the program is for and the libraries it decodes with.
+std::string AboutText();
+
+constexpr uintptr_t kHistoryMenuTimer = 2;
 constexpr uintptr_t kStartFileTimer = 3;
 
 class CMainForm : public CBaseForm {
@@ -28,29 +35,52 @@ public:
     HWND window() const { return AsHandle(window_); }
 
     CImageForm* imagePane() const { return imagePane_.get(); }
+    CFileView* fileView() const { return fileView_.get(); }
+    HWND toolbar() const { return AsHandle(toolbar_); }
+    HWND trackbar() const { return AsHandle(trackbar_); }
     HMENU adjustMenu() const { return adjustMenu_; }
+    HMENU historyMenu() const { return historyMenu_; }
     const std::string& startFile() const { return startFile_; }
-    const std::string& currentFolder() const { return currentFolder_; }
+    const std::string& currentFolder() const { return fileView_->CurrentFolder(); }
     int resampleCommand() const { return resampleCommand_; }
+    int32_t fileListWidth() const { return fileListWidth_; }
     bool upscale() const { return upscale_; }
+    // The tooltip text of a toolbar button, as the tooltip gets it.
+    std::string TooltipText(int command) const;
 
 private:
+    void CreateToolbar();
+    void PlaceTrackbar();
     void SelectResampleMode(int command);
     void LayoutPanes();
     void ShowStartFile();
+    void ShowFile(LPARAM immediate);
+    void ShowHistoryMenu();
+    void StepAdjust(int command);
+    void ShowAbout();
+    void OnCommand(int command, LPARAM lParam);
+    void OnSplitterMoved(int32_t delta);
+    void OnContextMenu(LPARAM where);
+    LRESULT ToolbarProc(HWND toolbar, UINT message, WPARAM wParam, LPARAM lParam);
 
     UniqueWindow window_;
+    CImageList toolbarImages_;
+    UniqueWindow toolbar_;
+    UniqueWindow trackbar_;
     std::unique_ptr<CAcceleratorTable> accelerators_;
+    HMENU historyMenu_ = nullptr;
     HMENU adjustMenu_ = nullptr;
     bool fullscreen_ = false;
     bool adjustBarVisible_ = false;
     bool thumbnailsShown_ = false;
+    // What "ShowThumbnails" said at a start without a start path; kept for the next run while
+    // there is no thumbnail pane to show.
+    bool thumbnailsAtStart_ = false;
     bool upscale_ = false;
     int32_t fileListWidth_ = 150;
     int resampleCommand_ = 0;
     std::string startFile_;
-    // The folder the file browser shows; until the browser exists, the start folder.
-    std::string currentFolder_;
     std::unique_ptr<CImageForm> imagePane_;
+    std::unique_ptr<CFileView> fileView_;
     std::map<int, int> resampleModes_;
 };

@@ -24,6 +24,14 @@ HMENU MenuWithPopup(const char* title, std::initializer_list<Item> items) {
 
 HMENU LoadMenuResource(int id) {
     switch (id) {
+        case IDR_FILE_VIEW_MENU:
+            return MenuWithPopup("FileViewMenu", {{ID_REFRESH, "Refresh"},
+                                                  {ID_RELOAD, "Reload"},
+                                                  {-1, ""},
+                                                  {ID_SORT_BY_NAME, "Sort by name"},
+                                                  {ID_SORT_BY_TYPE, "Sort by type"},
+                                                  {-1, ""},
+                                                  {ID_DELETE_SELECTED, "Delete selected"}});
         case IDR_IMAGE_MENU:
             return MenuWithPopup("ImageMenu", {{ID_FULLSCREEN, "Fullscreen"},
                                                {ID_THUMBNAILS, "Thumbnails"},

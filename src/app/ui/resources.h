@@ -5,6 +5,7 @@
 #include "platform/qt/menu.h"
 
 // Menus.
+constexpr int IDR_FILE_VIEW_MENU = 144;
 constexpr int IDR_IMAGE_MENU = 145;
 constexpr int IDR_ADJUST_MENU = 147;
 // Pictures.
@@ -22,6 +23,9 @@ constexpr int ID_ABOUT = 3;
 constexpr int ID_SETTINGS = 4;
 constexpr int ID_ADJUST_UP = 6;
 constexpr int ID_ADJUST_DOWN = 7;
+constexpr int ID_REFRESH = 40007;
+constexpr int ID_SORT_BY_NAME = 40008;
+constexpr int ID_SORT_BY_TYPE = 40009;
 constexpr int ID_FULLSCREEN = 40010;
 constexpr int ID_THUMBNAILS = 40011;
 constexpr int ID_RESAMPLE_NONE = 40012;
@@ -31,9 +35,14 @@ constexpr int ID_RESAMPLE_VERTICAL = 40015;
 constexpr int ID_RESAMPLE_AUTO = 40016;
 constexpr int ID_WALLPAPER = 40017;
 constexpr int ID_BACKGROUND = 40018;
+constexpr int ID_RELOAD = 40019;
+constexpr int ID_DELETE_SELECTED = 40020;
 constexpr int ID_ADJUST_OF_WINDOW = 40021;
 constexpr int ID_ADJUST_OF_IMAGE = 40022;
 constexpr int ID_UPSCALE = 40023;
+// The folder history menu: entry i has the id ID_HISTORY_FIRST + i.
+constexpr int ID_HISTORY_FIRST = 50;
+constexpr int ID_HISTORY_LAST = 64;
 
 // A menu resource: a menu bar whose popups hold the items. Null for an unknown id.
 HMENU LoadMenuResource(int id);

@@ -110,6 +110,8 @@ void CWindow::WidgetsGone() {
     client_ = nullptr;
     corner_ = nullptr;
     bars[SB_HORZ].widget = bars[SB_VERT].widget = nullptr;
+    // A hosted control's widgets go with the frame.
+    if (control) control->widget = control->input = nullptr;
     timersByQtId.clear();
     if (g_capture == this) g_capture = nullptr;
 }
@@ -163,13 +165,25 @@ void CWindow::LayoutChildren() {
     bars[SB_HORZ].widget->setVisible(horizontal);
     corner_->setGeometry(clientW, clientH, extent, extent);
     corner_->setVisible(vertical && horizontal);
+    if (control && control->widget) control->widget->setGeometry(0, 0, clientW, clientH);
+}
+
+QWidget* CWindow::InputWidget() const {
+    return control && control->input ? control->input : client_;
 }
 
 void CWindow::ReportSizeIfChanged() {
     if (!frame_ || frame_->size() == reportedSize) return;
     reportedSize = frame_->size();
+    ReportClientSize();
+}
+
+void CWindow::ReportClientSize() {
+    QWidget* inner = InputWidget();
+    if (!frame_ || !inner || inner->size() == reportedClientSize) return;
+    reportedClientSize = inner->size();
     const WPARAM kind = (style.topLevel && frame_->isMaximized()) ? SIZE_MAXIMIZED : SIZE_RESTORED;
-    Dispatch(WM_SIZE, kind, MAKELPARAM(client_->width(), client_->height()));
+    Dispatch(WM_SIZE, kind, MAKELPARAM(inner->width(), inner->height()));
 }
 
 void CWindow::ApplyScrollBar(int bar) {
@@ -288,6 +302,14 @@ CClientWidget::CClientWidget(CWindow* ownerWindow, QWidget* parent)
 
 CClientWidget::~CClientWidget() = default;
 
+bool CClientWidget::IgnoredUnderControl(QEvent* event) {
+    // Under a hosted control only input the control let pass arrives here; it has been through
+    // the window's form already and goes on to the parent windows unanswered.
+    if (!owner->control) return false;
+    event->ignore();
+    return true;
+}
+
 bool CClientWidget::event(QEvent* event) {
     if (event->type() == CMessageEvent::Type()) {
         auto* message = static_cast<CMessageEvent*>(event);
@@ -299,6 +321,7 @@ bool CClientWidget::event(QEvent* event) {
 }
 
 void CClientWidget::mousePressEvent(QMouseEvent* event) {
+    if (IgnoredUnderControl(event)) return;
     const QPoint p = event->position().toPoint();
     UINT message = 0;
     switch (event->button()) {
@@ -319,6 +342,7 @@ void CClientWidget::mousePressEvent(QMouseEvent* event) {
 }
 
 void CClientWidget::mouseReleaseEvent(QMouseEvent* event) {
+    if (IgnoredUnderControl(event)) return;
     const QPoint p = event->position().toPoint();
     UINT message = 0;
     switch (event->button()) {
@@ -339,6 +363,7 @@ void CClientWidget::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void CClientWidget::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (IgnoredUnderControl(event)) return;
     if (!owner->style.doubleClicks) {
         mousePressEvent(event);
         return;
@@ -363,12 +388,14 @@ void CClientWidget::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void CClientWidget::mouseMoveEvent(QMouseEvent* event) {
+    if (IgnoredUnderControl(event)) return;
     const QPoint p = event->position().toPoint();
     owner->Dispatch(WM_MOUSEMOVE, MouseKeyState(event->buttons(), event->modifiers()),
                     MAKELPARAM(p.x(), p.y()));
 }
 
 void CClientWidget::wheelEvent(QWheelEvent* event) {
+    if (IgnoredUnderControl(event)) return;
     const int delta = std::clamp(event->angleDelta().y(), -32768, 32767);
     if (delta == 0) return;
     const QPoint g = event->globalPosition().toPoint();
@@ -378,17 +405,20 @@ void CClientWidget::wheelEvent(QWheelEvent* event) {
 }
 
 void CClientWidget::keyPressEvent(QKeyEvent* event) {
+    if (IgnoredUnderControl(event)) return;
     const WPARAM vk = VirtualKeyFromQt(event->key());
     if (vk) owner->Dispatch(WM_KEYDOWN, vk, KeyMessageLParam(event, false));
 }
 
 void CClientWidget::keyReleaseEvent(QKeyEvent* event) {
+    if (IgnoredUnderControl(event)) return;
     if (event->isAutoRepeat()) return;
     const WPARAM vk = VirtualKeyFromQt(event->key());
     if (vk) owner->Dispatch(WM_KEYUP, vk, KeyMessageLParam(event, true));
 }
 
 void CClientWidget::contextMenuEvent(QContextMenuEvent* event) {
+    if (IgnoredUnderControl(event)) return;
     const QPoint g = event->globalPos();
     const LPARAM where = event->reason() == QContextMenuEvent::Keyboard ? MAKELPARAM(-1, -1)
                                                                         : MAKELPARAM(g.x(), g.y());
@@ -410,8 +440,11 @@ void CClientWidget::focusOutEvent(QFocusEvent*) {
 
 // --- the functions over windows -------------------------------------------------------------
 
-LRESULT DefWindowProc(HWND window, UINT message, WPARAM, LPARAM) {
+LRESULT DefWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CLOSE) ShowWindow(window, SW_HIDE);
+    // A context menu nobody offers is the parent's to offer.
+    if (message == WM_CONTEXTMENU)
+        if (HWND parent = GetParent(window)) return parent->SendMessage(message, wParam, lParam);
     return 0;
 }
 
@@ -489,7 +522,8 @@ void SetWindowIcon(HWND window, const std::string& resourcePath) {
 bool GetClientRect(HWND window, RECT* rect) {
     CWindow* w = AsWindow(window);
     if (!w || !w->alive()) return false;
-    *rect = RECT{0, 0, w->client_->width(), w->client_->height()};
+    QWidget* inner = w->InputWidget();
+    *rect = RECT{0, 0, inner->width(), inner->height()};
     return true;
 }
 
@@ -629,12 +663,16 @@ void KillTimer(HWND window, uintptr_t id) {
 
 void SetFocus(HWND window) {
     CWindow* w = AsWindow(window);
-    if (w && w->alive()) w->client_->setFocus(Qt::OtherFocusReason);
+    if (!w || !w->alive()) return;
+    QWidget* target = w->control && w->control->widget ? w->control->widget : w->client_;
+    target->setFocus(Qt::OtherFocusReason);
 }
 
 HWND GetFocus() {
-    auto* client = dynamic_cast<CClientWidget*>(QApplication::focusWidget());
-    return client ? client->owner : nullptr;
+    // A hosted control, or a part of it, has the focus for its window.
+    for (QWidget* widget = QApplication::focusWidget(); widget; widget = widget->parentWidget())
+        if (auto* client = dynamic_cast<CClientWidget*>(widget)) return client->owner;
+    return nullptr;
 }
 
 void SetCapture(HWND window) {
@@ -644,15 +682,15 @@ void SetCapture(HWND window) {
     g_capture = w;
     // Qt already sends every move to the widget a button went down in; an explicit grab is
     // only needed (and only possible) on a visible window.
-    if (w->client_->isVisible() && QApplication::mouseButtons() == Qt::NoButton)
-        w->client_->grabMouse();
+    if (w->InputWidget()->isVisible() && QApplication::mouseButtons() == Qt::NoButton)
+        w->InputWidget()->grabMouse();
 }
 
 void ReleaseCapture() {
     if (!g_capture) return;
     CWindow* w = g_capture;
     g_capture = nullptr;
-    if (w->alive() && QWidget::mouseGrabber() == w->client_) w->client_->releaseMouse();
+    if (w->alive() && QWidget::mouseGrabber() == w->InputWidget()) w->InputWidget()->releaseMouse();
 }
 
 HWND GetCapture() {
@@ -663,7 +701,7 @@ void SetClassCursor(HWND window, HCURSOR cursor) {
     CWindow* w = AsWindow(window);
     if (!w || !cursor) return;
     w->classCursor = *cursor;
-    if (w->alive()) w->client_->setCursor(*cursor);
+    if (w->alive()) w->InputWidget()->setCursor(*cursor);
 }
 
 HCURSOR GetClassCursor(HWND window) {
@@ -673,12 +711,13 @@ HCURSOR GetClassCursor(HWND window) {
 
 void SetCursor(HWND window, HCURSOR cursor) {
     CWindow* w = AsWindow(window);
-    if (w && w->alive() && cursor) w->client_->setCursor(*cursor);
+    if (w && w->alive() && cursor) w->InputWidget()->setCursor(*cursor);
 }
 
 void ShowCursor(HWND window, bool show) {
     CWindow* w = AsWindow(window);
-    if (w && w->alive()) w->client_->setCursor(show ? w->classCursor : QCursor(Qt::BlankCursor));
+    if (w && w->alive())
+        w->InputWidget()->setCursor(show ? w->classCursor : QCursor(Qt::BlankCursor));
 }
 
 void PostQuitMessage(int exitCode) {

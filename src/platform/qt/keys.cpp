@@ -97,3 +97,20 @@ int16_t GetKeyState(int virtualKey) {
     if (virtualKey == static_cast<int>(VK_MENU)) down = held & Qt::AltModifier;
     return down ? static_cast<int16_t>(0x8000) : 0;
 }
+
+int QtKeyFromVirtual(WPARAM virtualKey) {
+    if (virtualKey >= 'A' && virtualKey <= 'Z') return Qt::Key_A + static_cast<int>(virtualKey - 'A');
+    if (virtualKey >= '0' && virtualKey <= '9') return Qt::Key_0 + static_cast<int>(virtualKey - '0');
+    if (virtualKey >= VK_F1 && virtualKey <= VK_F24)
+        return Qt::Key_F1 + static_cast<int>(virtualKey - VK_F1);
+    // Every other code the forms use maps back through the table above.
+    static const int kKeys[] = {
+        Qt::Key_Backspace, Qt::Key_Tab,      Qt::Key_Return,   Qt::Key_Shift,  Qt::Key_Control,
+        Qt::Key_Alt,       Qt::Key_Pause,    Qt::Key_CapsLock, Qt::Key_Escape, Qt::Key_Space,
+        Qt::Key_PageUp,    Qt::Key_PageDown, Qt::Key_End,      Qt::Key_Home,   Qt::Key_Left,
+        Qt::Key_Up,        Qt::Key_Right,    Qt::Key_Down,     Qt::Key_Insert, Qt::Key_Delete,
+        Qt::Key_Menu,      Qt::Key_Asterisk, Qt::Key_Plus,     Qt::Key_Minus,  Qt::Key_Slash};
+    for (int key : kKeys)
+        if (VirtualKeyFromQt(key) == virtualKey) return key;
+    return 0;
+}

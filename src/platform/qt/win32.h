@@ -44,6 +44,7 @@ constexpr UINT WM_CLOSE = 0x0010;
 constexpr UINT WM_ERASEBKGND = 0x0014;
 constexpr UINT WM_ACTIVATEAPP = 0x001C;
 constexpr UINT WM_NOTIFY = 0x004E;
+constexpr UINT WM_SETREDRAW = 0x000B;
 constexpr UINT WM_CONTEXTMENU = 0x007B;
 constexpr UINT WM_KEYDOWN = 0x0100;
 constexpr UINT WM_KEYUP = 0x0101;
@@ -62,6 +63,47 @@ constexpr UINT WM_MBUTTONDOWN = 0x0207;
 constexpr UINT WM_MBUTTONUP = 0x0208;
 constexpr UINT WM_MBUTTONDBLCLK = 0x0209;
 constexpr UINT WM_MOUSEWHEEL = 0x020A;
+
+// Notices of controls to their parent (WM_NOTIFY, lParam the address of the notice).
+struct NMHDR {
+    HWND hwndFrom = nullptr;
+    uintptr_t idFrom = 0;
+    int32_t code = 0;
+};
+
+constexpr int32_t NM_DBLCLK = -3;
+constexpr int32_t NM_RETURN = -4;
+constexpr int32_t LVN_ITEMCHANGED = -101;
+constexpr int32_t TTN_GETDISPINFO = -520;
+
+// List view item states and the item-changed notice.
+constexpr UINT LVIS_FOCUSED = 0x0001;
+constexpr UINT LVIS_SELECTED = 0x0002;
+constexpr UINT LVIF_STATE = 0x0008;
+constexpr UINT LVNI_ALL = 0x0000;
+constexpr UINT LVNI_FOCUSED = 0x0001;
+constexpr UINT LVNI_SELECTED = 0x0002;
+
+struct NMLISTVIEW {
+    NMHDR hdr;
+    int32_t iItem = -1;
+    int32_t iSubItem = 0;
+    UINT uNewState = 0;
+    UINT uOldState = 0;
+    UINT uChanged = 0;
+    POINT ptAction{0, 0};
+    LPARAM lParam = 0;
+};
+
+// A tooltip's request for its text: idFrom is the tool's id; the receiver fills szText or points
+// lpszText at a text that lives until the next message.
+struct NMTTDISPINFO {
+    NMHDR hdr;
+    const char* lpszText = nullptr;
+    char szText[80] = {};
+    UINT uFlags = 0;
+    LPARAM lParam = 0;
+};
 
 // Mouse key state in wParam.
 constexpr WPARAM MK_LBUTTON = 0x0001;
@@ -175,6 +217,17 @@ constexpr UINT CC_ANYCOLOR = 0x100;
 constexpr UINT TPM_LEFTALIGN = 0x0000;
 constexpr UINT TPM_RIGHTBUTTON = 0x0002;
 constexpr UINT TPM_RETURNCMD = 0x0100;
+
+// Trackbar notices in the low word of WM_HSCROLL's wParam.
+constexpr int TB_LINEUP = 0;
+constexpr int TB_LINEDOWN = 1;
+constexpr int TB_PAGEUP = 2;
+constexpr int TB_PAGEDOWN = 3;
+constexpr int TB_THUMBPOSITION = 4;
+constexpr int TB_THUMBTRACK = 5;
+constexpr int TB_TOP = 6;
+constexpr int TB_BOTTOM = 7;
+constexpr int TB_ENDTRACK = 8;
 
 // Stock cursors.
 constexpr int IDC_ARROW = 32512;

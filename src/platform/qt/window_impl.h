@@ -9,6 +9,7 @@
 #include <QScrollBar>
 #include <QWidget>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -41,6 +42,21 @@ struct ScrollBarState {
     int32_t pos = 0;
     int32_t trackPos = 0;
     bool visible = false;
+};
+
+// A Qt control hosted in a window of its own (list view, toolbar, trackbar). The control fills
+// the window's client area; its input reaches the window's form first, as messages, and what the
+// form passes on with CallWindowProc gets the control's own handling (controls.cpp).
+class CControl {
+public:
+    virtual ~CControl() = default;
+    // Around the control's own handling of input: a control that reports its changes as notices
+    // collects them here, so that one user action gives one notice per item.
+    virtual void BeforeOwnHandling() {}
+    virtual void AfterOwnHandling() {}
+
+    QWidget* widget = nullptr;  // the control
+    QWidget* input = nullptr;   // where its mouse input lands and its coordinates count from
 };
 
 class CWindow final : public IWindow {
@@ -78,6 +94,14 @@ public:
     CPaintContext* painting = nullptr;
     QCursor classCursor;
     QSize reportedSize{-1, -1};
+    QSize reportedClientSize{-1, -1};
+    std::unique_ptr<CControl> control;
+
+    // The widget whose coordinates are the window's client coordinates: the control's input
+    // area, else the client widget.
+    QWidget* InputWidget() const;
+    // Tells the form of a changed client size (WM_SIZE), once per size.
+    void ReportClientSize();
 
 private:
     std::mutex postLock_;  // posts from workers against the widgets going away
@@ -118,6 +142,9 @@ protected:
     void timerEvent(QTimerEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    bool IgnoredUnderControl(QEvent* event);
 };
 
 bool OnGuiThread();
@@ -129,5 +156,7 @@ void ForgetSentMessagesTo(CWindow* window);
 
 // Qt key to virtual-key code (0 when there is none) and the lParam of a key message.
 WPARAM VirtualKeyFromQt(int key);
+// The Qt key of a virtual-key code (0 when there is none).
+int QtKeyFromVirtual(WPARAM virtualKey);
 LPARAM KeyMessageLParam(const QKeyEvent* event, bool up);
 WPARAM MouseKeyState(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers);

@@ -1,0 +1,294 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QTimer>
+#include <QWidget>
+#include <filesystem>
+
+#include "app/ui/main_form.h"
+#include "app/ui/resources.h"
+#include "platform/qt/list_view.h"
+#include "platform/qt/toolbar.h"
+#include "settings/registry.h"
+#include "support/bmp_builder.h"
+#include "support/gui_app.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+class MainCommandsTest : public testing::Test {
+protected:
+    void SetUp() override {
+        GuiApp();
+        std::filesystem::remove(SettingsFilePath());
+    }
+    void TearDown() override { std::filesystem::current_path("/"); }
+    std::string Folder() const { return dir_.path().string() + "/"; }
+
+    // A key pressed in the file list, where the keyboard focus is at start.
+    static void Press(const CMainForm& form, Qt::Key key, Qt::KeyboardModifiers modifiers) {
+        QKeyEvent event(QEvent::KeyPress, key, modifiers);
+        QCoreApplication::sendEvent(GetWindowWidget(form.fileView()->window())->focusWidget()
+                                        ? GetWindowWidget(form.fileView()->window())->focusWidget()
+                                        : GetWindowWidget(form.fileView()->window()),
+                                    &event);
+    }
+    static QWidget* Button(const CMainForm& form, int command) {
+        RECT r{};
+        Toolbar_GetRect(form.toolbar(), command, &r);
+        return GetWindowWidget(form.toolbar())
+            ->childAt((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    }
+    static std::string Tip(CMainForm& form, int command) {
+        NMTTDISPINFO info;
+        info.hdr = NMHDR{form.toolbar(), static_cast<uintptr_t>(command), TTN_GETDISPINFO};
+        form.window()->SendMessage(WM_NOTIFY, command, reinterpret_cast<LPARAM>(&info));
+        return info.lpszText ? info.lpszText : info.szText;
+    }
+    static void Mouse(QWidget* widget, QEvent::Type type) {
+        const QPointF at(widget->width() / 2, widget->height() / 2);
+        QMouseEvent event(type, at, widget->mapToGlobal(at), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(widget, &event);
+    }
+
+    TempDir dir_;
+};
+
+TEST_F(MainCommandsTest, TheSplitterKeepsTwentyFivePixelsOnEitherSide) {
+    CMainForm form({}, SW_SHOWNORMAL);
+    RECT client{};
+    GetClientRect(form.window(), &client);
+    form.window()->SendMessage(WM_SPLITTER_MOVED, static_cast<WPARAM>(intptr_t{-40}), 0);
+    EXPECT_EQ(form.fileListWidth(), 110);
+    form.window()->SendMessage(WM_SPLITTER_MOVED, static_cast<WPARAM>(intptr_t{-1000}), 0);
+    EXPECT_EQ(form.fileListWidth(), 25);
+    form.window()->SendMessage(WM_SPLITTER_MOVED, 100000, 0);
+    EXPECT_EQ(form.fileListWidth(), client.right - 25);
+    RECT list{};
+    GetWindowRect(form.fileView()->window(), &list);
+    EXPECT_EQ(list.right - list.left, client.right - 25);
+}
+
+TEST_F(MainCommandsTest, TheKeyboardTableRunsItsCommands) {
+    std::filesystem::create_directories(dir_.path() / "a");
+    std::filesystem::create_directories(dir_.path() / "b");
+    WriteRegString("DirHistory0", Folder() + "a/");
+    WriteRegString("DirHistory1", Folder() + "b/");
+    CMainForm form({}, SW_SHOWNORMAL);
+    const std::pair<Qt::Key, int> modes[] = {{Qt::Key_B, ID_RESAMPLE_BOTH},
+                                             {Qt::Key_H, ID_RESAMPLE_HORIZONTAL},
+                                             {Qt::Key_V, ID_RESAMPLE_VERTICAL},
+                                             {Qt::Key_A, ID_RESAMPLE_AUTO},
+                                             {Qt::Key_N, ID_RESAMPLE_NONE}};
+    for (const auto& [key, command] : modes) {
+        Press(form, key, Qt::ControlModifier);
+        EXPECT_EQ(form.resampleCommand(), command);
+    }
+    Press(form, Qt::Key_U, Qt::ControlModifier);
+    EXPECT_TRUE(form.upscale());
+    EXPECT_EQ(Toolbar_GetState(form.toolbar(), ID_UPSCALE), TBSTATE_ENABLED | TBSTATE_PRESSED);
+    Press(form, Qt::Key_U, Qt::ControlModifier);
+    EXPECT_FALSE(form.upscale());
+    // Back and forward through the history: a, b with b current.
+    Press(form, Qt::Key_Left, Qt::ControlModifier);
+    EXPECT_EQ(form.currentFolder(), Folder() + "a/");
+    Press(form, Qt::Key_Right, Qt::ControlModifier);
+    EXPECT_EQ(form.currentFolder(), Folder() + "b/");
+    // The trackbar keys stop at 99 and 0.
+    Trackbar_SetPos(form.trackbar(), 97);
+    Press(form, Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_EQ(Trackbar_GetPos(form.trackbar()), 99);
+    Press(form, Qt::Key_Left, Qt::ShiftModifier);
+    EXPECT_EQ(Trackbar_GetPos(form.trackbar()), 94);
+    Trackbar_SetPos(form.trackbar(), 3);
+    Press(form, Qt::Key_Left, Qt::ShiftModifier);
+    EXPECT_EQ(Trackbar_GetPos(form.trackbar()), 0);
+    // Fullscreen, thumbnails and the adjust bar have no pane here: their keys change nothing.
+    for (Qt::Key key : {Qt::Key_F, Qt::Key_T, Qt::Key_R}) Press(form, key, Qt::ControlModifier);
+    EXPECT_TRUE(IsWindowVisible(form.fileView()->window()));
+    EXPECT_TRUE(IsWindowVisible(form.imagePane()->window()));
+}
+
+TEST_F(MainCommandsTest, ResampleButtonsPressOnlyTheChosenModeAndGreyWhatHasNoPane) {
+    CMainForm form({}, SW_SHOWNORMAL);
+    EXPECT_EQ(Toolbar_GetState(form.toolbar(), ID_RESAMPLE_NONE),
+              TBSTATE_ENABLED | TBSTATE_PRESSED);
+    static_cast<QAbstractButton*>(Button(form, ID_RESAMPLE_VERTICAL))->click();
+    EXPECT_EQ(form.resampleCommand(), ID_RESAMPLE_VERTICAL);
+    for (int command = ID_RESAMPLE_NONE; command <= ID_RESAMPLE_AUTO; ++command)
+        EXPECT_EQ(Toolbar_GetState(form.toolbar(), command),
+                  TBSTATE_ENABLED | (command == ID_RESAMPLE_VERTICAL ? TBSTATE_PRESSED : 0));
+    EXPECT_TRUE(IsMenuItemChecked(form.imagePane()->imageMenu(), ID_RESAMPLE_VERTICAL));
+    // A click does not press a button by itself.
+    static_cast<QAbstractButton*>(Button(form, ID_RESAMPLE_VERTICAL))->click();
+    EXPECT_EQ(Toolbar_GetState(form.toolbar(), ID_RESAMPLE_VERTICAL),
+              TBSTATE_ENABLED | TBSTATE_PRESSED);
+    for (int command : {ID_FULLSCREEN, ID_THUMBNAILS, ID_SETTINGS})
+        EXPECT_EQ(Toolbar_GetState(form.toolbar(), command), 0);
+    EXPECT_TRUE(IsWindowEnabled(form.trackbar()));
+}
+
+TEST_F(MainCommandsTest, AStoredModeThatIsNoCommandPressesNoButton) {
+    WriteRegDword("ImageResample", 40099);
+    CMainForm form({}, SW_SHOWNORMAL);
+    for (int command = ID_RESAMPLE_NONE; command <= ID_RESAMPLE_AUTO; ++command)
+        EXPECT_EQ(Toolbar_GetState(form.toolbar(), command), TBSTATE_ENABLED);
+    EXPECT_TRUE(IsMenuItemChecked(form.imagePane()->imageMenu(), ID_RESAMPLE_NONE));
+}
+
+TEST_F(MainCommandsTest, TooltipsNameTheButtonsAndTheFoldersAHistoryStepReaches) {
+    WriteRegString("DirHistory0", "/");
+    WriteRegString("DirHistory1", Folder() + std::string(100, 'x') + "/");
+    WriteRegString("DirHistory2", Folder());
+    CMainForm form({}, SW_SHOWNORMAL);
+    EXPECT_EQ(Tip(form, ID_HISTORY_FORWARD), "Next  -  /");
+    const std::string previous = Tip(form, ID_HISTORY_BACK);
+    EXPECT_EQ(previous.size(), 79u);
+    EXPECT_EQ(previous, ("Previous  -  " + Folder() + std::string(100, 'x')).substr(0, 79));
+    EXPECT_EQ(Tip(form, ID_FULLSCREEN), "View fullscreen");
+    EXPECT_EQ(Tip(form, ID_THUMBNAILS), "Show thumbnails");
+    EXPECT_EQ(Tip(form, ID_SETTINGS), "Settings");
+    EXPECT_EQ(Tip(form, ID_RESAMPLE_NONE), "Resample none");
+    EXPECT_EQ(Tip(form, ID_RESAMPLE_AUTO), "Resample automatic");
+    EXPECT_EQ(Tip(form, ID_UPSCALE), "Upscale smaller images");
+    EXPECT_EQ(Tip(form, ID_ABOUT), "About Lumora");
+}
+
+TEST_F(MainCommandsTest, HoldingPreviousOpensTheHistoryMenuAndAClickGoesBackOne) {
+    for (const char* name : {"b", "C", "a"}) {
+        std::filesystem::create_directories(dir_.path() / name);
+    }
+    WriteRegString("DirHistory0", Folder() + "b/");
+    WriteRegString("DirHistory1", Folder() + "C/");
+    WriteRegString("DirHistory2", Folder() + "a/");
+    CMainForm form({}, SW_SHOWNORMAL);
+    QWidget* back = Button(form, ID_HISTORY_BACK);
+    ASSERT_NE(back, nullptr);
+    Strings texts;
+    QTimer::singleShot(800, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) return;
+        for (QAction* action : menu->actions()) texts.push_back(action->text().toStdString());
+        QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+        QCoreApplication::sendEvent(menu, &down);
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QCoreApplication::sendEvent(menu, &enter);
+    });
+    Mouse(back, QEvent::MouseButtonPress);
+    PumpFor(1000);
+    Mouse(back, QEvent::MouseButtonRelease);
+    EXPECT_EQ(texts, (Strings{Folder() + "a", Folder() + "b", Folder() + "C"}));
+    // The first entry, "a", was chosen: forward by its index + 1 makes it current.
+    PumpUntil([&] { return form.currentFolder() == Folder() + "a/"; }, 2000);
+    EXPECT_EQ(form.currentFolder(), Folder() + "a/");
+    // A short click goes back one folder.
+    const std::string expected = Folder() + "C/";
+    Mouse(back, QEvent::MouseButtonPress);
+    Mouse(back, QEvent::MouseButtonRelease);
+    EXPECT_EQ(form.currentFolder(), expected);
+    PumpFor(700);
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+}
+
+TEST_F(MainCommandsTest, TheAboutBoxNamesTheVersionAndTheLibraries) {
+    CMainForm form({}, SW_SHOWNORMAL);
+    std::string title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QTimer::singleShot(50, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        title = box->windowTitle().toStdString();
+        text = box->text().toStdString();
+        icon = box->icon();
+        box->button(QMessageBox::Ok)->click();
+    });
+    form.window()->SendMessage(WM_COMMAND, ID_ABOUT, 0);
+    EXPECT_EQ(title, "About Lumora 2.4");
+    EXPECT_EQ(icon, QMessageBox::Information);
+    for (const char* library : {"libpng", "LIBTIFF", "libjpeg-turbo", "giflib", "OpenJPEG",
+                                "Little CMS", "zlib", "viewing images only"})
+        EXPECT_NE(text.find(library), std::string::npos) << library;
+}
+
+TEST_F(MainCommandsTest, ChoosingAFileShowsItAndTheWheelOverTheImageStepsOn) {
+    BmpSpec spec;
+    spec.width = 4;
+    spec.height = 2;
+    spec.pixels.assign(24, 0x40);
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp"})
+        WriteFileBytes(dir_.file(name), BuildBmp(spec));
+    WriteRegString("InitialDirectory", Folder());
+    CMainForm form({}, SW_SHOWNORMAL);
+    HWND list = form.fileView()->window();
+    ListView_SetItemState(list, 1, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    EXPECT_EQ(form.imagePane()->currentName(), dir_.file("a.bmp"));
+    ASSERT_TRUE(
+        PumpUntil([&] { return form.imagePane()->preloadImage()->path == dir_.file("b.bmp"); }));
+    // A wheel step over the image pane reaches the list through the main window.
+    RECT pane{};
+    GetWindowRect(form.imagePane()->window(), &pane);
+    form.imagePane()->window()->SendMessage(WM_MOUSEWHEEL, MAKEWPARAM(0, -WHEEL_DELTA),
+                                            MAKELPARAM(pane.left + 50, pane.top + 50));
+    ASSERT_TRUE(PumpUntil([&] { return form.imagePane()->currentName() == dir_.file("b.bmp"); }));
+    // The file's folder is now in the history, and its entry is what Reload shows again.
+    EXPECT_EQ(form.fileView()->HistoryCount(), 1);
+    form.fileView()->window()->SendMessage(WM_COMMAND, ID_RELOAD, 0);
+    EXPECT_EQ(form.imagePane()->currentName(), dir_.file("b.bmp"));
+}
+
+TEST_F(MainCommandsTest, AFileRemovedSinceTheListingShowsAnEmptyPane) {
+    BmpSpec spec;
+    spec.width = 2;
+    spec.height = 2;
+    spec.pixels.assign(16, 0x40);
+    for (const char* name : {"a.bmp", "b.bmp"}) WriteFileBytes(dir_.file(name), BuildBmp(spec));
+    WriteRegString("InitialDirectory", Folder());
+    CMainForm form({}, SW_SHOWNORMAL);
+    std::filesystem::remove(dir_.file("b.bmp"));
+    ListView_SetItemState(form.fileView()->window(), 2, LVIS_SELECTED | LVIS_FOCUSED,
+                          LVIS_SELECTED | LVIS_FOCUSED);
+    EXPECT_EQ(form.imagePane()->currentName(), dir_.file("b.bmp"));
+    PumpFor(100);
+    EXPECT_EQ(form.imagePane()->currentImage()->GetWidth(), 0);
+    // The next refresh lists what exists.
+    form.window()->SendMessage(WM_KEYDOWN, VK_F5, 0);
+    EXPECT_EQ(form.fileView()->fileEnd() - form.fileView()->folderCount(), 1);
+}
+
+TEST_F(MainCommandsTest, TheTrackbarsContextMenuChoosesTheAdjustTypeAndAppliesIt) {
+    CMainForm form({}, SW_SHOWNORMAL);
+    QWidget* slider = GetClientWidget(form.trackbar())->findChild<QWidget*>();
+    ASSERT_NE(slider, nullptr);
+    Strings texts;
+    QTimer::singleShot(50, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) return;
+        for (QAction* action : menu->actions()) texts.push_back(action->text().toStdString());
+        for (int i = 0; i < 2; ++i) {
+            QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+            QCoreApplication::sendEvent(menu, &down);
+        }
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QCoreApplication::sendEvent(menu, &enter);
+    });
+    const QPoint at(slider->width() / 2, slider->height() / 2);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, slider->mapToGlobal(at));
+    QCoreApplication::sendEvent(slider, &event);
+    EXPECT_EQ(texts, (Strings{"Percentage of window", "Percentage of image"}));
+    ASSERT_TRUE(PumpUntil([] { return g_adjustType == 1; }, 2000));
+    EXPECT_TRUE(IsMenuItemChecked(form.adjustMenu(), ID_ADJUST_OF_IMAGE));
+    EXPECT_FALSE(IsMenuItemChecked(form.adjustMenu(), ID_ADJUST_OF_WINDOW));
+    g_adjustType = 0;
+}
+
+}  // namespace
