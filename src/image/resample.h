@@ -27,7 +27,7 @@ protected:
 // Everything a resampling path works on.
 struct ResampleJob {
     INextLine* lines = nullptr;  // where the source rows come from
-    bool fromReader = false;     // a reader writes rows into the source buffer; else the image points
+    bool fromReader = false;  // a reader writes rows into the source buffer; else the image points
     uint8_t* source = nullptr;
     int32_t sourceStride = 0;
     int32_t sourceWidth = 0;
@@ -42,8 +42,18 @@ struct ResampleJob {
     IRowHook* hook = nullptr;
 };
 
+// Which inner loops the paths use. Every set gives identical bytes; the best one the processor
+// supports is chosen at start-up. Tests and benchmarks switch sets to compare them.
+enum class ResampleKernels { kPortable, kAvx2 };
+// False (and nothing changes) when the processor cannot run that set.
+bool UseResampleKernels(ResampleKernels kernels);
+ResampleKernels ActiveResampleKernels();
+
 // Area averaging for a display smaller than the source in both directions. Returns true when
 // the hook stopped it.
 bool RunBoxPath(const ResampleJob& job);
 // Windowed sinc (two lobes, stretched by 1.25) for enlarging.
 bool RunSincPath(const ResampleJob& job);
+// No resampling: the line source writes every row straight into the source buffer, which is
+// also the display buffer; R, G, B rows are turned into B, G, R in place.
+bool RunDirectPath(const ResampleJob& job);

@@ -1,0 +1,272 @@
+#include "image/resample_kernels.h"
+
+#include <algorithm>
+
+#include "image/resample.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define LUMORA_HAVE_AVX2_KERNELS 1
+#endif
+
+void PairedTaps::Build(const std::vector<int32_t>& start, const std::vector<int32_t>& pixel,
+                       const std::vector<float>& weight, int bytesPerPixel) {
+    columns = static_cast<int32_t>(start.size()) - 1;
+    pairs = (columns + 1) / 2;
+    first.assign(static_cast<size_t>(pairs) + 1, 0);
+    size_t records = 0;
+    for (int32_t p = 0; p < pairs; ++p) {
+        first[static_cast<size_t>(p)] = static_cast<int32_t>(records);
+        const int32_t a = 2 * p, b = std::min(2 * p + 1, columns - 1);
+        records += static_cast<size_t>(std::max(start[a + 1] - start[a], start[b + 1] - start[b]));
+    }
+    first[static_cast<size_t>(pairs)] = static_cast<int32_t>(records);
+    index.assign(records * 2, 0);
+    weights.assign(records * 8, 0.0f);
+    for (int32_t p = 0; p < pairs; ++p) {
+        const int32_t count = first[p + 1] - first[p];
+        for (int half = 0; half < 2; ++half) {
+            // A missing odd column (odd width) repeats the even one with zero weights.
+            const int32_t c = std::min(2 * p + half, columns - 1);
+            const bool real = 2 * p + half < columns;
+            const int32_t n = start[c + 1] - start[c];
+            for (int32_t t = 0; t < count; ++t) {
+                const size_t rec = static_cast<size_t>(first[p] + t);
+                const int32_t e = start[c] + std::min(t, n - 1);
+                index[rec * 2 + half] = pixel[e] * bytesPerPixel;
+                const float w = (real && t < n) ? weight[e] : 0.0f;
+                for (int lane = 0; lane < 4; ++lane) weights[rec * 8 + half * 4 + lane] = w;
+            }
+        }
+    }
+}
+
+namespace {
+
+// The limits below are written as the vector instructions compare (a NaN takes the second
+// operand), so every kernel set treats even absurd sums alike.
+inline float AtLeast(float x, float low) {
+    return x > low ? x : low;
+}
+inline float AtMost(float x, float high) {
+    return x < high ? x : high;
+}
+
+inline uint8_t BoxOutput(float sum, float k) {
+    // Sums stay within [0, 1.0001] for real pictures; the limits only keep absurd ones in the
+    // table.
+    const float x = AtMost(AtLeast(sum * k * 200000.0f, 0.0f), float(kOutputGammaSize - 1));
+    return g_outputGamma[static_cast<int32_t>(x)];
+}
+
+inline uint8_t SincOutput(float sum) {
+    const float a = AtLeast(AtMost(sum, 1.0f), 0.0f);
+    return g_outputGamma[static_cast<int32_t>(a * 200000.0f)];
+}
+
+inline void Put(const OutputRow& o, int32_t column, uint8_t b0, uint8_t b1, uint8_t b2) {
+    uint8_t* dst = o.out + static_cast<size_t>(column) * o.bytesPerPixel;
+    dst[o.c0] = b0;
+    dst[1] = b1;
+    dst[o.c2] = b2;
+}
+
+void SwapRedBluePortable(uint8_t* row, int32_t n) {
+    for (int32_t x = 0; x < n; ++x, row += 3) std::swap(row[0], row[2]);
+}
+
+void ToLinearPortable(const uint8_t* in, float* out, int32_t n) {
+    for (int32_t i = 0; i < n; ++i) out[i] = g_linearLight[in[i]];
+}
+
+void BoxAccumulatePortable(const PairedTaps& cols, const float* const* rows,
+                           const float* rowWeights, int32_t rowCount, float* sums) {
+    for (int32_t i = 0; i < cols.columns; ++i) {
+        const int32_t pair = i / 2, half = i % 2;
+        float* a = sums + static_cast<size_t>(i) * 4;
+        float a0 = a[0], a1 = a[1], a2 = a[2];
+        for (int32_t r = 0; r < rowCount; ++r) {
+            const float wv = rowWeights[r];
+            for (int32_t rec = cols.first[pair]; rec < cols.first[pair + 1]; ++rec) {
+                const float* s = rows[r] + cols.index[static_cast<size_t>(rec) * 2 + half];
+                const float w = cols.weights[static_cast<size_t>(rec) * 8 + half * 4] * wv;
+                a0 += s[0] * w;
+                a1 += s[1] * w;
+                a2 += s[2] * w;
+            }
+        }
+        a[0] = a0;
+        a[1] = a1;
+        a[2] = a2;
+    }
+}
+
+void BoxOutputPortable(const float* sums, int32_t columns, float k, const OutputRow& output) {
+    for (int32_t i = 0; i < columns; ++i) {
+        const float* a = sums + static_cast<size_t>(i) * 4;
+        Put(output, i, BoxOutput(a[0], k), BoxOutput(a[1], k), BoxOutput(a[2], k));
+    }
+}
+
+void SincHorizontalPortable(const PairedTaps& cols, const float* row, float* sums) {
+    for (int32_t i = 0; i < cols.columns; ++i) {
+        const int32_t pair = i / 2, half = i % 2;
+        float h0 = 0.0f, h1 = 0.0f, h2 = 0.0f;
+        for (int32_t rec = cols.first[pair]; rec < cols.first[pair + 1]; ++rec) {
+            const float* s = row + cols.index[static_cast<size_t>(rec) * 2 + half];
+            const float w = cols.weights[static_cast<size_t>(rec) * 8 + half * 4];
+            h0 += s[0] * w;
+            h1 += s[1] * w;
+            h2 += s[2] * w;
+        }
+        float* out = sums + static_cast<size_t>(i) * 4;
+        out[0] = h0;
+        out[1] = h1;
+        out[2] = h2;
+        out[3] = 0.0f;
+    }
+}
+
+void SincVerticalPortable(const float* const* sums, const float* weights, int32_t rowCount,
+                          int32_t columns, const OutputRow& output) {
+    for (int32_t i = 0; i < columns; ++i) {
+        float acc[3] = {0.0f, 0.0f, 0.0f};
+        for (int32_t r = 0; r < rowCount; ++r)
+            for (int ch = 0; ch < 3; ++ch) acc[ch] += sums[r][i * 4 + ch] * weights[r];
+        Put(output, i, SincOutput(acc[0]), SincOutput(acc[1]), SincOutput(acc[2]));
+    }
+}
+
+#if defined(LUMORA_HAVE_AVX2_KERNELS)
+
+__attribute__((target("avx2"))) void SwapRedBlueAvx2(uint8_t* row, int32_t n) {
+    // 32 bytes in, 30 of them (ten pixels) out, each step rewriting whole pixels only.
+    const __m256i order = _mm256_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15, 2,
+                                           1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    int32_t x = 0;
+    // Lanes of 16 bytes: pixels 0-4 from bytes 0-14 and pixels 5-9 from bytes 15-29.
+    for (; x + 11 <= n; x += 10) {
+        uint8_t* at = row + static_cast<size_t>(x) * 3;
+        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 15));
+        const __m256i swapped =
+            _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1), order);
+        // Byte 15 of each lane passes through unchanged; the high lane's overlaps nothing.
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm256_castsi256_si128(swapped));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 15), _mm256_extracti128_si256(swapped, 1));
+    }
+    SwapRedBluePortable(row + static_cast<size_t>(x) * 3, n - x);
+}
+
+__attribute__((target("avx2"))) void ToLinearAvx2(const uint8_t* in, float* out, int32_t n) {
+    int32_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        const __m256i lo = _mm256_cvtepu8_epi32(bytes);
+        const __m256i hi = _mm256_cvtepu8_epi32(_mm_srli_si128(bytes, 8));
+        _mm256_storeu_ps(out + i, _mm256_i32gather_ps(g_linearLight, lo, 4));
+        _mm256_storeu_ps(out + i + 8, _mm256_i32gather_ps(g_linearLight, hi, 4));
+    }
+    for (; i < n; ++i) out[i] = g_linearLight[in[i]];
+}
+
+// The B, G, R, spare samples of both columns of a record: four floats at each index.
+__attribute__((target("avx2"))) inline __m256 LoadPair(const float* row, const int32_t* index) {
+    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(row + index[0])),
+                                _mm_loadu_ps(row + index[1]), 1);
+}
+
+__attribute__((target("avx2"))) void BoxAccumulateAvx2(const PairedTaps& cols,
+                                                       const float* const* rows,
+                                                       const float* rowWeights, int32_t rowCount,
+                                                       float* sums) {
+    const int32_t* index = cols.index.data();
+    const float* weights = cols.weights.data();
+    for (int32_t p = 0; p < cols.pairs; ++p) {
+        float* at = sums + static_cast<size_t>(p) * 8;
+        const int32_t begin = cols.first[p], end = cols.first[p + 1];
+        __m256 acc = _mm256_loadu_ps(at);
+        for (int32_t r = 0; r < rowCount; ++r) {
+            const float* row = rows[r];
+            const __m256 wv = _mm256_set1_ps(rowWeights[r]);
+            for (int32_t rec = begin; rec < end; ++rec) {
+                const __m256 w = _mm256_mul_ps(_mm256_loadu_ps(weights + rec * 8), wv);
+                acc = _mm256_add_ps(acc, _mm256_mul_ps(LoadPair(row, index + rec * 2), w));
+            }
+        }
+        _mm256_storeu_ps(at, acc);
+    }
+}
+
+__attribute__((target("avx2"))) void BoxOutputAvx2(const float* sums, int32_t columns, float k,
+                                                   const OutputRow& output) {
+    const __m256 scale = _mm256_set1_ps(k);
+    const __m256 table = _mm256_set1_ps(200000.0f);
+    const __m256 top = _mm256_set1_ps(float(kOutputGammaSize - 1));
+    alignas(32) int32_t slots[8];
+    for (int32_t i = 0; i < columns; i += 2) {
+        __m256 x = _mm256_mul_ps(_mm256_mul_ps(_mm256_loadu_ps(sums + i * 4), scale), table);
+        x = _mm256_min_ps(_mm256_max_ps(x, _mm256_setzero_ps()), top);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(slots), _mm256_cvttps_epi32(x));
+        Put(output, i, g_outputGamma[slots[0]], g_outputGamma[slots[1]], g_outputGamma[slots[2]]);
+        if (i + 1 < columns)
+            Put(output, i + 1, g_outputGamma[slots[4]], g_outputGamma[slots[5]],
+                g_outputGamma[slots[6]]);
+    }
+}
+
+__attribute__((target("avx2"))) void SincHorizontalAvx2(const PairedTaps& cols, const float* row,
+                                                        float* sums) {
+    const int32_t* index = cols.index.data();
+    const float* weights = cols.weights.data();
+    for (int32_t p = 0; p < cols.pairs; ++p) {
+        __m256 h = _mm256_setzero_ps();
+        for (int32_t rec = cols.first[p]; rec < cols.first[p + 1]; ++rec)
+            h = _mm256_add_ps(h, _mm256_mul_ps(LoadPair(row, index + rec * 2),
+                                               _mm256_loadu_ps(weights + rec * 8)));
+        _mm256_storeu_ps(sums + static_cast<size_t>(p) * 8, h);
+    }
+}
+
+__attribute__((target("avx2"))) void SincVerticalAvx2(const float* const* sums,
+                                                      const float* weights, int32_t rowCount,
+                                                      int32_t columns, const OutputRow& output) {
+    const __m256 one = _mm256_set1_ps(1.0f);
+    const __m256 table = _mm256_set1_ps(200000.0f);
+    alignas(32) int32_t slots[8];
+    for (int32_t i = 0; i < columns; i += 2) {
+        __m256 acc = _mm256_setzero_ps();
+        for (int32_t r = 0; r < rowCount; ++r)
+            acc = _mm256_add_ps(
+                acc, _mm256_mul_ps(_mm256_loadu_ps(sums[r] + i * 4), _mm256_set1_ps(weights[r])));
+        const __m256 a = _mm256_max_ps(_mm256_min_ps(acc, one), _mm256_setzero_ps());
+        _mm256_store_si256(reinterpret_cast<__m256i*>(slots),
+                           _mm256_cvttps_epi32(_mm256_mul_ps(a, table)));
+        Put(output, i, g_outputGamma[slots[0]], g_outputGamma[slots[1]], g_outputGamma[slots[2]]);
+        if (i + 1 < columns)
+            Put(output, i + 1, g_outputGamma[slots[4]], g_outputGamma[slots[5]],
+                g_outputGamma[slots[6]]);
+    }
+}
+
+#endif
+
+}  // namespace
+
+const ResampleKernelSet& PortableResampleKernels() {
+    static const ResampleKernelSet set{SwapRedBluePortable,    ToLinearPortable,
+                                       BoxAccumulatePortable,  BoxOutputPortable,
+                                       SincHorizontalPortable, SincVerticalPortable};
+    return set;
+}
+
+const ResampleKernelSet* Avx2ResampleKernels() {
+#if defined(LUMORA_HAVE_AVX2_KERNELS)
+    static const ResampleKernelSet set{SwapRedBlueAvx2, ToLinearAvx2,       BoxAccumulateAvx2,
+                                       BoxOutputAvx2,   SincHorizontalAvx2, SincVerticalAvx2};
+    static const bool supported = __builtin_cpu_supports("avx2");
+    return supported ? &set : nullptr;
+#else
+    return nullptr;
+#endif
+}
