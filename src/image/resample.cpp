@@ -55,26 +55,27 @@ OutputRow MakeOutput(const ResampleJob& job, int32_t j) {
 }
 
 // The windowed-sinc taps of every display position along one axis, flattened: position i owns
-// entries start[i] .. start[i + 1] - 1 of pixel and weight.
+// weights start[i] .. start[i + 1] - 1, for the pixels from first[i] on.
 struct SincTaps {
     std::vector<int32_t> start;
-    std::vector<int32_t> pixel;
+    std::vector<int32_t> first;
     std::vector<float> weight;
 };
 
 SincTaps SincWindows(int32_t sourceSize, int32_t displaySize) {
     SincTaps taps;
     taps.start.reserve(static_cast<size_t>(displaySize) + 1);
-    taps.pixel.reserve(static_cast<size_t>(displaySize) * 5);
+    taps.first.reserve(static_cast<size_t>(displaySize));
     taps.weight.reserve(static_cast<size_t>(displaySize) * 5);
     for (int32_t i = 0; i < displaySize; ++i) {
-        taps.start.push_back(static_cast<int32_t>(taps.pixel.size()));
+        taps.start.push_back(static_cast<int32_t>(taps.weight.size()));
         const float c = (static_cast<float>(i) + 0.5f) * static_cast<float>(sourceSize) /
                         static_cast<float>(displaySize);
         const int32_t first = std::max(0, static_cast<int32_t>(c - kLobes));
         const int32_t end = std::min(sourceSize, static_cast<int32_t>(std::ceil(c + kLobes)));
         const float d = static_cast<float>(first) + 0.5f - c;
         const size_t from = taps.weight.size();
+        taps.first.push_back(first);
         float sum = 0.0f;
         for (int32_t t = 0; t < end - first; ++t) {
             const float x = (static_cast<float>(t) + d) / kStretch;
@@ -85,13 +86,12 @@ SincTaps SincWindows(int32_t sourceSize, int32_t displaySize) {
                                        std::sin(static_cast<double>(px / kLobes)) /
                                        static_cast<double>(px * px));
             }
-            taps.pixel.push_back(first + t);
             taps.weight.push_back(w);
             sum += w;
         }
         for (size_t e = from; e < taps.weight.size(); ++e) taps.weight[e] /= sum;
     }
-    taps.start.push_back(static_cast<int32_t>(taps.pixel.size()));
+    taps.start.push_back(static_cast<int32_t>(taps.weight.size()));
     return taps;
 }
 
@@ -120,12 +120,12 @@ void ReadRowsUpTo(const ResampleJob& job, int32_t upTo) {
 // and the row before it.
 class LinearRows {
 public:
-    LinearRows(const ResampleJob& job, const ResampleKernelSet& kernels, int32_t ring)
+    LinearRows(const ResampleJob& job, const ResampleKernelSet& kernels, const PairedTaps& columns,
+               int32_t ring)
         : job_(job),
           kernels_(kernels),
-          samples_(static_cast<size_t>(job.sourceWidth) * static_cast<size_t>(job.bytesPerPixel)),
-          // One spare float: the kernels read four samples at the last three-byte pixel.
-          stride_(samples_ + 1),
+          columns_(columns),
+          stride_(static_cast<size_t>(columns.rowLength)),
           rows_(static_cast<size_t>(ring), -1),
           buffer_(stride_ * static_cast<size_t>(ring), 0.0f) {}
 
@@ -133,7 +133,8 @@ public:
         const size_t slot = static_cast<size_t>(r) % rows_.size();
         float* row = buffer_.data() + slot * stride_;
         if (rows_[slot] != r) {
-            kernels_.toLinear(SourceRow(job_, r), row, static_cast<int32_t>(samples_));
+            kernels_.toLinear(SourceRow(job_, r), row, job_.sourceWidth * job_.bytesPerPixel);
+            columns_.PadRow(row, job_.sourceWidth);
             rows_[slot] = r;
         }
         return row;
@@ -142,7 +143,7 @@ public:
 private:
     const ResampleJob& job_;
     const ResampleKernelSet& kernels_;
-    size_t samples_;
+    const PairedTaps& columns_;
     size_t stride_;
     std::vector<int32_t> rows_;
     std::vector<float> buffer_;
@@ -168,28 +169,29 @@ bool BoxPath(const ResampleJob& job) {
 
     // Column taps, computed once. The right edge, summed up column by column, can come out a
     // hair beyond the last pixel; such a tap reads the last pixel (not the row's padding).
-    std::vector<int32_t> start, pixel;
+    // Taps are consecutive pixels from the first one.
+    std::vector<int32_t> start, firstPixel;
     std::vector<float> weight;
     start.reserve(static_cast<size_t>(dw) + 1);
+    firstPixel.reserve(static_cast<size_t>(dw));
     float x0 = 0.0f, x1 = rx;
     for (int32_t i = 0; i < dw; ++i) {
-        start.push_back(static_cast<int32_t>(pixel.size()));
-        for (float c = x0; c < x1; c = NextEdge(c, x1)) {
-            pixel.push_back(std::min(static_cast<int32_t>(c), sw - 1));
+        start.push_back(static_cast<int32_t>(weight.size()));
+        firstPixel.push_back(std::min(static_cast<int32_t>(x0), sw - 1));
+        for (float c = x0; c < x1; c = NextEdge(c, x1))
             weight.push_back((x1 - c <= 1.0f) ? x1 - c : std::floor(c + 1.0f) - c);
-        }
         x0 = x1;
         x1 = x1 + rx;
     }
-    start.push_back(static_cast<int32_t>(pixel.size()));
+    start.push_back(static_cast<int32_t>(weight.size()));
     PairedTaps columns;
-    columns.Build(start, pixel, weight, p);
-    start = {}, pixel = {}, weight = {};
+    columns.Build(start, firstPixel, weight, p, sw);
+    start = {}, firstPixel = {}, weight = {};
 
     // Row taps go to the kernel in runs of up to kRun, each sum staying in a register for the
     // run; the ring keeps a run's rows and the one before.
     constexpr int32_t kRun = 8;
-    LinearRows rows(job, kernels, std::min(wH, kRun) + 1);
+    LinearRows rows(job, kernels, columns, std::min(wH, kRun) + 1);
     std::vector<float> sums(static_cast<size_t>(columns.pairs) * 8);
     const float* runRows[kRun];
     float runWeights[kRun];
@@ -228,7 +230,7 @@ bool SincPath(const ResampleJob& job) {
 
     const SincTaps columnTaps = SincWindows(job.sourceWidth, dw);
     PairedTaps columns;
-    columns.Build(columnTaps.start, columnTaps.pixel, columnTaps.weight, p);
+    columns.Build(columnTaps.start, columnTaps.first, columnTaps.weight, p, job.sourceWidth);
     const SincTaps rowTaps = SincWindows(job.sourceHeight, dh);
 
     // The horizontal sums of each source row are the same for every display row whose window
@@ -238,22 +240,22 @@ bool SincPath(const ResampleJob& job) {
     for (int32_t j = 0; j < dh; ++j) ring = std::max(ring, rowTaps.start[j + 1] - rowTaps.start[j]);
     const size_t sumsPerRow = static_cast<size_t>(columns.pairs) * 8;
     std::vector<float> sums(sumsPerRow * static_cast<size_t>(ring), 0.0f);
-    std::vector<float> linear(static_cast<size_t>(job.sourceWidth) * p + 1, 0.0f);
+    std::vector<float> linear(static_cast<size_t>(columns.rowLength), 0.0f);
     std::vector<const float*> rowSums(static_cast<size_t>(ring));
     int32_t summedUpTo = -1;  // the last source row whose sums are in the ring
 
     for (int32_t j = 0; j < dh; ++j) {
         const int32_t begin = rowTaps.start[j], end = rowTaps.start[j + 1];
-        const int32_t firstRow = rowTaps.pixel[begin], lastRow = rowTaps.pixel[end - 1];
+        const int32_t firstRow = rowTaps.first[j], lastRow = firstRow + (end - begin) - 1;
         ReadRowsUpTo(job, lastRow);
         for (int32_t r = std::max(firstRow, summedUpTo + 1); r <= lastRow; ++r) {
-            kernels.toLinear(SourceRow(job, r), linear.data(),
-                             static_cast<int32_t>(job.sourceWidth * p));
+            kernels.toLinear(SourceRow(job, r), linear.data(), job.sourceWidth * p);
+            columns.PadRow(linear.data(), job.sourceWidth);
             kernels.sincHorizontal(columns, linear.data(), sums.data() + (r % ring) * sumsPerRow);
         }
         summedUpTo = std::max(summedUpTo, lastRow);
         for (int32_t t = begin; t < end; ++t)
-            rowSums[t - begin] = sums.data() + (rowTaps.pixel[t] % ring) * sumsPerRow;
+            rowSums[t - begin] = sums.data() + ((firstRow + t - begin) % ring) * sumsPerRow;
         kernels.sincVertical(rowSums.data(), rowTaps.weight.data() + begin, end - begin, dw,
                              MakeOutput(job, j));
         if (job.hook && job.hook->AfterRow(j)) return true;

@@ -9,36 +9,46 @@
 #define LUMORA_HAVE_AVX2_KERNELS 1
 #endif
 
-void PairedTaps::Build(const std::vector<int32_t>& start, const std::vector<int32_t>& pixel,
-                       const std::vector<float>& weight, int bytesPerPixel) {
+void PairedTaps::Build(const std::vector<int32_t>& start, const std::vector<int32_t>& firstPixel,
+                       const std::vector<float>& weight, int bytesPerPixel, int32_t rowPixels) {
     columns = static_cast<int32_t>(start.size()) - 1;
     pairs = (columns + 1) / 2;
+    step = bytesPerPixel;
     first.assign(static_cast<size_t>(pairs) + 1, 0);
+    origin.assign(static_cast<size_t>(pairs) * 2, 0);
     size_t records = 0;
+    int64_t reach = static_cast<int64_t>(rowPixels) * step + 1;
     for (int32_t p = 0; p < pairs; ++p) {
         first[static_cast<size_t>(p)] = static_cast<int32_t>(records);
         const int32_t a = 2 * p, b = std::min(2 * p + 1, columns - 1);
-        records += static_cast<size_t>(std::max(start[a + 1] - start[a], start[b + 1] - start[b]));
+        const int32_t count = std::max(start[a + 1] - start[a], start[b + 1] - start[b]);
+        records += static_cast<size_t>(count);
+        for (int half = 0; half < 2; ++half) {
+            const int32_t c = half ? b : a;
+            origin[static_cast<size_t>(p) * 2 + half] = firstPixel[c] * step;
+            // Four samples are read at each tap, the last one count - 1 pixels on.
+            reach = std::max(reach, (static_cast<int64_t>(firstPixel[c]) + count) * step + 4);
+        }
     }
     first[static_cast<size_t>(pairs)] = static_cast<int32_t>(records);
-    index.assign(records * 2, 0);
+    rowLength = static_cast<int32_t>(reach);
     weights.assign(records * 8, 0.0f);
     for (int32_t p = 0; p < pairs; ++p) {
         const int32_t count = first[p + 1] - first[p];
         for (int half = 0; half < 2; ++half) {
-            // A missing odd column (odd width) repeats the even one with zero weights.
-            const int32_t c = std::min(2 * p + half, columns - 1);
-            const bool real = 2 * p + half < columns;
+            const int32_t c = 2 * p + half;
+            if (c >= columns) continue;  // a missing odd column (odd width) keeps zero weights
             const int32_t n = start[c + 1] - start[c];
-            for (int32_t t = 0; t < count; ++t) {
-                const size_t rec = static_cast<size_t>(first[p] + t);
-                const int32_t e = start[c] + std::min(t, n - 1);
-                index[rec * 2 + half] = pixel[e] * bytesPerPixel;
-                const float w = (real && t < n) ? weight[e] : 0.0f;
-                for (int lane = 0; lane < 4; ++lane) weights[rec * 8 + half * 4 + lane] = w;
-            }
+            for (int32_t t = 0; t < std::min(count, n); ++t)
+                for (int lane = 0; lane < 4; ++lane)
+                    weights[static_cast<size_t>(first[p] + t) * 8 + half * 4 + lane] =
+                        weight[static_cast<size_t>(start[c] + t)];
         }
     }
+}
+
+void PairedTaps::PadRow(float* row, int32_t rowPixels) const {
+    for (int32_t i = rowPixels * step; i < rowLength; ++i) row[i] = row[i - step];
 }
 
 namespace {
@@ -87,8 +97,9 @@ void BoxAccumulatePortable(const PairedTaps& cols, const float* const* rows,
         float a0 = a[0], a1 = a[1], a2 = a[2];
         for (int32_t r = 0; r < rowCount; ++r) {
             const float wv = rowWeights[r];
-            for (int32_t rec = cols.first[pair]; rec < cols.first[pair + 1]; ++rec) {
-                const float* s = rows[r] + cols.index[static_cast<size_t>(rec) * 2 + half];
+            const float* s = rows[r] + cols.origin[static_cast<size_t>(pair) * 2 + half];
+            for (int32_t rec = cols.first[pair]; rec < cols.first[pair + 1];
+                 ++rec, s += cols.step) {
                 const float w = cols.weights[static_cast<size_t>(rec) * 8 + half * 4] * wv;
                 a0 += s[0] * w;
                 a1 += s[1] * w;
@@ -112,8 +123,8 @@ void SincHorizontalPortable(const PairedTaps& cols, const float* row, float* sum
     for (int32_t i = 0; i < cols.columns; ++i) {
         const int32_t pair = i / 2, half = i % 2;
         float h0 = 0.0f, h1 = 0.0f, h2 = 0.0f;
-        for (int32_t rec = cols.first[pair]; rec < cols.first[pair + 1]; ++rec) {
-            const float* s = row + cols.index[static_cast<size_t>(rec) * 2 + half];
+        const float* s = row + cols.origin[static_cast<size_t>(pair) * 2 + half];
+        for (int32_t rec = cols.first[pair]; rec < cols.first[pair + 1]; ++rec, s += cols.step) {
             const float w = cols.weights[static_cast<size_t>(rec) * 8 + half * 4];
             h0 += s[0] * w;
             h1 += s[1] * w;
@@ -170,82 +181,146 @@ __attribute__((target("avx2"))) void ToLinearAvx2(const uint8_t* in, float* out,
     for (; i < n; ++i) out[i] = g_linearLight[in[i]];
 }
 
-// The B, G, R, spare samples of both columns of a record: four floats at each index.
-__attribute__((target("avx2"))) inline __m256 LoadPair(const float* row, const int32_t* index) {
-    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(row + index[0])),
-                                _mm_loadu_ps(row + index[1]), 1);
+// The B, G, R, spare samples of a pixel of each column.
+__attribute__((target("avx2"))) inline __m256 LoadPair(const float* even, const float* odd) {
+    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(even)), _mm_loadu_ps(odd), 1);
 }
 
 __attribute__((target("avx2"))) void BoxAccumulateAvx2(const PairedTaps& cols,
                                                        const float* const* rows,
                                                        const float* rowWeights, int32_t rowCount,
                                                        float* sums) {
-    const int32_t* index = cols.index.data();
     const float* weights = cols.weights.data();
+    const int32_t step = cols.step;
     for (int32_t p = 0; p < cols.pairs; ++p) {
         float* at = sums + static_cast<size_t>(p) * 8;
-        const int32_t begin = cols.first[p], end = cols.first[p + 1];
+        const int32_t begin = cols.first[p], count = cols.first[p + 1] - begin;
+        const int32_t even = cols.origin[p * 2], odd = cols.origin[p * 2 + 1];
         __m256 acc = _mm256_loadu_ps(at);
         for (int32_t r = 0; r < rowCount; ++r) {
-            const float* row = rows[r];
+            const float* a = rows[r] + even;
+            const float* b = rows[r] + odd;
+            const float* w = weights + static_cast<size_t>(begin) * 8;
             const __m256 wv = _mm256_set1_ps(rowWeights[r]);
-            for (int32_t rec = begin; rec < end; ++rec) {
-                const __m256 w = _mm256_mul_ps(_mm256_loadu_ps(weights + rec * 8), wv);
-                acc = _mm256_add_ps(acc, _mm256_mul_ps(LoadPair(row, index + rec * 2), w));
-            }
+            for (int32_t t = 0; t < count; ++t, a += step, b += step, w += 8)
+                acc = _mm256_add_ps(
+                    acc, _mm256_mul_ps(LoadPair(a, b), _mm256_mul_ps(_mm256_loadu_ps(w), wv)));
         }
         _mm256_storeu_ps(at, acc);
     }
+}
+
+// Writes display pixels column .. column + 7 from the output table indices of their samples,
+// given as four vectors of two columns each (B, G, R and an ignored fourth lane). Only the
+// three filtered bytes of each pixel change. The caller leaves room for the 32 bytes written at
+// four bytes per pixel, or the 28 written at three.
+__attribute__((target("avx2"))) inline void PutEight(const OutputRow& o, int32_t column,
+                                                     const __m256i index[4]) {
+    const int* table = reinterpret_cast<const int*>(g_outputGamma);
+    const __m256i low = _mm256_set1_epi32(0xFF);
+    __m256i g[4];
+    for (int k = 0; k < 4; ++k)
+        g[k] = _mm256_and_si256(_mm256_i32gather_epi32(table, index[k], 1), low);
+    // Packed, columns 0 2 4 6 sit in the low lane and 1 3 5 7 in the high one; then in order.
+    const __m256i bytes = _mm256_permutevar8x32_epi32(
+        _mm256_packus_epi16(_mm256_packus_epi32(g[0], g[1]), _mm256_packus_epi32(g[2], g[3])),
+        _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+    // Sample 0 of a pixel goes to byte c0, sample 2 to byte c2.
+    const char b0 = static_cast<char>(o.c0), b2 = static_cast<char>(o.c2);
+    uint8_t* dst = o.out + static_cast<size_t>(column) * o.bytesPerPixel;
+    if (o.bytesPerPixel == 4) {
+        const __m256i order = _mm256_setr_epi8(
+            b0, 1, b2, -1, b0 + 4, 5, b2 + 4, -1, b0 + 8, 9, b2 + 8, -1, b0 + 12, 13, b2 + 12, -1,
+            b0, 1, b2, -1, b0 + 4, 5, b2 + 4, -1, b0 + 8, 9, b2 + 8, -1, b0 + 12, 13, b2 + 12, -1);
+        const __m256i fourth = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+        const __m256i old = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst),
+                            _mm256_blendv_epi8(_mm256_shuffle_epi8(bytes, order), old, fourth));
+    } else {
+        const __m256i order = _mm256_setr_epi8(
+            b0, 1, b2, b0 + 4, 5, b2 + 4, b0 + 8, 9, b2 + 8, b0 + 12, 13, b2 + 12, -1, -1, -1, -1,
+            b0, 1, b2, b0 + 4, 5, b2 + 4, b0 + 8, 9, b2 + 8, b0 + 12, 13, b2 + 12, -1, -1, -1, -1);
+        const __m256i packed = _mm256_shuffle_epi8(bytes, order);
+        // The first store's last four bytes are garbage until the second one covers them.
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm256_castsi256_si128(packed));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 12), _mm256_extracti128_si256(packed, 1));
+    }
+}
+
+// The columns from the left that PutEight may write, a multiple of eight.
+inline int32_t VectorColumns(int32_t columns, int bytesPerPixel) {
+    const int32_t room = bytesPerPixel == 4 ? columns : columns - 2;
+    return room >= 8 ? room - room % 8 : 0;
 }
 
 __attribute__((target("avx2"))) void BoxOutputAvx2(const float* sums, int32_t columns, float k,
                                                    const OutputRow& output) {
     const __m256 scale = _mm256_set1_ps(k);
     const __m256 table = _mm256_set1_ps(200000.0f);
-    const __m256 top = _mm256_set1_ps(float(kOutputGammaSize - 1));
-    alignas(32) int32_t slots[8];
-    for (int32_t i = 0; i < columns; i += 2) {
-        __m256 x = _mm256_mul_ps(_mm256_mul_ps(_mm256_loadu_ps(sums + i * 4), scale), table);
-        x = _mm256_min_ps(_mm256_max_ps(x, _mm256_setzero_ps()), top);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(slots), _mm256_cvttps_epi32(x));
-        Put(output, i, g_outputGamma[slots[0]], g_outputGamma[slots[1]], g_outputGamma[slots[2]]);
-        if (i + 1 < columns)
-            Put(output, i + 1, g_outputGamma[slots[4]], g_outputGamma[slots[5]],
-                g_outputGamma[slots[6]]);
+    // Entries from 200001 on are all 255, so a top of four below the end reads the same byte
+    // and keeps the four-byte reads inside the table.
+    const __m256 top = _mm256_set1_ps(float(kOutputGammaSize - 4));
+    const int32_t vectorColumns = VectorColumns(columns, output.bytesPerPixel);
+    for (int32_t i = 0; i < vectorColumns; i += 8) {
+        __m256i index[4];
+        for (int q = 0; q < 4; ++q) {
+            const __m256 sum = _mm256_loadu_ps(sums + static_cast<size_t>(i + 2 * q) * 4);
+            const __m256 x = _mm256_mul_ps(_mm256_mul_ps(sum, scale), table);
+            index[q] =
+                _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(x, _mm256_setzero_ps()), top));
+        }
+        PutEight(output, i, index);
+    }
+    for (int32_t i = vectorColumns; i < columns; ++i) {
+        const float* a = sums + static_cast<size_t>(i) * 4;
+        Put(output, i, BoxOutput(a[0], k), BoxOutput(a[1], k), BoxOutput(a[2], k));
     }
 }
 
 __attribute__((target("avx2"))) void SincHorizontalAvx2(const PairedTaps& cols, const float* row,
                                                         float* sums) {
-    const int32_t* index = cols.index.data();
-    const float* weights = cols.weights.data();
+    const int32_t step = cols.step;
     for (int32_t p = 0; p < cols.pairs; ++p) {
+        const int32_t begin = cols.first[p], count = cols.first[p + 1] - begin;
+        const float* a = row + cols.origin[p * 2];
+        const float* b = row + cols.origin[p * 2 + 1];
+        const float* w = cols.weights.data() + static_cast<size_t>(begin) * 8;
         __m256 h = _mm256_setzero_ps();
-        for (int32_t rec = cols.first[p]; rec < cols.first[p + 1]; ++rec)
-            h = _mm256_add_ps(h, _mm256_mul_ps(LoadPair(row, index + rec * 2),
-                                               _mm256_loadu_ps(weights + rec * 8)));
+        for (int32_t t = 0; t < count; ++t, a += step, b += step, w += 8)
+            h = _mm256_add_ps(h, _mm256_mul_ps(LoadPair(a, b), _mm256_loadu_ps(w)));
         _mm256_storeu_ps(sums + static_cast<size_t>(p) * 8, h);
     }
+}
+
+// The clamped vertical sums of two columns of a sinc display row.
+__attribute__((target("avx2"))) inline __m256 SincSum(const float* const* sums,
+                                                      const float* weights, int32_t rowCount,
+                                                      int32_t column) {
+    __m256 acc = _mm256_setzero_ps();
+    for (int32_t r = 0; r < rowCount; ++r)
+        acc = _mm256_add_ps(
+            acc, _mm256_mul_ps(_mm256_loadu_ps(sums[r] + column * 4), _mm256_set1_ps(weights[r])));
+    return _mm256_max_ps(_mm256_min_ps(acc, _mm256_set1_ps(1.0f)), _mm256_setzero_ps());
 }
 
 __attribute__((target("avx2"))) void SincVerticalAvx2(const float* const* sums,
                                                       const float* weights, int32_t rowCount,
                                                       int32_t columns, const OutputRow& output) {
-    const __m256 one = _mm256_set1_ps(1.0f);
     const __m256 table = _mm256_set1_ps(200000.0f);
-    alignas(32) int32_t slots[8];
-    for (int32_t i = 0; i < columns; i += 2) {
-        __m256 acc = _mm256_setzero_ps();
-        for (int32_t r = 0; r < rowCount; ++r)
-            acc = _mm256_add_ps(
-                acc, _mm256_mul_ps(_mm256_loadu_ps(sums[r] + i * 4), _mm256_set1_ps(weights[r])));
-        const __m256 a = _mm256_max_ps(_mm256_min_ps(acc, one), _mm256_setzero_ps());
-        _mm256_store_si256(reinterpret_cast<__m256i*>(slots),
-                           _mm256_cvttps_epi32(_mm256_mul_ps(a, table)));
-        Put(output, i, g_outputGamma[slots[0]], g_outputGamma[slots[1]], g_outputGamma[slots[2]]);
+    const int32_t vectorColumns = VectorColumns(columns, output.bytesPerPixel);
+    for (int32_t i = 0; i < vectorColumns; i += 8) {
+        __m256i index[4];
+        for (int q = 0; q < 4; ++q)
+            index[q] = _mm256_cvttps_epi32(
+                _mm256_mul_ps(SincSum(sums, weights, rowCount, i + 2 * q), table));
+        PutEight(output, i, index);
+    }
+    alignas(32) float tail[8];
+    for (int32_t i = vectorColumns; i < columns; i += 2) {
+        _mm256_store_ps(tail, SincSum(sums, weights, rowCount, i));
+        Put(output, i, SincOutput(tail[0]), SincOutput(tail[1]), SincOutput(tail[2]));
         if (i + 1 < columns)
-            Put(output, i + 1, g_outputGamma[slots[4]], g_outputGamma[slots[5]],
-                g_outputGamma[slots[6]]);
+            Put(output, i + 1, SincOutput(tail[4]), SincOutput(tail[5]), SincOutput(tail[6]));
     }
 }
 

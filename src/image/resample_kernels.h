@@ -7,22 +7,30 @@
 #include <cstdint>
 #include <vector>
 
-// Each display column's taps as (index of a sample in a linear-light row, weight), laid out two
+// Each display column's taps as weights of consecutive pixels from its first one, laid out two
 // columns at a time so that one 8-lane vector holds the B, G, R (and spare) lanes of both.
-// A column with fewer taps than its partner is padded with zero weights on a valid index:
-// adding a zero product leaves a running sum unchanged, so padding alters no result.
+// Tap t of a column reads the pixel t places after its first; a tap past a row's last pixel
+// reads that last pixel again, which the rows provide by repeating it in their padding.
+// A column with fewer taps than its partner is padded with zero weights: adding a zero
+// product leaves a running sum unchanged, so padding alters no result.
 struct PairedTaps {
     int32_t columns = 0;
     int32_t pairs = 0;
+    int32_t step = 3;            // samples from one pixel to the next
+    int32_t rowLength = 0;       // samples a linear-light row must hold for the kernels to read
     std::vector<int32_t> first;  // per pair: its first record; first[pairs] = record count
-    std::vector<int32_t> index;  // per record: sample index of the even column, the odd column
+    std::vector<int32_t>
+        origin;  // per pair: sample index of the even column's first pixel, the odd one's
     std::vector<float>
         weights;  // per record: the even column's weight 4 times, the odd one's 4 times
 
     // Builds the records from per-column lists given as flat arrays: column c owns entries
-    // start[c] .. start[c + 1] - 1 of pixel (a pixel index) and weight. Index = pixel x bpp.
-    void Build(const std::vector<int32_t>& start, const std::vector<int32_t>& pixel,
-               const std::vector<float>& weight, int bytesPerPixel);
+    // start[c] .. start[c + 1] - 1 of weight, its taps starting at pixel firstPixel[c].
+    void Build(const std::vector<int32_t>& start, const std::vector<int32_t>& firstPixel,
+               const std::vector<float>& weight, int bytesPerPixel, int32_t rowPixels);
+
+    // Fills a linear-light row of rowPixels pixels out to rowLength by repeating its last pixel.
+    void PadRow(float* row, int32_t rowPixels) const;
 };
 
 // Where the output bytes go: pixel i of the display row at out + i * bytesPerPixel, its first
