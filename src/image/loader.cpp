@@ -156,6 +156,7 @@ void CImageLoad::Run() {
     im.done = false;
 
     bool readable = true;
+    bool streamed = false;
     if (im.decodePending) {
         if (!im.reader_ || im.reader_->lineCounter != -1) readable = ReopenReader();
         if (readable && im.reader_->deferredHeader) {
@@ -197,6 +198,16 @@ void CImageLoad::Run() {
         job.hook = this;
         im.currentLine = -1;
 
+        streamed = im.streamSource && reader && im.downscale && !reader->allRowsAtOnce;
+        if (streamed) {
+            // The source buffer was never touched, so it has cost no memory yet; it goes now.
+            im.heap_.Free(im.sourceBuffer);
+            im.sourceBuffer = nullptr;
+            im.sourceBytes = 0;
+            job.source = nullptr;
+            job.streaming = true;
+        }
+
         if (im.downscale) {
             path_ = Path::kBox;
             RunBoxPath(job);
@@ -214,6 +225,14 @@ void CImageLoad::Run() {
     if (im.decodePending && im.reader_ && (!stopped || im.reader_->deferredHeader)) {
         im.decodePending = false;
         im.reader_->Close();
+    }
+    if (streamed) {
+        // What DiscardSource leaves: the display stands in for the source, and the file is
+        // decoded again by any later load.
+        im.sourceBuffer = im.displayBuffer;
+        im.sourceBytes = im.displayBytes;
+        im.DeleteReader();
+        im.decodePending = true;
     }
     if (!stopped) {
         PostProgress(0, 0);

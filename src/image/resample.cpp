@@ -3,27 +3,45 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <vector>
 
 #include "image/image.h"
 #include "image/resample_kernels.h"
+#include "image/row_pipe.h"
 
 float g_linearLight[256];
 uint8_t g_outputGamma[kOutputGammaSize];
+
+int OutputGammaEntry(int32_t i) {
+    if (i > 200000) return 255;
+    return static_cast<uint8_t>(std::pow(i / 200000.0, 0.45454545454545453) * 255.0);
+}
 
 void BuildGammaTables() {
     static std::once_flag once;
     std::call_once(once, [] {
         for (int v = 0; v < 256; ++v)
             g_linearLight[v] = static_cast<float>(std::pow(v / 255.0, 2.2));
-        for (int i = 0; i < kOutputGammaSize; ++i) {
-            g_outputGamma[i] =
-                i <= 200000
-                    ? static_cast<uint8_t>(std::pow(i / 200000.0, 0.45454545454545453) * 255.0)
-                    : 255;
+        // The entries rise with the index, 256 values over 200001 places: each value's first
+        // place is found by bisection, some 4600 powers instead of 200001 (a batch resize
+        // would otherwise spend milliseconds here). The tests compare it with every entry.
+        int32_t from = 0;
+        for (int v = 0; v < 256; ++v) {
+            int32_t lo = from, hi = 200001;  // the first place above v lies in (lo, hi]
+            while (lo < hi) {
+                const int32_t mid = lo + (hi - lo) / 2;
+                if (OutputGammaEntry(mid) > v)
+                    hi = mid;
+                else
+                    lo = mid + 1;
+            }
+            std::fill(g_outputGamma + from, g_outputGamma + lo, static_cast<uint8_t>(v));
+            from = lo;
         }
+        std::fill(g_outputGamma + from, g_outputGamma + kOutputGammaSize, uint8_t{255});
     });
 }
 
@@ -117,7 +135,7 @@ void ReadRowsUpTo(const ResampleJob& job, int32_t upTo) {
 // Source rows in linear light, converted once each. The box path asks for rows in rising order,
 // in runs of consecutive rows no longer than the ring, and a display row shares at most its
 // first row with the previous one; so a ring one longer than a run keeps every row a run needs
-// and the row before it.
+// and the row before it. Streaming, each row is converted as it arrives, into the same ring.
 class LinearRows {
 public:
     LinearRows(const ResampleJob& job, const ResampleKernelSet& kernels, const PairedTaps& columns,
@@ -127,26 +145,42 @@ public:
           columns_(columns),
           stride_(static_cast<size_t>(columns.rowLength)),
           rows_(static_cast<size_t>(ring), -1),
-          buffer_(stride_ * static_cast<size_t>(ring), 0.0f) {}
+          buffer_(stride_ * static_cast<size_t>(ring), 0.0f) {
+        // One spare byte: a reader may write four bytes for the last three-byte pixel.
+        if (job.streaming)
+            pipe_ = std::make_unique<CRowPipe>(job.lines, job.sourceHeight,
+                                               static_cast<size_t>(job.sourceStride) + 1);
+    }
 
     const float* Get(int32_t r) {
-        const size_t slot = static_cast<size_t>(r) % rows_.size();
-        float* row = buffer_.data() + slot * stride_;
-        if (rows_[slot] != r) {
-            kernels_.toLinear(SourceRow(job_, r), row, job_.sourceWidth * job_.bytesPerPixel);
-            columns_.PadRow(row, job_.sourceWidth);
-            rows_[slot] = r;
+        if (job_.streaming) {
+            while (*job_.currentLine < r) Convert(++*job_.currentLine, pipe_->Next());
+            // A row asked for again after the ring has moved on (only rows of absurd heights
+            // skip back so far) is read as the latest one.
+            if (rows_[Slot(r)] != r) r = *job_.currentLine;
+        } else if (rows_[Slot(r)] != r) {
+            Convert(r, SourceRow(job_, r));
         }
-        return row;
+        return buffer_.data() + Slot(r) * stride_;
     }
 
 private:
+    size_t Slot(int32_t r) const { return static_cast<size_t>(r) % rows_.size(); }
+
+    void Convert(int32_t r, const uint8_t* bytes) {
+        float* row = buffer_.data() + Slot(r) * stride_;
+        kernels_.toLinear(bytes, row, job_.sourceWidth * job_.bytesPerPixel);
+        columns_.PadRow(row, job_.sourceWidth);
+        rows_[Slot(r)] = r;
+    }
+
     const ResampleJob& job_;
     const ResampleKernelSet& kernels_;
     const PairedTaps& columns_;
     size_t stride_;
     std::vector<int32_t> rows_;
     std::vector<float> buffer_;
+    std::unique_ptr<CRowPipe> pipe_;  // streaming: the rows, read ahead on a thread of their own
 };
 
 // One step of the box path's edge walk: the next integer boundary after c. Past 2^24 a float
@@ -199,8 +233,9 @@ bool BoxPath(const ResampleJob& job) {
         const float y0 = static_cast<float>(j) * ry;
         const int32_t base = static_cast<int32_t>(y0);
         const float y1 = static_cast<float>(j + 1) * ry;
-        // The window of wH rows starting at base.
-        ReadRowsUpTo(job, base + (wH - 1));
+        // The window of wH rows starting at base. Streaming reads each row only when a tap
+        // needs it, since the ring may be shorter than the window.
+        if (!job.streaming) ReadRowsUpTo(job, base + (wH - 1));
 
         std::fill(sums.begin(), sums.end(), 0.0f);
         int32_t run = 0;

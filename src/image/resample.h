@@ -13,6 +13,8 @@ extern uint8_t g_outputGamma[kOutputGammaSize];
 
 // Builds both tables once; later calls do nothing. Call before the first resample.
 void BuildGammaTables();
+// Entry i of the output table, computed on its own.
+int OutputGammaEntry(int32_t i);
 
 // Told after every display row; answers whether the path must end now (the loader's progress
 // and stop rules live behind it).
@@ -40,6 +42,9 @@ struct ResampleJob {
     int bytesPerPixel = 3;  // of both images: 3 or 4
     bool rgbOrder = false;  // source pixels come R, G, B
     IRowHook* hook = nullptr;
+    // Box path from a reader only: the rows are read ahead on a thread of their own into a few
+    // rows of working memory and not kept; there is no source buffer (source is unused).
+    bool streaming = false;
 };
 
 // Which inner loops the paths use. Every set gives identical bytes; the best one the processor

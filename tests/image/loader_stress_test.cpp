@@ -87,8 +87,8 @@ private:
 };
 
 // One owner hammering its own images: opens, sizes, starts, stops at random moments, discards,
-// and now and then deletes an image in the middle of a load. After each load it checks that the
-// messages tell the truth about how the load ended.
+// streams the source now and then, and deletes an image in the middle of a load. After each load it
+// checks that the messages tell the truth about how the load ended.
 void Hammer(Pictures& pictures, uint32_t seed, int rounds) {
     std::mt19937 random(seed);
     auto chance = [&](int percent) { return static_cast<int>(random() % 100) < percent; };
@@ -122,6 +122,7 @@ void Hammer(Pictures& pictures, uint32_t seed, int rounds) {
             fresh = false;
         }
         image->progressStep = static_cast<int32_t>(random() % 3) * 25;
+        image->streamSource = chance(30);
         image->immediate = chance(30);
         window.Clear();
         image->StartLoad(chance(20) ? THREAD_PRIORITY_LOWEST : THREAD_PRIORITY_NORMAL);

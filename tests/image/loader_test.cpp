@@ -400,6 +400,50 @@ TEST_F(LoaderTest, RgbOrderPicturesLookTheSameReducedOrAtFullSize) {
     EXPECT_FALSE(direct.reader()->rgbOrder);
 }
 
+// A streamed load shows the same picture and ends as DiscardSource leaves an image.
+TEST_F(LoaderTest, StreamedLoadsShowTheSameAndKeepOnlyTheDisplay) {
+    for (int bpp : {3, 4}) {
+        auto picture = Picture(301, 203, bpp, 8);
+        picture->rgbOrder = bpp == 3;
+        const std::string path = RegisterFakePicture(picture);
+        CImage full;
+        full.LoadNow(path, 100, 100);
+        CImage streamed;
+        streamed.notifyWindow = &window_;
+        streamed.progressStep = 25;
+        streamed.streamSource = true;
+        window_.Clear();
+        streamed.LoadNow(path, 100, 100);
+        EXPECT_EQ(Display(streamed).pixels, Display(full).pixels);
+        EXPECT_EQ(window_.Count(WM_IMAGE_DONE), 1);
+        EXPECT_EQ(streamed.sourceBuffer, streamed.displayBuffer);
+        EXPECT_EQ(streamed.reader(), nullptr);
+        EXPECT_TRUE(streamed.decodePending);
+        EXPECT_EQ(streamed.GetSourceWidth(), 301);
+
+        // Stopped half way, then started again without a new size: decoded afresh.
+        picture->holdAtRow = 90;
+        picture->release = &streamed.stop;
+        StopAtHold(streamed, *picture);
+        EXPECT_FALSE(streamed.done);
+        picture->holdAtRow = -1;
+        streamed.StartLoad(THREAD_PRIORITY_NORMAL);
+        streamed.FinishLoad();
+        EXPECT_TRUE(streamed.done);
+        EXPECT_EQ(Display(streamed).pixels, Display(full).pixels);
+
+        // Shown at full size or from a reader that writes every row at once, the source is
+        // needed whole: those loads keep it.
+        streamed.LoadNow(path, 1 << 30, 1 << 30);
+        EXPECT_EQ(streamed.displayBuffer, streamed.sourceBuffer);
+        EXPECT_FALSE(streamed.decodePending);
+        picture->allRowsAtOnce = true;
+        streamed.LoadNow(path, 100, 100);
+        EXPECT_NE(streamed.sourceBuffer, streamed.displayBuffer);
+        EXPECT_EQ(Display(streamed).pixels, Display(full).pixels);
+    }
+}
+
 TEST_F(LoaderTest, ReadersThatWriteEveryRowAtOnceResampleTheSame) {
     for (int bpp : {3, 4}) {
         auto picture = Picture(71, 53, bpp, 4);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 #include <string>
 #include <tuple>
@@ -36,12 +37,12 @@ struct Resampled {
 
 // Runs a path over a picture delivered row by row (fromReader) or pointed at in memory.
 Resampled Resample(Path path, const TestPicture& src, int32_t dw, int32_t dh, bool rgbOrder,
-                   bool fromReader) {
+                   bool fromReader, bool streaming = false, int32_t rowsDelivered = -1) {
     Resampled run;
     run.display = TestPicture(dw, dh, src.bytesPerPixel);
     run.display.pixels.pop_back();  // the display buffer has no spare byte
     TestPicture held = fromReader ? TestPicture(src.width, src.height, src.bytesPerPixel) : src;
-    MemoryRows reader(src);
+    MemoryRows reader(src, rowsDelivered);
     int32_t currentLine = -1;
     PointingRows pointer(held, currentLine);
     ResampleJob job;
@@ -58,6 +59,8 @@ Resampled Resample(Path path, const TestPicture& src, int32_t dw, int32_t dh, bo
     job.displayHeight = dh;
     job.bytesPerPixel = src.bytesPerPixel;
     job.rgbOrder = rgbOrder;
+    job.streaming = streaming;
+    if (streaming) job.source = nullptr;  // nothing may be read from or written to a source
     EXPECT_FALSE(path == Path::kBox ? RunBoxPath(job) : RunSincPath(job));
     run.rowsRead = currentLine + 1;
     return run;
@@ -153,6 +156,37 @@ TEST_F(ResampleTest, BoxPathMatchesTheStraightforwardSums) {
     ExpectSameAsReference(Path::kBox, sizes);
 }
 
+// Batch loads read the rows through a few rows of working memory instead of a full source:
+// the same bytes, every row read once.
+TEST_F(ResampleTest, StreamedBoxPathMatchesTheFullSourceOne) {
+    std::vector<Sizes> sizes{{2, 2, 1, 1},      {101, 99, 100, 98}, {997, 601, 13, 7},
+                             {3, 1000, 2, 9},   {1000, 3, 3, 1},    {600, 400, 192, 128},
+                             {640, 21, 639, 20}};
+    const std::vector<Sizes> random = RandomSizes(60, true, 13);
+    sizes.insert(sizes.end(), random.begin(), random.end());
+    uint32_t seed = 100;
+    for (ResampleKernels kernels : KernelSets()) {
+        ASSERT_TRUE(UseResampleKernels(kernels));
+        for (const Sizes& s : sizes) {
+            for (int bpp : {3, 4}) {
+                const TestPicture src = RandomPicture(s.sw, s.sh, bpp, seed++);
+                const Resampled full = Resample(Path::kBox, src, s.dw, s.dh, bpp == 3, true);
+                const Resampled streamed =
+                    Resample(Path::kBox, src, s.dw, s.dh, bpp == 3, true, true);
+                ASSERT_EQ(streamed.display.pixels, full.display.pixels) << Describe(s);
+                ASSERT_EQ(streamed.rowsRead, s.sh) << Describe(s);
+                // A file that ends early: the rows it never delivered count as black in both.
+                const int32_t delivered = s.sh / 2;
+                ASSERT_EQ(Resample(Path::kBox, src, s.dw, s.dh, false, true, true, delivered)
+                              .display.pixels,
+                          Resample(Path::kBox, src, s.dw, s.dh, false, true, false, delivered)
+                              .display.pixels)
+                    << Describe(s);
+            }
+        }
+    }
+}
+
 TEST_F(ResampleTest, SincPathMatchesTheStraightforwardSums) {
     // Enlarged both ways, one way only, and smaller one way (upscaling allowed).
     std::vector<Sizes> sizes{{1, 1, 100, 100}, {1, 3, 100, 300},  {2, 2, 200, 200},
@@ -180,6 +214,16 @@ std::vector<uint8_t> Samples(const TestPicture& display) {
                 samples.push_back(
                     display.Row(r)[static_cast<size_t>(i) * display.bytesPerPixel + ch]);
     return samples;
+}
+
+TEST_F(ResampleTest, GammaTablesHoldTheirFormulasEverywhere) {
+    for (int v = 0; v < 256; ++v)
+        ASSERT_EQ(g_linearLight[v], static_cast<float>(std::pow(v / 255.0, 2.2))) << v;
+    for (int32_t i = 0; i < kOutputGammaSize; ++i)
+        ASSERT_EQ(g_outputGamma[i], OutputGammaEntry(i)) << i;
+    EXPECT_EQ(g_outputGamma[43903], 127);
+    EXPECT_EQ(g_outputGamma[200000], 255);
+    EXPECT_EQ(g_outputGamma[199999], 254);
 }
 
 TEST_F(ResampleTest, UniformGreyLosesOneStepThroughLinearLight) {

@@ -44,12 +44,13 @@ inline TestPicture RandomPicture(int32_t w, int32_t h, int bpp, uint32_t seed) {
 }
 
 // Hands out the rows of a picture in order, copying each into the row it is given, the way a
-// reader fills the image's buffer.
+// reader fills the image's buffer. Like a damaged file, it may stop after its first rows.
 class MemoryRows : public INextLine {
 public:
-    explicit MemoryRows(const TestPicture& picture) : picture_(picture) {}
+    explicit MemoryRows(const TestPicture& picture, int32_t rows = -1)
+        : picture_(picture), rows_(rows < 0 ? picture.height : rows) {}
     int NextLine(uint8_t** row) override {
-        if (line_ + 1 >= picture_.height) return line_;
+        if (line_ + 1 >= rows_) return line_;
         ++line_;
         std::memcpy(*row, picture_.Row(line_), static_cast<size_t>(picture_.stride));
         return line_;
@@ -58,6 +59,7 @@ public:
 
 private:
     const TestPicture& picture_;
+    int32_t rows_;
     int32_t line_ = -1;
 };
 
