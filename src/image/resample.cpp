@@ -159,6 +159,13 @@ public:
             // skip back so far) is read as the latest one.
             if (rows_[Slot(r)] != r) r = *job_.currentLine;
         } else if (rows_[Slot(r)] != r) {
+            // Rows resampled again from memory come from far away: the next one is fetched
+            // while this one is converted.
+            if (r + 1 < job_.sourceHeight) {
+                const uint8_t* next = SourceRow(job_, r + 1);
+                const size_t bytes = static_cast<size_t>(job_.sourceWidth) * job_.bytesPerPixel;
+                for (size_t at = 0; at < bytes; at += 64) __builtin_prefetch(next + at);
+            }
             Convert(r, SourceRow(job_, r));
         }
         return buffer_.data() + Slot(r) * stride_;

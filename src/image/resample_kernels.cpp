@@ -150,21 +150,39 @@ void SincVerticalPortable(const float* const* sums, const float* weights, int32_
 
 #if defined(LUMORA_HAVE_AVX2_KERNELS)
 
+// For 16 pixels in three 16-byte chunks: which byte of source chunk c lands in each byte of
+// output chunk k (-1: none), so that output = OR over c of shuffle(chunk c, mask k c).
+struct SwapMasks {
+    int8_t mask[3][3][16];
+    constexpr SwapMasks() : mask() {
+        for (int k = 0; k < 3; ++k)
+            for (int i = 0; i < 16; ++i) {
+                const int at = 16 * k + i;
+                const int from = 3 * (at / 3) + (2 - at % 3);
+                for (int c = 0; c < 3; ++c)
+                    mask[k][c][i] = static_cast<int8_t>(from / 16 == c ? from % 16 : -1);
+            }
+    }
+};
+constexpr SwapMasks kSwapMasks;
+
 __attribute__((target("avx2"))) void SwapRedBlueAvx2(uint8_t* row, int32_t n) {
-    // 32 bytes in, 30 of them (ten pixels) out, each step rewriting whole pixels only.
-    const __m256i order = _mm256_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15, 2,
-                                           1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    // Whole 48-byte blocks read before they are written, so no load waits on a store.
+    __m128i m[3][3];
+    for (int k = 0; k < 3; ++k)
+        for (int c = 0; c < 3; ++c)
+            m[k][c] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kSwapMasks.mask[k][c]));
     int32_t x = 0;
-    // Lanes of 16 bytes: pixels 0-4 from bytes 0-14 and pixels 5-9 from bytes 15-29.
-    for (; x + 11 <= n; x += 10) {
-        uint8_t* at = row + static_cast<size_t>(x) * 3;
-        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-        const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 15));
-        const __m256i swapped =
-            _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1), order);
-        // Byte 15 of each lane passes through unchanged; the high lane's overlaps nothing.
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm256_castsi256_si128(swapped));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 15), _mm256_extracti128_si256(swapped, 1));
+    for (; x + 16 <= n; x += 16) {
+        __m128i* at = reinterpret_cast<__m128i*>(row + static_cast<size_t>(x) * 3);
+        const __m128i in[3] = {_mm_loadu_si128(at), _mm_loadu_si128(at + 1),
+                               _mm_loadu_si128(at + 2)};
+        for (int k = 0; k < 3; ++k) {
+            __m128i out = _mm_shuffle_epi8(in[0], m[k][0]);
+            out = _mm_or_si128(out, _mm_shuffle_epi8(in[1], m[k][1]));
+            out = _mm_or_si128(out, _mm_shuffle_epi8(in[2], m[k][2]));
+            _mm_storeu_si128(at + k, out);
+        }
     }
     SwapRedBluePortable(row + static_cast<size_t>(x) * 3, n - x);
 }
