@@ -15,7 +15,7 @@
 namespace {
 
 enum Variant { kReference, kPortable, kAvx2 };
-enum class Path { kBox, kSinc, kDirect };
+enum class Path { kBox, kSinc, kDirect, kBoxStreamed };
 
 const TestPicture& Source(int32_t w, int32_t h, int bpp) {
     static std::map<std::tuple<int32_t, int32_t, int>, std::unique_ptr<TestPicture>> cache;
@@ -39,6 +39,21 @@ private:
     int32_t& line_;
 };
 
+// A reader whose rows are already in cache, as a decoder's latest row is: the picture's first
+// 16 rows over and over.
+class CachedRows : public INextLine {
+public:
+    explicit CachedRows(const TestPicture& picture) : picture_(picture) {}
+    int NextLine(uint8_t** row) override {
+        std::memcpy(*row, picture_.Row(++line_ % 16), static_cast<size_t>(picture_.stride));
+        return line_;
+    }
+
+private:
+    const TestPicture& picture_;
+    int32_t line_ = -1;
+};
+
 void Resample(benchmark::State& state, Path path, int32_t sw, int32_t sh, int32_t dw, int32_t dh) {
     BuildGammaTables();
     const Variant variant = static_cast<Variant>(state.range(0));
@@ -54,7 +69,25 @@ void Resample(benchmark::State& state, Path path, int32_t sw, int32_t sh, int32_
     // The direct path writes rows into the source buffer as a reader does.
     TestPicture held = path == Path::kDirect ? TestPicture(sw, sh, bpp) : TestPicture();
     for (auto _ : state) {
-        if (variant == kReference && path == Path::kBox) {
+        if (path == Path::kBoxStreamed) {
+            int32_t currentLine = -1;
+            CachedRows reader(src);
+            ResampleJob job;
+            job.lines = &reader;
+            job.fromReader = true;
+            job.streaming = true;
+            job.sourceStride = src.stride;
+            job.sourceWidth = sw;
+            job.sourceHeight = sh;
+            job.currentLine = &currentLine;
+            job.display = display.pixels.data();
+            job.displayStride = display.stride;
+            job.displayWidth = dw;
+            job.displayHeight = dh;
+            job.bytesPerPixel = bpp;
+            job.rgbOrder = true;
+            RunBoxPath(job);
+        } else if (variant == kReference && path == Path::kBox) {
             reference::Box(src, true, display);
         } else if (variant == kReference && path == Path::kSinc) {
             reference::Sinc(src, true, display);
@@ -108,10 +141,15 @@ void BM_Sinc(benchmark::State& state) {
 void BM_Direct(benchmark::State& state) {
     Resample(state, Path::kDirect, 6000, 4000, 0, 0);
 }
+// Batch resize: rows from a reader, decoded ahead on a second thread, none kept.
+void BM_BoxStreamed(benchmark::State& state) {
+    Resample(state, Path::kBoxStreamed, 6000, 4000, 1920, 1280);
+}
 
-void Variants(benchmark::internal::Benchmark* b, bool bothDepths) {
+void Variants(benchmark::internal::Benchmark* b, bool bothDepths, bool withReference = true) {
     b->ArgNames({"variant", "bpp"})->Unit(benchmark::kMillisecond)->UseRealTime();
     for (int variant : {kReference, kPortable, kAvx2}) {
+        if (variant == kReference && !withReference) continue;
         b->Args({variant, 3});
         if (bothDepths) b->Args({variant, 4});
     }
@@ -122,5 +160,8 @@ void Variants(benchmark::internal::Benchmark* b, bool bothDepths) {
 BENCHMARK(BM_Box)->Apply([](benchmark::internal::Benchmark* b) { Variants(b, true); });
 BENCHMARK(BM_Sinc)->Apply([](benchmark::internal::Benchmark* b) { Variants(b, true); });
 BENCHMARK(BM_Direct)->Apply([](benchmark::internal::Benchmark* b) { Variants(b, false); });
+BENCHMARK(BM_BoxStreamed)->Apply([](benchmark::internal::Benchmark* b) {
+    Variants(b, true, false);
+});
 
 BENCHMARK_MAIN();

@@ -36,15 +36,21 @@ void CRowPipe::Produce() {
         {
             std::unique_lock<std::mutex> lock(mutex_);
             // The slot is free once the row kAhead before it has been released.
-            changed_.wait(lock, [&] { return quit_ || row - released_ < kAhead; });
+            if (row - released_ >= kAhead) {
+                producerWants_ = row - kAhead + kBatch;
+                changed_.wait(lock, [&] { return quit_ || released_ >= producerWants_; });
+                producerWants_ = -1;
+            }
             if (quit_) return;
         }
         ReadInto(Slot(row));
+        bool wake;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             produced_ = row + 1;
+            wake = consumerWants_ >= 0 && produced_ >= consumerWants_;
         }
-        changed_.notify_all();
+        if (wake) changed_.notify_all();
     }
 }
 
@@ -57,10 +63,14 @@ const uint8_t* CRowPipe::Next() {
     std::unique_lock<std::mutex> lock(mutex_);
     if (holding_) {
         ++released_;
-        changed_.notify_all();
+        if (producerWants_ >= 0 && released_ >= producerWants_) changed_.notify_all();
     }
     holding_ = true;
-    changed_.wait(lock, [&] { return produced_ > released_ || released_ >= rows_; });
+    if (produced_ <= released_ && released_ < rows_) {
+        consumerWants_ = std::min<int64_t>(released_ + kBatch, rows_);
+        changed_.wait(lock, [&] { return produced_ >= consumerWants_; });
+        consumerWants_ = -1;
+    }
     // Asked for more rows than there are: the last one again, as an image hands out its rows.
     return Slot(std::min<int64_t>(released_, rows_ - 1));
 }

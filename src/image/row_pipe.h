@@ -25,6 +25,9 @@ public:
 
 private:
     static constexpr int32_t kAhead = 32;  // rows decoded ahead at most
+    // Whichever side waits is woken only once this many rows (or slots) are ready for it, so
+    // the two threads meet a few times per batch of rows instead of at every row.
+    static constexpr int32_t kBatch = 8;
 
     void Produce();
     uint8_t* Slot(int64_t row) { return buffer_.data() + (row % kAhead) * rowBytes_; }
@@ -40,5 +43,7 @@ private:
     int64_t released_ = 0;  // rows the consumer is done with
     bool holding_ = false;  // the consumer holds row released_
     bool quit_ = false;
-    std::thread thread_;  // none when no thread could be made: rows are then read in Next
+    int64_t consumerWants_ = -1;  // while the consumer waits: the produced_ that wakes it
+    int64_t producerWants_ = -1;  // while the producer waits: the released_ that wakes it
+    std::thread thread_;          // none when no thread could be made: rows are then read in Next
 };
