@@ -91,6 +91,10 @@ public:
     int32_t progressStep = 0;            // percent of display rows between progress notices
     bool progressNotices = true;         // clear buffers and post image-progress
     std::atomic<bool> immediate{false};  // honour a stop only after "MinPercLoad" percent
+    // Batch use: a reduced load from a reader of one row per call reads the source through a
+    // few rows of working memory instead of a full-size buffer, and ends as DiscardSource
+    // leaves an image (the display only; a later load decodes the file again).
+    bool streamSource = false;
 
     // State the owners read.
     std::string path;

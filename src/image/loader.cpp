@@ -49,7 +49,7 @@ private:
 
     void PostProgress(int32_t first, int32_t last);
     bool ReopenReader();
-    void RunDirectPath(CImageReader* reader);
+    void RunDirectPath(const ResampleJob& job, CImageReader* reader);
     void TakeDecodedSourceAsDisplay();
 
     CImage& image_;
@@ -83,24 +83,35 @@ bool CImageLoad::AfterRow(int32_t j) {
     return true;
 }
 
-// A fresh reader for a load that decodes again. Its header must still describe the buffers the
-// image holds: a file replaced by a larger one on disk must not be decoded into them.
+// A fresh reader for a load that decodes again. Its header must still describe the source the
+// image holds: a file replaced by another of a different size on disk is not decoded at all.
 bool CImageLoad::ReopenReader() {
-    image_.DeleteReader();
-    image_.reader_ = CreateReader(image_.path);
-    if (!image_.reader_) return false;
-    CImageReader& reader = *image_.reader_;
+    CImage& im = image_;
+    im.DeleteReader();
+    im.reader_ = CreateReader(im.path);
+    if (!im.reader_) return false;
+    CImageReader& reader = *im.reader_;
     reader.OpenFile();
     if (reader.deferredHeader) return true;
     const BITMAPINFOHEADER& fresh = reader.header.bmiHeader;
-    const BITMAPINFOHEADER& held = image_.sourceHeader.bmiHeader;
-    const size_t needed = static_cast<size_t>(image_.sourceStride) *
-                              static_cast<size_t>(std::abs(held.biHeight)) + 1;
-    const bool fits = fresh.biWidth == held.biWidth && fresh.biHeight == held.biHeight &&
-                      fresh.biBitCount == held.biBitCount && image_.sourceBuffer &&
-                      image_.sourceBytes >= needed;
-    if (fits) return true;
-    image_.DeleteReader();
+    const BITMAPINFOHEADER& held = im.sourceHeader.bmiHeader;
+    if (fresh.biWidth != held.biWidth || fresh.biHeight != held.biHeight ||
+        fresh.biBitCount != held.biBitCount) {
+        im.DeleteReader();
+        return false;
+    }
+    const size_t needed =
+        static_cast<size_t>(im.sourceStride) * static_cast<size_t>(std::abs(held.biHeight)) + 1;
+    const bool resampling = im.downscale || im.upscale;
+    // After DiscardSource the source buffer is the display's. Rows decoded into it would be
+    // overwritten by the rows resampled from them, so a resampling load gets a source of its own.
+    if (resampling && (im.sourceBuffer == im.displayBuffer || im.sourceBytes < needed)) {
+        if (im.sourceBuffer != im.displayBuffer) im.heap_.Free(im.sourceBuffer);
+        im.sourceBuffer = static_cast<uint8_t*>(im.heap_.AllocZeroed(needed));
+        im.sourceBytes = im.sourceBuffer ? needed : 0;
+    }
+    if (im.sourceBuffer && im.sourceBytes >= needed) return true;
+    im.DeleteReader();
     return false;
 }
 
@@ -121,25 +132,13 @@ void CImageLoad::TakeDecodedSourceAsDisplay() {
     }
 }
 
-void CImageLoad::RunDirectPath(CImageReader* reader) {
+void CImageLoad::RunDirectPath(const ResampleJob& job, CImageReader* reader) {
     CImage& im = image_;
-    const int32_t dw = im.GetWidth();
     if (im.notifyWindow.load() && im.progressNotices) {
-        if (im.sourceBuffer)
-            std::memset(im.sourceBuffer, 0, static_cast<size_t>(im.sourceStride) * displayHeight_);
+        std::memset(im.sourceBuffer, 0, static_cast<size_t>(im.sourceStride) * displayHeight_);
         PostProgress(0, 0);
     }
-    for (int32_t r = 0; r < displayHeight_; ++r) {
-        uint8_t* row = im.sourceBuffer + static_cast<size_t>(r) * im.sourceStride;
-        if (reader) {
-            im.currentLine = r;
-            reader->NextLine(&row);
-            if (reader->rgbOrder) SwapRedBlue(row, dw);
-        } else {
-            im.NextLine(&row);
-        }
-        if (AfterRow(r)) break;
-    }
+    ::RunDirectPath(job);
     if (reader) reader->rgbOrder = false;
 }
 
@@ -157,6 +156,7 @@ void CImageLoad::Run() {
     im.done = false;
 
     bool readable = true;
+    bool streamed = false;
     if (im.decodePending) {
         if (!im.reader_ || im.reader_->lineCounter != -1) readable = ReopenReader();
         if (readable && im.reader_->deferredHeader) {
@@ -198,6 +198,16 @@ void CImageLoad::Run() {
         job.hook = this;
         im.currentLine = -1;
 
+        streamed = im.streamSource && reader && im.downscale && !reader->allRowsAtOnce;
+        if (streamed) {
+            // The source buffer was never touched, so it has cost no memory yet; it goes now.
+            im.heap_.Free(im.sourceBuffer);
+            im.sourceBuffer = nullptr;
+            im.sourceBytes = 0;
+            job.source = nullptr;
+            job.streaming = true;
+        }
+
         if (im.downscale) {
             path_ = Path::kBox;
             RunBoxPath(job);
@@ -206,7 +216,7 @@ void CImageLoad::Run() {
             RunSincPath(job);
         } else {
             path_ = Path::kDirect;
-            if (im.sourceBuffer) RunDirectPath(reader);
+            if (im.sourceBuffer) RunDirectPath(job, reader);
         }
     }
 
@@ -215,6 +225,14 @@ void CImageLoad::Run() {
     if (im.decodePending && im.reader_ && (!stopped || im.reader_->deferredHeader)) {
         im.decodePending = false;
         im.reader_->Close();
+    }
+    if (streamed) {
+        // What DiscardSource leaves: the display stands in for the source, and the file is
+        // decoded again by any later load.
+        im.sourceBuffer = im.displayBuffer;
+        im.sourceBytes = im.displayBytes;
+        im.DeleteReader();
+        im.decodePending = true;
     }
     if (!stopped) {
         PostProgress(0, 0);

@@ -1,5 +1,6 @@
 #include "image/reader.h"
 
+#include <atomic>
 #include <cctype>
 #include <utility>
 
@@ -27,9 +28,17 @@ void CImageReader::DeclareHeader(int32_t width, int32_t height, int bitCount) {
     header.bmiHeader.biCompression = BI_RGB;
 }
 
+namespace {
+std::atomic<ReaderMaker> g_fakeReaderMaker{nullptr};
+}
+
+void SetFakeReaderMaker(ReaderMaker maker) { g_fakeReaderMaker = maker; }
+
 std::unique_ptr<CImageReader> CreateReader(const std::string& path) {
     std::string lower = path;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ReaderMaker maker = g_fakeReaderMaker.load(); maker && lower.ends_with(".fake"))
+        return maker(path);
     if (lower.size() < 5) return nullptr;
     const std::string ext = lower.substr(lower.size() - 4);
     if (ext == ".jpg") return std::make_unique<CJpegReader>(path);

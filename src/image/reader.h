@@ -52,6 +52,10 @@ protected:
 // file count as a fatal error, because the data is too damaged to trust.
 constexpr int kMaxDecoderWarnings = 100;
 
+// Test doubles: when a maker is set, paths ending in ".fake" get their reader from it.
+using ReaderMaker = std::unique_ptr<CImageReader> (*)(const std::string& path);
+void SetFakeReaderMaker(ReaderMaker maker);
+
 // The reader for the path's extension (".jpg", ".png", ".tif", ".bmp", ".jp2", ".gif", ".ico",
 // ".cur", compared without regard to case), or none.
 std::unique_ptr<CImageReader> CreateReader(const std::string& path);

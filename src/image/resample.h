@@ -13,6 +13,8 @@ extern uint8_t g_outputGamma[kOutputGammaSize];
 
 // Builds both tables once; later calls do nothing. Call before the first resample.
 void BuildGammaTables();
+// Entry i of the output table, computed on its own.
+int OutputGammaEntry(int32_t i);
 
 // Told after every display row; answers whether the path must end now (the loader's progress
 // and stop rules live behind it).
@@ -27,7 +29,7 @@ protected:
 // Everything a resampling path works on.
 struct ResampleJob {
     INextLine* lines = nullptr;  // where the source rows come from
-    bool fromReader = false;     // a reader writes rows into the source buffer; else the image points
+    bool fromReader = false;  // a reader writes rows into the source buffer; else the image points
     uint8_t* source = nullptr;
     int32_t sourceStride = 0;
     int32_t sourceWidth = 0;
@@ -40,10 +42,23 @@ struct ResampleJob {
     int bytesPerPixel = 3;  // of both images: 3 or 4
     bool rgbOrder = false;  // source pixels come R, G, B
     IRowHook* hook = nullptr;
+    // Box path from a reader only: the rows are read ahead on a thread of their own into a few
+    // rows of working memory and not kept; there is no source buffer (source is unused).
+    bool streaming = false;
 };
+
+// Which inner loops the paths use. Every set gives identical bytes; the best one the processor
+// supports is chosen at start-up. Tests and benchmarks switch sets to compare them.
+enum class ResampleKernels { kPortable, kAvx2 };
+// False (and nothing changes) when the processor cannot run that set.
+bool UseResampleKernels(ResampleKernels kernels);
+ResampleKernels ActiveResampleKernels();
 
 // Area averaging for a display smaller than the source in both directions. Returns true when
 // the hook stopped it.
 bool RunBoxPath(const ResampleJob& job);
 // Windowed sinc (two lobes, stretched by 1.25) for enlarging.
 bool RunSincPath(const ResampleJob& job);
+// No resampling: the line source writes every row straight into the source buffer, which is
+// also the display buffer; R, G, B rows are turned into B, G, R in place.
+bool RunDirectPath(const ResampleJob& job);

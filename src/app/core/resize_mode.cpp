@@ -73,6 +73,8 @@ bool ParseResizeRequest(const std::vector<std::string>& words, ResizeRequest& re
 }
 
 void LoadFitted(CImage& image, const std::string& path, int32_t maxWidth, int32_t maxHeight) {
+    // Only the fitted picture is wanted, so a reduced load need not hold the whole source.
+    image.streamSource = true;
     image.LoadNow(path, maxWidth, maxHeight);
     image.DiscardSource();
 }
