@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "app/core/start_path.h"
+#include "image/loader.h"
 #include "platform/qt/list_view.h"
 #include "platform/qt/toolbar.h"
 #include "app/ui/resources.h"
@@ -156,6 +157,7 @@ TEST_F(MainFormTest, AStartFileOpensItsFolderAndIsShownSoonAfter) {
     WriteFileBytes(dir_.file("pic.bmp"), SmallBmp());
     WriteRegDword("ShowThumbnails", 1);
     std::filesystem::current_path(dir_.path());
+    const int32_t loadsBefore = PeekLoadSerialCounter();
     {
         CMainForm form({"./sub/../pic.bmp"}, SW_SHOWNORMAL);
         EXPECT_EQ(form.startFile(), dir_.file("pic.bmp"));
@@ -163,8 +165,10 @@ TEST_F(MainFormTest, AStartFileOpensItsFolderAndIsShownSoonAfter) {
         EXPECT_TRUE(form.imagePane()->currentName().empty());
         ASSERT_TRUE(
             PumpUntil([&] { return form.imagePane()->currentName() == dir_.file("pic.bmp"); }));
-        // Shown through the file browser, which selected it.
+        // Shown through the file browser, which selected it: the one selection, decoded once.
         EXPECT_EQ(form.fileView()->CurrentFilePath(), dir_.file("pic.bmp"));
+        EXPECT_EQ(ListView_GetSelectedCount(form.fileView()->window()), 1);
+        EXPECT_EQ(PeekLoadSerialCounter(), loadsBefore + 1);
     }
     // A start path shows no thumbnails for this run, and that is what is stored.
     EXPECT_EQ(ReadRegDword("ShowThumbnails", 1), 0);

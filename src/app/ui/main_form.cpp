@@ -146,7 +146,11 @@ void CMainForm::ShowFile(LPARAM immediate) {
 }
 
 void CMainForm::ShowStartFile() {
-    if (fileView_->SelectFile(startFile_, CFileView::kFile)) fileView_->ShowCurrent(false);
+    // The start file becomes the one selection, not a second one beside the listing's first
+    // entry; and when selecting it has already put it on screen, it is not decoded a second time.
+    fileView_->ClearSelection();
+    if (!fileView_->SelectFile(startFile_, CFileView::kFile)) return;
+    if (imagePane_->currentName() != startFile_) fileView_->ShowCurrent(false);
 }
 
 void CMainForm::OnCommand(int command, LPARAM) {
