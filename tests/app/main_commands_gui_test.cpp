@@ -221,12 +221,12 @@ TEST_F(MainCommandsTest, TheAboutBoxNamesTheVersionAndTheLibraries) {
 }
 
 TEST_F(MainCommandsTest, ChoosingAFileShowsItAndTheWheelOverTheImageStepsOn) {
-    BmpSpec spec;
-    spec.width = 4;
-    spec.height = 2;
-    spec.pixels.assign(24, 0x40);
+    BmpDesc desc;
+    desc.width = 4;
+    desc.height = 2;
+    desc.pixels.assign(24, 0x40);
     for (const char* name : {"a.bmp", "b.bmp", "c.bmp"})
-        WriteFileBytes(dir_.file(name), BuildBmp(spec));
+        WriteFileBytes(dir_.file(name), BuildBmp(desc));
     WriteRegString("InitialDirectory", Folder());
     CMainForm form({}, SW_SHOWNORMAL);
     HWND list = form.fileView()->window();
@@ -247,11 +247,11 @@ TEST_F(MainCommandsTest, ChoosingAFileShowsItAndTheWheelOverTheImageStepsOn) {
 }
 
 TEST_F(MainCommandsTest, AFileRemovedSinceTheListingShowsAnEmptyPane) {
-    BmpSpec spec;
-    spec.width = 2;
-    spec.height = 2;
-    spec.pixels.assign(16, 0x40);
-    for (const char* name : {"a.bmp", "b.bmp"}) WriteFileBytes(dir_.file(name), BuildBmp(spec));
+    BmpDesc desc;
+    desc.width = 2;
+    desc.height = 2;
+    desc.pixels.assign(16, 0x40);
+    for (const char* name : {"a.bmp", "b.bmp"}) WriteFileBytes(dir_.file(name), BuildBmp(desc));
     WriteRegString("InitialDirectory", Folder());
     CMainForm form({}, SW_SHOWNORMAL);
     std::filesystem::remove(dir_.file("b.bmp"));

@@ -47,11 +47,11 @@ std::vector<std::string> SettingNames() {
 }
 
 std::string SmallBmp() {
-    BmpSpec spec;
-    spec.width = 4;
-    spec.height = 2;
-    spec.pixels.assign(24, 0x80);
-    return BuildBmp(spec);
+    BmpDesc desc;
+    desc.width = 4;
+    desc.height = 2;
+    desc.pixels.assign(24, 0x80);
+    return BuildBmp(desc);
 }
 
 class MainFormTest : public testing::Test {

@@ -37,11 +37,11 @@ std::string PatternBmp(int32_t w, int32_t h) {
         }
         rows.push_back(row);
     }
-    BmpSpec spec;
-    spec.width = w;
-    spec.height = h;
-    spec.pixels = PackRows(rows, true);
-    return BuildBmp(spec);
+    BmpDesc desc;
+    desc.width = w;
+    desc.height = h;
+    desc.pixels = PackRows(rows, true);
+    return BuildBmp(desc);
 }
 
 // Width and height from a JPEG's start-of-frame segment, or {0, 0}.

@@ -60,12 +60,12 @@ std::vector<uint8_t> Px(const std::vector<uint8_t>& row, size_t i, int bpp) {
 }
 
 TEST_F(BmpReaderTest, TrueColourBottomUpRowsArriveInFileOrder) {
-    BmpSpec spec;
-    spec.width = 3;
-    spec.height = 2;
-    spec.pixels = PackRows({{1, 2, 3, 4, 5, 6, 7, 8, 9}, {10, 11, 12, 13, 14, 15, 16, 17, 18}}, true);
-    ASSERT_EQ(spec.pixels.size(), 24u);
-    Decoded d = Decode(BuildBmp(spec));
+    BmpDesc desc;
+    desc.width = 3;
+    desc.height = 2;
+    desc.pixels = PackRows({{1, 2, 3, 4, 5, 6, 7, 8, 9}, {10, 11, 12, 13, 14, 15, 16, 17, 18}}, true);
+    ASSERT_EQ(desc.pixels.size(), 24u);
+    Decoded d = Decode(BuildBmp(desc));
     EXPECT_EQ(d.header.biWidth, 3);
     EXPECT_EQ(d.header.biHeight, 2);
     EXPECT_EQ(d.header.biBitCount, 24);
@@ -76,12 +76,12 @@ TEST_F(BmpReaderTest, TrueColourBottomUpRowsArriveInFileOrder) {
 }
 
 TEST_F(BmpReaderTest, NegativeHeightGivesATopDownImage) {
-    BmpSpec spec;
-    spec.width = 1;
-    spec.height = -2;
-    spec.bitCount = 32;
-    spec.pixels = {1, 2, 3, 4, 5, 6, 7, 8};
-    Decoded d = Decode(BuildBmp(spec));
+    BmpDesc desc;
+    desc.width = 1;
+    desc.height = -2;
+    desc.bitCount = 32;
+    desc.pixels = {1, 2, 3, 4, 5, 6, 7, 8};
+    Decoded d = Decode(BuildBmp(desc));
     EXPECT_EQ(d.header.biHeight, -2);
     EXPECT_EQ(d.header.biBitCount, 32);
     EXPECT_EQ(d.rows[0], (std::vector<uint8_t>{1, 2, 3, 4}));
@@ -90,7 +90,7 @@ TEST_F(BmpReaderTest, NegativeHeightGivesATopDownImage) {
 
 TEST_F(BmpReaderTest, PaletteFilesExpandToTheirTableEntries) {
     // 1 bit, black and white: 10100000 -> pixels 1, 0, 1.
-    BmpSpec one;
+    BmpDesc one;
     one.width = 3;
     one.bitCount = 1;
     one.colourBlock = Palette({0x00000000, 0x00FFFFFF});
@@ -102,7 +102,7 @@ TEST_F(BmpReaderTest, PaletteFilesExpandToTheirTableEntries) {
     EXPECT_EQ(Px(d.rows[0], 2, 4), (std::vector<uint8_t>{255, 255, 255, 0}));
 
     // 4 bit, odd width: the last pixel is the high half of the last byte.
-    BmpSpec four;
+    BmpDesc four;
     four.width = 3;
     four.bitCount = 4;
     four.colourBlock = Palette({0x00000001, 0x00000002, 0x00000003});
@@ -113,7 +113,7 @@ TEST_F(BmpReaderTest, PaletteFilesExpandToTheirTableEntries) {
     EXPECT_EQ(d.rows[0][8], 1);
 
     // 8 bit, an index beyond the table takes entry 0; the reserved byte is copied unchanged.
-    BmpSpec eight;
+    BmpDesc eight;
     eight.width = 2;
     eight.bitCount = 8;
     eight.clrUsed = 2;
@@ -133,7 +133,7 @@ TEST_F(BmpReaderTest, PaletteFilesExpandToTheirTableEntries) {
 
 TEST_F(BmpReaderTest, SixteenBitChannelsAreScaledByBitReplication) {
     // 5-5-5: white, pure red, and the mid value 16 in blue.
-    BmpSpec rgb555;
+    BmpDesc rgb555;
     rgb555.width = 3;
     rgb555.bitCount = 16;
     rgb555.pixels = {0xFF, 0x7F, 0x00, 0x7C, 0x10, 0x00, 0, 0};
@@ -144,7 +144,7 @@ TEST_F(BmpReaderTest, SixteenBitChannelsAreScaledByBitReplication) {
     EXPECT_EQ(Px(d.rows[0], 2, 3), (std::vector<uint8_t>{132, 0, 0}));
 
     // 5-6-5 bit fields: green 0x3F -> 255, 0x20 -> 130.
-    BmpSpec rgb565;
+    BmpDesc rgb565;
     rgb565.width = 2;
     rgb565.bitCount = 16;
     rgb565.compression = BI_BITFIELDS;
@@ -156,20 +156,20 @@ TEST_F(BmpReaderTest, SixteenBitChannelsAreScaledByBitReplication) {
 }
 
 TEST_F(BmpReaderTest, V5HeadersAreReadWithTheirTableAfterTheLongerHeader) {
-    BmpSpec spec;
-    spec.infoSize = 124;
-    spec.width = 2;
-    spec.bitCount = 8;
-    spec.colourBlock = Palette({0x00010203, 0x00040506});
-    spec.clrUsed = 2;
-    spec.pixels = {1, 0, 0, 0};
-    Decoded d = Decode(BuildBmp(spec));
+    BmpDesc desc;
+    desc.infoSize = 124;
+    desc.width = 2;
+    desc.bitCount = 8;
+    desc.colourBlock = Palette({0x00010203, 0x00040506});
+    desc.clrUsed = 2;
+    desc.pixels = {1, 0, 0, 0};
+    Decoded d = Decode(BuildBmp(desc));
     EXPECT_EQ(d.header.biSize, 40u);
     EXPECT_EQ(Px(d.rows[0], 0, 4), (std::vector<uint8_t>{6, 5, 4, 0}));
     EXPECT_EQ(Px(d.rows[0], 1, 4), (std::vector<uint8_t>{3, 2, 1, 0}));
 
     // Masks of a V5 16-bit file sit inside the header, where a short header's masks would be.
-    BmpSpec masks;
+    BmpDesc masks;
     masks.infoSize = 124;
     masks.width = 1;
     masks.bitCount = 16;
@@ -189,7 +189,7 @@ TEST_F(BmpReaderTest, V5HeadersAreReadWithTheirTableAfterTheLongerHeader) {
 TEST_F(BmpReaderTest, RunLengthFilesAreDecoded) {
     // RLE8, 4 x 3: row 0 = run of 3 x index 1 then absolute (1), row 1 skipped by a delta,
     // row 2 starts at x 2 after the delta.
-    BmpSpec rle8;
+    BmpDesc rle8;
     rle8.width = 4;
     rle8.height = 3;
     rle8.bitCount = 8;
@@ -211,7 +211,7 @@ TEST_F(BmpReaderTest, RunLengthFilesAreDecoded) {
     EXPECT_EQ(Px(d.rows[2], 2, 4), (std::vector<uint8_t>{0, 255, 0, 0}));
 
     // RLE4: a run alternates the two nibbles.
-    BmpSpec rle4;
+    BmpDesc rle4;
     rle4.width = 3;
     rle4.bitCount = 4;
     rle4.compression = BI_RLE4;
@@ -224,11 +224,11 @@ TEST_F(BmpReaderTest, RunLengthFilesAreDecoded) {
 }
 
 TEST_F(BmpReaderTest, ExtraBytesAfterThePixelsWidenTheFileRowStride) {
-    BmpSpec spec;
-    spec.width = 1;
-    spec.height = 2;
-    spec.pixels = {1, 2, 3, 0, 9, 9, 9, 9, 4, 5, 6, 0, 9, 9, 9, 9};  // rows of 8 bytes
-    Decoded d = Decode(BuildBmp(spec));
+    BmpDesc desc;
+    desc.width = 1;
+    desc.height = 2;
+    desc.pixels = {1, 2, 3, 0, 9, 9, 9, 9, 4, 5, 6, 0, 9, 9, 9, 9};  // rows of 8 bytes
+    Decoded d = Decode(BuildBmp(desc));
     EXPECT_EQ(d.fileRowStride, 8u);
     EXPECT_EQ(Px(d.rows[1], 0, 3), (std::vector<uint8_t>{4, 5, 6}));
 }
@@ -236,16 +236,16 @@ TEST_F(BmpReaderTest, ExtraBytesAfterThePixelsWidenTheFileRowStride) {
 TEST_F(BmpReaderTest, TrailingBytesThatAreNotRowsLeaveTheStrideAlone) {
     // Three rows of 1 pixel (stride 4) followed by 5 stray bytes: 17 bytes do not divide into
     // three 4-byte-aligned rows, so the rows keep their own stride.
-    BmpSpec spec;
-    spec.width = 1;
-    spec.height = -3;
-    spec.pixels = {1, 1, 1, 0, 2, 2, 2, 0, 3, 3, 3, 0, 9, 9, 9, 9, 9};
-    Decoded d = Decode(BuildBmp(spec));
+    BmpDesc desc;
+    desc.width = 1;
+    desc.height = -3;
+    desc.pixels = {1, 1, 1, 0, 2, 2, 2, 0, 3, 3, 3, 0, 9, 9, 9, 9, 9};
+    Decoded d = Decode(BuildBmp(desc));
     EXPECT_EQ(d.fileRowStride, 4u);
     EXPECT_EQ(Px(d.rows[2], 0, 3), (std::vector<uint8_t>{3, 3, 3}));
 
     // A V5 file with its colour profile after the pixels (as common tools write them).
-    BmpSpec v5;
+    BmpDesc v5;
     v5.infoSize = 124;
     v5.width = 1;
     v5.height = 2;
@@ -264,18 +264,18 @@ TEST_F(BmpReaderTest, TrailingBytesThatAreNotRowsLeaveTheStrideAlone) {
 }
 
 TEST_F(BmpReaderTest, HostileHeadersDeclareNothing) {
-    BmpSpec good;
+    BmpDesc good;
     good.width = 2;
     good.height = 2;
     good.pixels = std::vector<uint8_t>(16, 1);
-    auto refused = [&](BmpSpec spec, const char* what) {
-        Decoded d = Decode(BuildBmp(spec));
+    auto refused = [&](BmpDesc desc, const char* what) {
+        Decoded d = Decode(BuildBmp(desc));
         EXPECT_EQ(d.header.biWidth, 0) << what;
         EXPECT_EQ(d.header.biHeight, 0) << what;
         EXPECT_TRUE(d.rows.empty()) << what;
     };
     ASSERT_EQ(Decode(BuildBmp(good)).header.biWidth, 2);
-    BmpSpec s = good;
+    BmpDesc s = good;
     s.sizeOverride = 54 + 16 + 1;
     refused(s, "bfSize one byte larger than the file");
     s = good, s.width = 0;
@@ -312,11 +312,11 @@ TEST_F(BmpReaderTest, HostileHeadersDeclareNothing) {
 
 TEST_F(BmpReaderTest, ATruncatedFileDeliversTheRowsItHolds) {
     // 4 x 1000 declared, but only 2.5 rows of 12 bytes present.
-    BmpSpec spec;
-    spec.width = 4;
-    spec.height = -1000;
-    spec.pixels = std::vector<uint8_t>(30, 0x55);
-    Decoded d = Decode(BuildBmp(spec), 0xEE);
+    BmpDesc desc;
+    desc.width = 4;
+    desc.height = -1000;
+    desc.pixels = std::vector<uint8_t>(30, 0x55);
+    Decoded d = Decode(BuildBmp(desc), 0xEE);
     EXPECT_EQ(d.header.biWidth, 4);
     EXPECT_EQ(d.header.biHeight, -3);
     EXPECT_EQ(d.rows[1], std::vector<uint8_t>(12, 0x55));
@@ -325,7 +325,7 @@ TEST_F(BmpReaderTest, ATruncatedFileDeliversTheRowsItHolds) {
     EXPECT_EQ(d.rows[2][6], 0xEE);
 
     // A palette file short of its last row's bits writes only the pixels it has.
-    BmpSpec pal;
+    BmpDesc pal;
     pal.width = 8;
     pal.height = 2;
     pal.bitCount = 8;

@@ -35,7 +35,7 @@ GifFrame Frame(uint16_t width, uint16_t height, std::vector<uint8_t> indices) {
     return f;
 }
 
-struct GifSpec {
+struct GifDesc {
     uint16_t screenWidth = 0, screenHeight = 0;  // 0: the first frame's size
     std::vector<uint32_t> globalMap;
     std::vector<GifFrame> frames;
@@ -87,17 +87,17 @@ std::string LzwLiterals(const std::vector<uint8_t>& indices) {
     return blocks;
 }
 
-std::string BuildGif(const GifSpec& spec) {
+std::string BuildGif(const GifDesc& desc) {
     std::string out = "GIF89a";
-    const GifFrame& first = spec.frames.at(0);
-    PutLe16(out, spec.screenWidth ? spec.screenWidth : first.width);
-    PutLe16(out, spec.screenHeight ? spec.screenHeight : first.height);
+    const GifFrame& first = desc.frames.at(0);
+    PutLe16(out, desc.screenWidth ? desc.screenWidth : first.width);
+    PutLe16(out, desc.screenHeight ? desc.screenHeight : first.height);
     out +=
-        static_cast<char>(spec.globalMap.empty() ? 0 : 0x80 | TableSizeBits(spec.globalMap.size()));
+        static_cast<char>(desc.globalMap.empty() ? 0 : 0x80 | TableSizeBits(desc.globalMap.size()));
     out += '\0';  // background
     out += '\0';  // aspect
-    PutColourTable(out, spec.globalMap);
-    for (const GifFrame& f : spec.frames) {
+    PutColourTable(out, desc.globalMap);
+    for (const GifFrame& f : desc.frames) {
         if (f.transparentIndex >= 0)
             out += std::string("\x21\xF9\x04\x01\x00\x00", 6) +
                    static_cast<char>(f.transparentIndex) + '\0';
@@ -185,10 +185,10 @@ TEST(GifReaderChoiceTest, GifFilesGetTheGifReader) {
 }
 
 TEST_F(GifReaderTest, DeclaresTopDown24BitRowsDeliveredOnePerCall) {
-    GifSpec spec;
-    spec.globalMap = {kRed, kGreen, kBlue, kWhite};
-    spec.frames = {Frame(3, 2, {0, 1, 2, 3, 0, 1})};
-    Decoded d = Decode(BuildGif(spec));
+    GifDesc desc;
+    desc.globalMap = {kRed, kGreen, kBlue, kWhite};
+    desc.frames = {Frame(3, 2, {0, 1, 2, 3, 0, 1})};
+    Decoded d = Decode(BuildGif(desc));
     EXPECT_EQ(d.header.biWidth, 3);
     EXPECT_EQ(d.header.biHeight, -2);
     EXPECT_EQ(d.header.biBitCount, 24);
@@ -200,28 +200,28 @@ TEST_F(GifReaderTest, DeclaresTopDown24BitRowsDeliveredOnePerCall) {
 }
 
 TEST_F(GifReaderTest, APictureUsesItsLocalMapElseTheGlobalOne) {
-    GifSpec spec;
-    spec.globalMap = {kRed, kGreen};
-    spec.frames = {Frame(2, 1, {1, 0})};
-    EXPECT_EQ(Decode(BuildGif(spec)).rows[0], Bgr({kGreen, kRed}));
-    spec.frames[0].localMap = {kBlue, kWhite};
-    EXPECT_EQ(Decode(BuildGif(spec)).rows[0], Bgr({kWhite, kBlue}));
-    spec.globalMap.clear();
-    EXPECT_EQ(Decode(BuildGif(spec)).rows[0], Bgr({kWhite, kBlue}));
+    GifDesc desc;
+    desc.globalMap = {kRed, kGreen};
+    desc.frames = {Frame(2, 1, {1, 0})};
+    EXPECT_EQ(Decode(BuildGif(desc)).rows[0], Bgr({kGreen, kRed}));
+    desc.frames[0].localMap = {kBlue, kWhite};
+    EXPECT_EQ(Decode(BuildGif(desc)).rows[0], Bgr({kWhite, kBlue}));
+    desc.globalMap.clear();
+    EXPECT_EQ(Decode(BuildGif(desc)).rows[0], Bgr({kWhite, kBlue}));
 }
 
 TEST_F(GifReaderTest, AnIndexBeyondTheMapRepeatsThePreviousColourOrIsBlack) {
-    GifSpec spec;
-    spec.globalMap = {kRed, kGreen};
-    spec.frames = {Frame(6, 2, {5, 9, 1, 7, 0, 200, 0, 3, 3, 1, 2, 2})};
-    Decoded d = Decode(BuildGif(spec));
+    GifDesc desc;
+    desc.globalMap = {kRed, kGreen};
+    desc.frames = {Frame(6, 2, {5, 9, 1, 7, 0, 200, 0, 3, 3, 1, 2, 2})};
+    Decoded d = Decode(BuildGif(desc));
     EXPECT_EQ(d.rows[0], Bgr({0, 0, kGreen, kGreen, kRed, kRed}));
     // Each row starts afresh: nothing carries over from the row above.
     EXPECT_EQ(d.rows[1], Bgr({kRed, kRed, kRed, kGreen, kGreen, kGreen}));
 
     // Without any colour map every index is beyond it.
-    spec.globalMap.clear();
-    d = Decode(BuildGif(spec));
+    desc.globalMap.clear();
+    d = Decode(BuildGif(desc));
     ASSERT_EQ(d.header.biWidth, 6);
     EXPECT_EQ(d.rows[0], std::vector<uint8_t>(18, 0));
 }
@@ -232,10 +232,10 @@ TEST_F(GifReaderTest, InterlacedPicturesArriveInPictureOrder) {
     std::vector<uint32_t> map;
     for (int i = 0; i < 16; ++i) map.push_back(static_cast<uint32_t>(i * 0x10) << 8);
     for (int y = 0; y < h; ++y) picture.insert(picture.end(), {static_cast<uint8_t>(y), 15});
-    GifSpec plain;
+    GifDesc plain;
     plain.globalMap = map;
     plain.frames = {Frame(w, h, picture)};
-    GifSpec interlaced = plain;
+    GifDesc interlaced = plain;
     interlaced.frames[0].interlaced = true;
     interlaced.frames[0].indices = Interlace(picture, w, h);
     Decoded a = Decode(BuildGif(plain));
@@ -246,28 +246,28 @@ TEST_F(GifReaderTest, InterlacedPicturesArriveInPictureOrder) {
 }
 
 TEST_F(GifReaderTest, OnlyTheFirstFrameShowsAtItsOwnSizeWithItsTransparentColour) {
-    GifSpec spec;
-    spec.screenWidth = 10;
-    spec.screenHeight = 10;
-    spec.globalMap = {kRed, kGreen, kBlue, kWhite};
+    GifDesc desc;
+    desc.screenWidth = 10;
+    desc.screenHeight = 10;
+    desc.globalMap = {kRed, kGreen, kBlue, kWhite};
     GifFrame first = Frame(2, 1, {0, 2});
     first.left = 3;
     first.top = 4;
     first.transparentIndex = 0;
     const GifFrame second = Frame(10, 10, std::vector<uint8_t>(100, 3));
-    spec.frames = {first, second};
-    Decoded d = Decode(BuildGif(spec));
+    desc.frames = {first, second};
+    Decoded d = Decode(BuildGif(desc));
     EXPECT_EQ(d.header.biWidth, 2);
     EXPECT_EQ(d.header.biHeight, -1);
     EXPECT_EQ(d.rows[0], Bgr({kRed, kBlue}));
 
     // A frame reaching outside the screen is still its own picture.
-    spec.frames[0].left = 60000;
-    EXPECT_EQ(Decode(BuildGif(spec)).rows[0], Bgr({kRed, kBlue}));
+    desc.frames[0].left = 60000;
+    EXPECT_EQ(Decode(BuildGif(desc)).rows[0], Bgr({kRed, kBlue}));
 }
 
 TEST_F(GifReaderTest, UnreadableFilesDeclareNothing) {
-    GifSpec good;
+    GifDesc good;
     good.globalMap = {kRed, kGreen};
     good.frames = {Frame(4, 4, std::vector<uint8_t>(16, 1))};
     ASSERT_EQ(Decode(BuildGif(good)).header.biWidth, 4);
@@ -277,7 +277,7 @@ TEST_F(GifReaderTest, UnreadableFilesDeclareNothing) {
         EXPECT_EQ(d.header.biHeight, 0) << what;
         EXPECT_TRUE(d.rows.empty()) << what;
     };
-    GifSpec s = good;
+    GifDesc s = good;
     s.frames[0].width = 0;
     refused(BuildGif(s), "zero width");
     s = good, s.frames[0].height = 0;
@@ -305,10 +305,10 @@ TEST_F(GifReaderTest, RowsStopWhereTheDataEnd) {
     // The decoder reads whole sub-blocks, so a file cut inside the second keeps those 56.
     const int w = 4, h = 600;
     std::vector<uint8_t> picture(w * h, 1);
-    GifSpec spec;
-    spec.globalMap = {kRed, kGreen};
-    spec.frames = {Frame(w, h, picture)};
-    std::string bytes = BuildGif(spec);
+    GifDesc desc;
+    desc.globalMap = {kRed, kGreen};
+    desc.frames = {Frame(w, h, picture)};
+    std::string bytes = BuildGif(desc);
     const size_t cut = bytes.find(',') + 10 + 1 + 1 + 255 + 1 + 100;
     bytes.resize(cut);
     Decoded d = Decode(bytes);
@@ -320,9 +320,9 @@ TEST_F(GifReaderTest, RowsStopWhereTheDataEnd) {
     EXPECT_EQ(d.rows[h - 1], std::vector<uint8_t>(w * 3, 0xEE));
 
     // Interlaced: the start of the first pass (every eighth row) is there, the rest is not.
-    spec.frames[0].interlaced = true;
-    spec.frames[0].indices = Interlace(picture, w, h);
-    bytes = BuildGif(spec);
+    desc.frames[0].interlaced = true;
+    desc.frames[0].indices = Interlace(picture, w, h);
+    bytes = BuildGif(desc);
     bytes.resize(cut);
     d = Decode(bytes);
     EXPECT_EQ(d.rows[8], Bgr({kGreen, kGreen, kGreen, kGreen}));

@@ -22,11 +22,11 @@ std::string GradientBmp(int32_t w, int32_t h, bool bottomUp = true) {
         }
         rows.push_back(row);
     }
-    BmpSpec spec;
-    spec.width = w;
-    spec.height = bottomUp ? h : -h;
-    spec.pixels = PackRows(rows, bottomUp);
-    return BuildBmp(spec);
+    BmpDesc desc;
+    desc.width = w;
+    desc.height = bottomUp ? h : -h;
+    desc.pixels = PackRows(rows, bottomUp);
+    return BuildBmp(desc);
 }
 
 class ImageTest : public testing::Test {

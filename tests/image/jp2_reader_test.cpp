@@ -49,7 +49,7 @@ struct Component {
 };
 
 // A picture encoded losslessly with OpenJPEG, as a JP2 file or as a raw code stream.
-struct Jp2Spec {
+struct Jp2Desc {
     uint32_t width = 4, height = 2;
     OPJ_COLOR_SPACE space = OPJ_CLRSPC_SRGB;
     std::vector<Component> comps = {{}, {}, {}};
@@ -63,7 +63,7 @@ struct Jp2Spec {
 
 void Quiet(const char*, void*) {}
 
-// The encoder cannot write a profile, so the file's enumerated colour specification box is
+// The encoder cannot write a profile, so the file's enumerated colour box is
 // replaced by one carrying the profile (method 2), and the header box grows to match.
 void PutProfile(const std::string& path, const std::vector<uint8_t>& icc) {
     std::string bytes = ReadFileBytes(path);
@@ -86,36 +86,36 @@ void PutProfile(const std::string& path, const std::vector<uint8_t>& icc) {
     WriteFileBytes(path, bytes);
 }
 
-void EncodeJp2(const std::string& path, const Jp2Spec& spec) {
-    std::vector<opj_image_cmptparm_t> params(spec.comps.size());
+void EncodeJp2(const std::string& path, const Jp2Desc& desc) {
+    std::vector<opj_image_cmptparm_t> params(desc.comps.size());
     for (size_t c = 0; c < params.size(); ++c) {
         std::memset(&params[c], 0, sizeof params[c]);
-        params[c].dx = spec.comps[c].dx;
-        params[c].dy = spec.comps[c].dy;
-        params[c].w = (spec.width + params[c].dx - 1) / params[c].dx;
-        params[c].h = (spec.height + params[c].dy - 1) / params[c].dy;
-        params[c].prec = spec.comps[c].prec;
-        params[c].sgnd = spec.comps[c].sgnd;
+        params[c].dx = desc.comps[c].dx;
+        params[c].dy = desc.comps[c].dy;
+        params[c].w = (desc.width + params[c].dx - 1) / params[c].dx;
+        params[c].h = (desc.height + params[c].dy - 1) / params[c].dy;
+        params[c].prec = desc.comps[c].prec;
+        params[c].sgnd = desc.comps[c].sgnd;
     }
     opj_image_t* image =
-        opj_image_create(static_cast<OPJ_UINT32>(params.size()), params.data(), spec.space);
+        opj_image_create(static_cast<OPJ_UINT32>(params.size()), params.data(), desc.space);
     ASSERT_NE(image, nullptr);
-    image->x1 = spec.width;
-    image->y1 = spec.height;
+    image->x1 = desc.width;
+    image->y1 = desc.height;
     for (size_t c = 0; c < params.size(); ++c) {
-        image->comps[c].alpha = spec.comps[c].alpha;
+        image->comps[c].alpha = desc.comps[c].alpha;
         for (uint32_t y = 0; y < params[c].h; ++y)
             for (uint32_t x = 0; x < params[c].w; ++x)
-                image->comps[c].data[y * params[c].w + x] = spec.sample(static_cast<int>(c), x, y);
+                image->comps[c].data[y * params[c].w + x] = desc.sample(static_cast<int>(c), x, y);
     }
     opj_cparameters_t parameters;
     opj_set_default_encoder_parameters(&parameters);
     parameters.tcp_numlayers = 1;
     parameters.tcp_rates[0] = 0;  // lossless
     parameters.cp_disto_alloc = 1;
-    parameters.numresolution = spec.resolutions;
+    parameters.numresolution = desc.resolutions;
     parameters.tcp_mct = 0;
-    opj_codec_t* codec = opj_create_compress(spec.format);
+    opj_codec_t* codec = opj_create_compress(desc.format);
     opj_set_info_handler(codec, Quiet, nullptr);
     opj_set_warning_handler(codec, Quiet, nullptr);
     opj_set_error_handler(codec, Quiet, nullptr);
@@ -127,10 +127,10 @@ void EncodeJp2(const std::string& path, const Jp2Spec& spec) {
     opj_destroy_codec(codec);
     opj_image_destroy(image);
     ASSERT_TRUE(ok) << path;
-    if (!spec.icc.empty()) PutProfile(path, spec.icc);
+    if (!desc.icc.empty()) PutProfile(path, desc.icc);
 }
 
-// Rewrites the enumerated colour space of a JP2 file's colour specification box.
+// Rewrites the enumerated colour space of a JP2 file's colour box.
 void SetEnumeratedSpace(const std::string& path, uint32_t space) {
     std::string bytes = ReadFileBytes(path);
     const size_t at = bytes.find("colr");
@@ -179,10 +179,10 @@ double SrgbEncoded(double linear255) {
 class Jp2ReaderTest : public testing::Test {
 protected:
     void SetUp() override { BuildGammaTables(); }
-    // Encodes the spec and loads it at full size; the image is done whatever the file held.
-    std::vector<uint8_t> Load(const Jp2Spec& spec, const std::string& name = "t.jp2") {
+    // Encodes the description and loads it at full size; the image is done whatever the file held.
+    std::vector<uint8_t> Load(const Jp2Desc& desc, const std::string& name = "t.jp2") {
         const std::string path = dir_.file(name);
-        EncodeJp2(path, spec);
+        EncodeJp2(path, desc);
         return LoadFile(path);
     }
     std::vector<uint8_t> LoadFile(const std::string& path) {
@@ -235,7 +235,7 @@ TEST_F(Jp2ReaderTest, CorpusFilesMatchAnIndependentDecoder) {
 
 TEST_F(Jp2ReaderTest, TheHeaderIsOnlyKnownAfterDecodeAll) {
     const std::string path = dir_.file("deferred.jp2");
-    EncodeJp2(path, Jp2Spec{});
+    EncodeJp2(path, Jp2Desc{});
     auto reader = CreateReader(path);
     ASSERT_NE(dynamic_cast<CJp2Reader*>(reader.get()), nullptr);
     EXPECT_TRUE(reader->deferredHeader);
@@ -266,59 +266,59 @@ TEST_F(Jp2ReaderTest, TheHeaderIsOnlyKnownAfterDecodeAll) {
 }
 
 TEST_F(Jp2ReaderTest, SamplesAboveEightBitsAreShiftedAndNarrowerOnesAreNotStretched) {
-    Jp2Spec spec;
-    spec.width = 2;
-    spec.height = 1;
-    spec.comps = {{16}, {12}, {4}};
-    spec.sample = [](int c, uint32_t x, uint32_t) {
+    Jp2Desc desc;
+    desc.width = 2;
+    desc.height = 1;
+    desc.comps = {{16}, {12}, {4}};
+    desc.sample = [](int c, uint32_t x, uint32_t) {
         const int values[3][2] = {{0xABCD, 0xFFFF}, {0xABC, 0x00F}, {0xF, 0x3}};
         return values[c][x];
     };
-    EXPECT_EQ(Load(spec), Rgb({0xAB, 0xAB, 0xF, 0xFF, 0x00, 0x3}));
+    EXPECT_EQ(Load(desc), Rgb({0xAB, 0xAB, 0xF, 0xFF, 0x00, 0x3}));
 
-    spec.space = OPJ_CLRSPC_GRAY;
-    spec.comps = {{16}};
-    EXPECT_EQ(Load(spec), Rgb({0xAB, 0xAB, 0xAB, 0xFF, 0xFF, 0xFF}));
+    desc.space = OPJ_CLRSPC_GRAY;
+    desc.comps = {{16}};
+    EXPECT_EQ(Load(desc), Rgb({0xAB, 0xAB, 0xAB, 0xFF, 0xFF, 0xFF}));
 }
 
 TEST_F(Jp2ReaderTest, PicturesThatCannotBeShownDeclareNothing) {
-    Jp2Spec spec;
-    spec.width = 8;
-    spec.height = 8;
-    ASSERT_EQ(Load(spec).size(), 8u * 8 * 3);
+    Jp2Desc desc;
+    desc.width = 8;
+    desc.height = 8;
+    ASSERT_EQ(Load(desc).size(), 8u * 8 * 3);
 
-    Jp2Spec chroma420 = spec;
+    Jp2Desc chroma420 = desc;
     chroma420.space = OPJ_CLRSPC_SYCC;
     chroma420.comps = {{}, {8, false, 2, 2}, {8, false, 2, 2}};
     EXPECT_TRUE(Load(chroma420).empty()) << "4:2:0";
 
-    Jp2Spec signedSamples = spec;
+    Jp2Desc signedSamples = desc;
     signedSamples.comps = {{8, true}, {8, true}, {8, true}};
     signedSamples.sample = [](int, uint32_t x, uint32_t) { return static_cast<int>(x) - 4; };
     EXPECT_TRUE(Load(signedSamples).empty()) << "signed";
 
-    Jp2Spec codeStream = spec;
+    Jp2Desc codeStream = desc;
     codeStream.format = OPJ_CODEC_J2K;
     EXPECT_TRUE(Load(codeStream).empty()) << "raw code stream";
 
-    Jp2Spec tooFew = spec;
+    Jp2Desc tooFew = desc;
     tooFew.comps = {{}, {}};
     EXPECT_TRUE(Load(tooFew).empty()) << "RGB with two components";
 
     const std::string path = dir_.file("space.jp2");
     for (uint32_t space : {12u /* CMYK */, 14u /* CIELab */, 20u}) {
-        EncodeJp2(path, spec);
+        EncodeJp2(path, desc);
         SetEnumeratedSpace(path, space);
         EXPECT_TRUE(LoadFile(path).empty()) << "enumerated space " << space;
     }
 }
 
 TEST_F(Jp2ReaderTest, YCbCrIsConvertedWithTheFixedMatrix) {
-    Jp2Spec spec;
-    spec.space = OPJ_CLRSPC_SYCC;
-    spec.width = 3;
-    spec.height = 1;
-    spec.sample = [](int c, uint32_t x, uint32_t) {
+    Jp2Desc desc;
+    desc.space = OPJ_CLRSPC_SYCC;
+    desc.width = 3;
+    desc.height = 1;
+    desc.sample = [](int c, uint32_t x, uint32_t) {
         const int ycc[3][3] = {{100, 128, 128}, {250, 0, 255}, {60, 255, 0}};
         return ycc[x][c];
     };
@@ -327,18 +327,18 @@ TEST_F(Jp2ReaderTest, YCbCrIsConvertedWithTheFixedMatrix) {
     //   B = 250 - 225.80 = 24.20 -> 24.
     // (60, +127.5, -127.5): R = 60 - 178.8 -> 0, G = 60 - 44.06 + 91.10 = 107.04 -> 107, B -> 255.
     const std::vector<uint8_t> expected = Rgb({101, 99, 101, 255, 203, 24, 0, 107, 255});
-    EXPECT_EQ(Load(spec), expected);
+    EXPECT_EQ(Load(desc), expected);
 
     // e-YCC keeps the chroma centred on half the range for unsigned samples: the same matrix.
     const std::string path = dir_.file("eycc.jp2");
-    EncodeJp2(path, spec);
+    EncodeJp2(path, desc);
     SetEnumeratedSpace(path, 24);
     EXPECT_EQ(LoadFile(path), expected);
 }
 
 TEST_F(Jp2ReaderTest, EmbeddedProfilesAreConvertedToSrgb) {
     cmsToneCurve* linear = cmsBuildGamma(nullptr, 1.0);
-    Jp2Spec grey;
+    Jp2Desc grey;
     grey.space = OPJ_CLRSPC_GRAY;
     grey.width = 3;
     grey.height = 1;
@@ -358,7 +358,7 @@ TEST_F(Jp2ReaderTest, EmbeddedProfilesAreConvertedToSrgb) {
     cmsCIExyY white = {0.3127, 0.3290, 1.0};
     cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
     cmsToneCurve* curves[3] = {linear, linear, linear};
-    Jp2Spec rgb;
+    Jp2Desc rgb;
     rgb.width = 1;
     rgb.height = 1;
     rgb.sample = [](int c, uint32_t, uint32_t) { return c == 0 ? 128 : c == 1 ? 64 : 32; };
@@ -385,25 +385,25 @@ TEST_F(Jp2ReaderTest, EmbeddedProfilesAreConvertedToSrgb) {
 }
 
 TEST_F(Jp2ReaderTest, AnAlphaComponentIsIgnored) {
-    Jp2Spec spec;
-    spec.width = 2;
-    spec.height = 1;
-    spec.comps = {{}, {}, {}, {8, false, 1, 1, 1}};
-    spec.sample = [](int c, uint32_t x, uint32_t) {
+    Jp2Desc desc;
+    desc.width = 2;
+    desc.height = 1;
+    desc.comps = {{}, {}, {}, {8, false, 1, 1, 1}};
+    desc.sample = [](int c, uint32_t x, uint32_t) {
         return c == 3 ? 0 : 50 * c + static_cast<int>(x);
     };
-    EXPECT_EQ(Load(spec), Rgb({0, 50, 100, 1, 51, 101}));
+    EXPECT_EQ(Load(desc), Rgb({0, 50, 100, 1, 51, 101}));
 
-    spec.space = OPJ_CLRSPC_GRAY;
-    spec.comps = {{}, {8, false, 1, 1, 1}};
-    EXPECT_EQ(Load(spec), Rgb({0, 0, 0, 1, 1, 1}));
+    desc.space = OPJ_CLRSPC_GRAY;
+    desc.comps = {{}, {8, false, 1, 1, 1}};
+    EXPECT_EQ(Load(desc), Rgb({0, 0, 0, 1, 1, 1}));
 }
 
 TEST_F(Jp2ReaderTest, HostileSizesAreRefusedBeforeDecoding) {
     const std::string path = dir_.file("sizes.jp2");
-    Jp2Spec spec;
-    spec.width = 64;
-    spec.height = 64;
+    Jp2Desc desc;
+    desc.width = 64;
+    desc.height = 64;
     struct Case {
         uint32_t width, height, tileWidth, tileHeight;
         const char* what;
@@ -411,7 +411,7 @@ TEST_F(Jp2ReaderTest, HostileSizesAreRefusedBeforeDecoding) {
                  {0xFFFFFF00u, 64, 0xFFFFFF00u, 64, "width beyond a signed header"},
                  {64, 64 << 20, 64, 64 << 20, "more pixels than any picture the program holds"}};
     for (const Case& c : cases) {
-        EncodeJp2(path, spec);
+        EncodeJp2(path, desc);
         PatchSizes(path, c.width, c.height, c.tileWidth, c.tileHeight);
         CJp2Reader reader(path);
         reader.OpenFile();
@@ -420,21 +420,21 @@ TEST_F(Jp2ReaderTest, HostileSizesAreRefusedBeforeDecoding) {
         EXPECT_TRUE(LoadFile(path).empty()) << c.what;
     }
     // The same patch with the true sizes keeps the file readable.
-    EncodeJp2(path, spec);
+    EncodeJp2(path, desc);
     PatchSizes(path, 64, 64, 64, 64);
     EXPECT_EQ(LoadFile(path).size(), 64u * 64 * 3);
 }
 
 TEST_F(Jp2ReaderTest, TruncatedFilesShowNothingAndTheLoadEnds) {
-    Jp2Spec spec;
-    spec.width = 64;
-    spec.height = 48;
-    spec.resolutions = 4;
-    spec.sample = [](int c, uint32_t x, uint32_t y) {
+    Jp2Desc desc;
+    desc.width = 64;
+    desc.height = 48;
+    desc.resolutions = 4;
+    desc.sample = [](int c, uint32_t x, uint32_t y) {
         return static_cast<int>((x * 7 + y * 13 + c * 50 + x * y) % 256);
     };
     const std::string path = dir_.file("whole.jp2");
-    EncodeJp2(path, spec);
+    EncodeJp2(path, desc);
     const std::string whole = ReadFileBytes(path);
     ASSERT_GT(whole.size(), 2000u);
     ASSERT_EQ(LoadFile(path).size(), 64u * 48 * 3);

@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct PngSpec {
+struct PngDesc {
     uint32_t width = 1, height = 1;
     int colourType = PNG_COLOR_TYPE_RGB;
     int bitDepth = 8;
@@ -31,35 +31,35 @@ void AppendBytes(png_structp png, png_bytep data, size_t length) {
 }
 
 // Writes a PNG with libpng's writer, exactly as specified (no transformation).
-std::string EncodePng(const PngSpec& spec) {
+std::string EncodePng(const PngDesc& desc) {
     std::string out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     png_set_write_fn(png, &out, AppendBytes, nullptr);
-    png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colourType,
-                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, desc.width, desc.height, desc.bitDepth, desc.colourType,
+                 desc.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    if (!spec.palette.empty())
-        png_set_PLTE(png, info, spec.palette.data(), static_cast<int>(spec.palette.size()));
-    if (!spec.paletteAlpha.empty())
-        png_set_tRNS(png, info, spec.paletteAlpha.data(),
-                     static_cast<int>(spec.paletteAlpha.size()), nullptr);
+    if (!desc.palette.empty())
+        png_set_PLTE(png, info, desc.palette.data(), static_cast<int>(desc.palette.size()));
+    if (!desc.paletteAlpha.empty())
+        png_set_tRNS(png, info, desc.paletteAlpha.data(),
+                     static_cast<int>(desc.paletteAlpha.size()), nullptr);
     png_write_info(png, info);
     const size_t rowBytes = png_get_rowbytes(png, info);
-    std::vector<png_bytep> rows(spec.height);
-    for (uint32_t y = 0; y < spec.height; ++y)
-        rows[y] = const_cast<uint8_t*>(spec.rows.data()) + y * rowBytes;
+    std::vector<png_bytep> rows(desc.height);
+    for (uint32_t y = 0; y < desc.height; ++y)
+        rows[y] = const_cast<uint8_t*>(desc.rows.data()) + y * rowBytes;
     png_write_image(png, rows.data());
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return out;
 }
 
-PngSpec Spec(uint32_t width, uint32_t height, int colourType, int bitDepth) {
-    PngSpec spec;
-    spec.width = width, spec.height = height, spec.colourType = colourType,
-    spec.bitDepth = bitDepth;
-    return spec;
+PngDesc Desc(uint32_t width, uint32_t height, int colourType, int bitDepth) {
+    PngDesc desc;
+    desc.width = width, desc.height = height, desc.colourType = colourType,
+    desc.bitDepth = bitDepth;
+    return desc;
 }
 
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
@@ -119,7 +119,7 @@ TEST_F(PngReaderTest, EachColourTypeGivesItsDeclaredPixels) {
     CImage image;
 
     // Palette with transparency: opaque 24-bit B, G, R, the alpha dropped.
-    PngSpec palette = Spec(2, 1, PNG_COLOR_TYPE_PALETTE, 8);
+    PngDesc palette = Desc(2, 1, PNG_COLOR_TYPE_PALETTE, 8);
     palette.palette = {{10, 20, 30}, {40, 50, 60}};
     palette.paletteAlpha = {0, 128};
     palette.rows = {1, 0};
@@ -130,7 +130,7 @@ TEST_F(PngReaderTest, EachColourTypeGivesItsDeclaredPixels) {
     EXPECT_EQ(Pixel(image, 1, 0), (std::vector<uint8_t>{30, 20, 10}));
 
     // One-bit grey: 0 or 255.
-    PngSpec bits = Spec(9, 1, PNG_COLOR_TYPE_GRAY, 1);
+    PngDesc bits = Desc(9, 1, PNG_COLOR_TYPE_GRAY, 1);
     bits.rows = {0xA5, 0x80};  // 1010 0101 1
     Load(image, EncodePng(bits));
     ASSERT_EQ(image.displayHeader.bmiHeader.biBitCount, 24);
@@ -139,21 +139,21 @@ TEST_F(PngReaderTest, EachColourTypeGivesItsDeclaredPixels) {
         EXPECT_EQ(Pixel(image, x, 0), std::vector<uint8_t>(3, expected[x])) << x;
 
     // Sixteen-bit RGB: the high byte of each sample, never rounded up.
-    PngSpec deep = Spec(1, 1, PNG_COLOR_TYPE_RGB, 16);
+    PngDesc deep = Desc(1, 1, PNG_COLOR_TYPE_RGB, 16);
     deep.rows = {0x12, 0xFF, 0x34, 0x80, 0xAB, 0x01};
     Load(image, EncodePng(deep));
     ASSERT_EQ(image.displayHeader.bmiHeader.biBitCount, 24);
     EXPECT_EQ(Pixel(image, 0, 0), (std::vector<uint8_t>{0xAB, 0x34, 0x12}));
 
     // Grey with alpha: grey in all three bytes, the alpha dropped.
-    PngSpec greyAlpha = Spec(1, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 8);
+    PngDesc greyAlpha = Desc(1, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 8);
     greyAlpha.rows = {77, 3};
     Load(image, EncodePng(greyAlpha));
     ASSERT_EQ(image.displayHeader.bmiHeader.biBitCount, 24);
     EXPECT_EQ(Pixel(image, 0, 0), (std::vector<uint8_t>{77, 77, 77}));
 
     // RGBA: B, G, R, A with the colour of transparent pixels kept, not blended.
-    PngSpec alpha = Spec(2, 1, PNG_COLOR_TYPE_RGB_ALPHA, 8);
+    PngDesc alpha = Desc(2, 1, PNG_COLOR_TYPE_RGB_ALPHA, 8);
     alpha.rows = {10, 20, 30, 0, 200, 100, 50, 128};
     Load(image, EncodePng(alpha));
     ASSERT_EQ(image.displayHeader.bmiHeader.biBitCount, 32);
@@ -165,11 +165,11 @@ TEST_F(PngReaderTest, EachColourTypeGivesItsDeclaredPixels) {
 TEST_F(PngReaderTest, InterlacedFilesArriveWholeOnTheFirstCallAndMatchTheirTwins) {
     for (int colourType : {PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGB_ALPHA}) {
         const int bpp = colourType == PNG_COLOR_TYPE_RGB ? 3 : 4;
-        PngSpec spec = Spec(36, 23, colourType, 8);
-        spec.rows = RandomBytes(36 * 23 * bpp, 7);
-        const std::string plain = Write(EncodePng(spec));
-        spec.interlaced = true;
-        const std::string interlaced = Write(EncodePng(spec));
+        PngDesc desc = Desc(36, 23, colourType, 8);
+        desc.rows = RandomBytes(36 * 23 * bpp, 7);
+        const std::string plain = Write(EncodePng(desc));
+        desc.interlaced = true;
+        const std::string interlaced = Write(EncodePng(desc));
 
         CPngReader reader(interlaced);
         reader.OpenFile();
@@ -182,7 +182,7 @@ TEST_F(PngReaderTest, InterlacedFilesArriveWholeOnTheFirstCallAndMatchTheirTwins
         for (int y = 0; y < 23; ++y) {  // every row is there after the first call
             for (int x = 0; x < 36; ++x) {
                 const uint8_t* out = rows.data() + y * stride + x * bpp;
-                const uint8_t* in = spec.rows.data() + (y * 36 + x) * bpp;
+                const uint8_t* in = desc.rows.data() + (y * 36 + x) * bpp;
                 ASSERT_EQ(out[0], in[2]) << y << " " << x;
                 ASSERT_EQ(out[1], in[1]) << y << " " << x;
                 ASSERT_EQ(out[2], in[0]) << y << " " << x;
@@ -288,9 +288,9 @@ TEST_F(PngReaderTest, ATruncatedFileKeepsItsRowsAndLeavesTheRestUntouched) {
 }
 
 TEST_F(PngReaderTest, TruncatedFilesKeepTheRowsTheyHold) {
-    PngSpec spec = Spec(300, 200, PNG_COLOR_TYPE_RGB, 8);
-    spec.rows = RandomBytes(300 * 200 * 3, 11);  // incompressible: data spreads evenly over rows
-    const std::string whole = EncodePng(spec);
+    PngDesc desc = Desc(300, 200, PNG_COLOR_TYPE_RGB, 8);
+    desc.rows = RandomBytes(300 * 200 * 3, 11);  // incompressible: data spreads evenly over rows
+    const std::string whole = EncodePng(desc);
     CImage full;
     Load(full, whole);
     ASSERT_EQ(full.GetHeight(), 200);
@@ -313,9 +313,9 @@ TEST_F(PngReaderTest, TruncatedFilesKeepTheRowsTheyHold) {
 }
 
 TEST_F(PngReaderTest, HostileOrForeignFilesDeclareNothing) {
-    PngSpec spec = Spec(4, 4, PNG_COLOR_TYPE_RGB, 8);
-    spec.rows = RandomBytes(48, 3);
-    const std::string good = EncodePng(spec);
+    PngDesc desc = Desc(4, 4, PNG_COLOR_TYPE_RGB, 8);
+    desc.rows = RandomBytes(48, 3);
+    const std::string good = EncodePng(desc);
     // IHDR's width and height, with its CRC redone so that only the size is wrong.
     auto resized = [&](uint32_t w, uint32_t h) {
         std::string bytes = good;

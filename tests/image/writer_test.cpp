@@ -323,15 +323,15 @@ TEST_F(WriterTest, PngOf32BitImagesWithoutMeaningfulFourthBytesIsOpaque) {
     std::vector<uint8_t> pixels;
     for (int y = 0; y < 40; ++y)
         for (int x = 0; x < 40; ++x) pixels.push_back(static_cast<uint8_t>((x + y) % 2));
-    BmpSpec spec;
-    spec.width = 40;
-    spec.height = 40;
-    spec.bitCount = 8;
-    spec.clrUsed = 2;
-    spec.colourBlock = palette;
-    spec.pixels = pixels;
+    BmpDesc desc;
+    desc.width = 40;
+    desc.height = 40;
+    desc.bitCount = 8;
+    desc.clrUsed = 2;
+    desc.colourBlock = palette;
+    desc.pixels = pixels;
     const std::string source = dir_.file("palette.bmp");
-    WriteFileBytes(source, BuildBmp(spec));
+    WriteFileBytes(source, BuildBmp(desc));
 
     struct Case {
         int32_t box;

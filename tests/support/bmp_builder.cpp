@@ -9,30 +9,30 @@ void PutLe32(std::string& out, uint32_t v) {
     for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
-std::string BuildBmp(const BmpSpec& spec) {
-    const uint32_t offBits = spec.offBitsOverride >= 0
-        ? static_cast<uint32_t>(spec.offBitsOverride)
-        : 14 + spec.infoSize + static_cast<uint32_t>(spec.colourBlock.size());
-    const uint32_t total = 14 + spec.infoSize + static_cast<uint32_t>(spec.colourBlock.size()) +
-                           static_cast<uint32_t>(spec.pixels.size());
+std::string BuildBmp(const BmpDesc& desc) {
+    const uint32_t offBits = desc.offBitsOverride >= 0
+        ? static_cast<uint32_t>(desc.offBitsOverride)
+        : 14 + desc.infoSize + static_cast<uint32_t>(desc.colourBlock.size());
+    const uint32_t total = 14 + desc.infoSize + static_cast<uint32_t>(desc.colourBlock.size()) +
+                           static_cast<uint32_t>(desc.pixels.size());
     std::string out = "BM";
-    PutLe32(out, spec.sizeOverride >= 0 ? static_cast<uint32_t>(spec.sizeOverride) : total);
+    PutLe32(out, desc.sizeOverride >= 0 ? static_cast<uint32_t>(desc.sizeOverride) : total);
     PutLe32(out, 0);
     PutLe32(out, offBits);
-    PutLe32(out, spec.infoSize);
-    PutLe32(out, static_cast<uint32_t>(spec.width));
-    PutLe32(out, static_cast<uint32_t>(spec.height));
+    PutLe32(out, desc.infoSize);
+    PutLe32(out, static_cast<uint32_t>(desc.width));
+    PutLe32(out, static_cast<uint32_t>(desc.height));
     PutLe16(out, 1);
-    PutLe16(out, spec.bitCount);
-    PutLe32(out, spec.compression);
+    PutLe16(out, desc.bitCount);
+    PutLe32(out, desc.compression);
     PutLe32(out, 0);
     PutLe32(out, 2835);
     PutLe32(out, 2835);
-    PutLe32(out, spec.clrUsed);
+    PutLe32(out, desc.clrUsed);
     PutLe32(out, 0);
-    out.append(spec.infoSize - 40, '\0');
-    out.append(spec.colourBlock.begin(), spec.colourBlock.end());
-    out.append(spec.pixels.begin(), spec.pixels.end());
+    out.append(desc.infoSize - 40, '\0');
+    out.append(desc.colourBlock.begin(), desc.colourBlock.end());
+    out.append(desc.pixels.begin(), desc.pixels.end());
     return out;
 }
 

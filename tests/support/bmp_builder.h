@@ -5,7 +5,7 @@
 #include <vector>
 
 // Builds BMP files byte by byte, so tests can make any header, including wrong ones.
-struct BmpSpec {
+struct BmpDesc {
     int32_t width = 1;
     int32_t height = 1;
     uint16_t bitCount = 24;
@@ -18,7 +18,7 @@ struct BmpSpec {
     int64_t sizeOverride = -1;         // bfSize; -1: the file's real size
 };
 
-std::string BuildBmp(const BmpSpec& spec);
+std::string BuildBmp(const BmpDesc& desc);
 
 // File rows for true-colour pixels given top-down as B, G, R(, X) bytes per pixel, each row
 // padded to 4 bytes, stored in the order the height's sign asks for.

@@ -86,12 +86,12 @@ protected:
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x)
                 rows[y].insert(rows[y].end(), {uint8_t(x * 6), uint8_t(y * 8), uint8_t(x ^ y)});
-        BmpSpec spec;
-        spec.width = width;
-        spec.height = height;
-        spec.pixels = PackRows(rows, true);
+        BmpDesc desc;
+        desc.width = width;
+        desc.height = height;
+        desc.pixels = PackRows(rows, true);
         const std::string path = dir_.file("picture.bmp");
-        WriteFileBytes(path, BuildBmp(spec));
+        WriteFileBytes(path, BuildBmp(desc));
         auto image = std::make_unique<CImage>();
         image->LoadNow(path, 128, 128);
         return image;

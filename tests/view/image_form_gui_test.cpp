@@ -37,13 +37,13 @@ Colour Quadrant(int x, int y, int w, int h) {
 std::string QuadrantBmp(int w, int h, bool bottomUp = true, int bitCount = 24) {
     const int bpp = bitCount / 8;
     const int stride = static_cast<int>(DibStride(w, bitCount));
-    BmpSpec spec;
-    spec.width = w;
-    spec.height = bottomUp ? h : -h;
-    spec.bitCount = static_cast<uint16_t>(bitCount);
-    spec.pixels.assign(static_cast<size_t>(stride) * h, 0);
+    BmpDesc desc;
+    desc.width = w;
+    desc.height = bottomUp ? h : -h;
+    desc.bitCount = static_cast<uint16_t>(bitCount);
+    desc.pixels.assign(static_cast<size_t>(stride) * h, 0);
     for (int y = 0; y < h; ++y) {
-        uint8_t* row = &spec.pixels[static_cast<size_t>(bottomUp ? h - 1 - y : y) * stride];
+        uint8_t* row = &desc.pixels[static_cast<size_t>(bottomUp ? h - 1 - y : y) * stride];
         for (int x = 0; x < w; ++x) {
             const Colour c = Quadrant(x, y, w, h);
             row[x * bpp] = c.b;
@@ -51,7 +51,7 @@ std::string QuadrantBmp(int w, int h, bool bottomUp = true, int bitCount = 24) {
             row[x * bpp + 2] = c.r;
         }
     }
-    return BuildBmp(spec);
+    return BuildBmp(desc);
 }
 
 bool Near(const QColor& a, const QColor& b) {
