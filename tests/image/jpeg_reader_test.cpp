@@ -175,12 +175,7 @@ TEST_F(JpegReaderTest, FourComponentFilesAreConvertedAsAdobeInvertedInk) {
 
 TEST_F(JpegReaderTest, CorpusFilesMatchTheirReferences) {
     int compared = 0;
-    const fs::path root = ReferencePath("jpeg");
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        const std::string ref = entry.path().string();
-        if (!ref.ends_with(".ref.png")) continue;
-        std::string relative = "jpeg/" + fs::relative(ref, root).string();
-        relative.resize(relative.size() - 8);  // the corpus file's own name
+    for (const auto& [ref, relative] : CorpusReferences("jpeg")) {
         RefImage expected;
         ASSERT_TRUE(LoadReferencePng(ref, expected)) << ref;
         CImage image;

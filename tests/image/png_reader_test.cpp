@@ -215,12 +215,7 @@ TEST_F(PngReaderTest, InterlacedFilesArriveWholeOnTheFirstCallAndMatchTheirTwins
 
 TEST_F(PngReaderTest, CorpusFilesMatchTheirReferencesExactly) {
     int compared = 0;
-    const fs::path root = ReferencePath("png");
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        const std::string ref = entry.path().string();
-        if (!ref.ends_with(".ref.png")) continue;
-        std::string relative = "png/" + fs::relative(ref, root).string();
-        relative.resize(relative.size() - 8);  // the corpus file's own name
+    for (const auto& [ref, relative] : CorpusReferences("png")) {
         RefImage expected;
         ASSERT_TRUE(LoadReferencePng(ref, expected)) << ref;
         CImage image;

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string_view>
 
 #include "image/image.h"
 
@@ -60,4 +62,19 @@ PixelDiff CompareWithReference(const CImage& image, const RefImage& ref, bool co
 
 std::string ReferencePath(const std::string& relative) {
     return std::string(LUMORA_TEST_DATA_DIR) + "/references/" + relative;
+}
+
+std::vector<std::pair<std::string, std::string>> CorpusReferences(const std::string& format) {
+    namespace fs = std::filesystem;
+    constexpr std::string_view kSuffix = ".ref.png";
+    std::vector<std::pair<std::string, std::string>> found;
+    const fs::path root = ReferencePath(format);
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string ref = entry.path().string();
+        if (!ref.ends_with(kSuffix)) continue;
+        std::string relative = format + "/" + fs::relative(ref, root).string();
+        relative.resize(relative.size() - kSuffix.size());
+        found.emplace_back(ref, relative);
+    }
+    return found;
 }

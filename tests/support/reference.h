@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CImage;
@@ -30,3 +31,7 @@ PixelDiff CompareWithReference(const CImage& image, const RefImage& ref, bool co
 
 // Path of a committed reference: tests/data/references/<relative>.
 std::string ReferencePath(const std::string& relative);
+
+// The references named after their corpus files in references/<format>/, as pairs of the
+// reference's path and the corpus file's relative name ("<format>/<folder>/<file>").
+std::vector<std::pair<std::string, std::string>> CorpusReferences(const std::string& format);
