@@ -445,9 +445,14 @@ void CImageForm::OnPaint() {
                     int32_t extent, auto fillBefore, auto fillAfter) {
         Span s;
         if (margin <= 0) {
-            s.source = (bar ? position : 0) + from;
+            // An image one pixel short of the pane centres with no margin: the pixel it leaves
+            // must still be filled, or the previous picture shows through there.
+            const int32_t offset = bar ? position : 0;
+            const int32_t end = std::min(to, extent - offset);
+            if (end < to) fillAfter(std::max(from, end), to);
+            s.source = offset + from;
             s.dest = from;
-            s.size = to - from;
+            s.size = end - from;
             s.paint = s.size > 0;
             return s;
         }
@@ -641,6 +646,9 @@ LRESULT CImageForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         case WM_IMAGE_DONE: {
             Slot* slot = SlotOf(wParam);
             if (!slot || slot != current_ || slot->image->loadSerial != currentSerial_) return 0;
+            // The loader posts this just before its thread ends; waiting for that end here
+            // keeps a deferred change from being deferred again with no later notice to run it.
+            slot->image->FinishLoad();
             if (recomputeWhenDone_) {
                 recomputeWhenDone_ = false;
                 Recompute(true);

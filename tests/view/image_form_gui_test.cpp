@@ -420,6 +420,16 @@ TEST_F(ImagePaneTest, ANewPaneSizeSizesTheImageAgain) {
         [&] { return pane_->currentImage()->done && pane_->currentImage()->GetWidth() == 500; }));
     EXPECT_EQ(pane_->currentImage()->GetHeight(), 250);
     EXPECT_EQ(pane_->layout().topMargin, 75);
+
+    // One row taller than the image: no margin above it, and the row below is background.
+    Place(1000, 501);
+    ASSERT_TRUE(PumpUntil(
+        [&] { return pane_->currentImage()->done && pane_->currentImage()->GetWidth() == 1000; }));
+    EXPECT_EQ(pane_->layout().topMargin, 0);
+    const QImage shot = Grab();
+    EXPECT_TRUE(Near(shot.pixelColor(10, 499), QColor(0, 0, 255)));
+    EXPECT_EQ(shot.pixelColor(10, 500), Q(kBackground));
+    EXPECT_EQ(shot.pixelColor(990, 500), Q(kBackground));
 }
 
 }  // namespace
