@@ -249,6 +249,9 @@ void CImage::RunLoad() {
 void CImage::StartLoad(int priority) {
     StopLoad();
     stop = false;
+    // Not done from the moment a load is asked for: a caller looking before the thread has
+    // run would otherwise take the previous load's picture for this one's.
+    done = false;
     {
         std::lock_guard<std::mutex> lock(g_serialLock);
         ++g_serialCounter;
