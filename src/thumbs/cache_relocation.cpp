@@ -69,6 +69,11 @@ bool DeleteCacheFolder(const std::string& oldRoot) {
 }
 
 void ApplyCacheChoice(CacheChoice choice, const std::string& oldRoot, const std::string& newRoot) {
+    if (choice == CacheChoice::kLeave) return;
+    // A folder another running copy is using stays where it is, as if left; holding its lock
+    // keeps a copy from starting on it while it moves or goes.
+    CCacheFolderLock lock(oldRoot);
+    if (!lock.IsFree()) return;
     switch (choice) {
         case CacheChoice::kMove:
             MoveCacheFolder(oldRoot, newRoot);

@@ -16,6 +16,8 @@ enum class CacheChoice : int { kMove = 1001, kDelete = 1002, kLeave = 1005 };
 bool MoveCacheFolder(const std::string& oldRoot, const std::string& newRoot);
 // Removes oldRoot with everything in it, for good.
 bool DeleteCacheFolder(const std::string& oldRoot);
+// Does what choice says with oldRoot, unless another running copy is using that cache: then the
+// folder is left where it is.
 void ApplyCacheChoice(CacheChoice choice, const std::string& oldRoot, const std::string& newRoot);
 
 // Changes the cache folder to newRoot: the current cache is closed, "CacheDir" is written, ask

@@ -50,14 +50,17 @@ bool EndsWithJpg(const char* name, size_t length) {
     return length > 4 && std::memcmp(name + length - 4, ".jpg", 4) == 0;
 }
 
-// Opens the index and takes its lock. The lock must sit on the file the path names now: after
-// another copy replaced the index, a lock on the old file protects nothing.
-int OpenLockedIndex(const std::string& path) {
+// Opens the index (made when missing if create is O_CREAT) and takes its lock. The lock must sit
+// on the file the path names now: after another copy replaced the index, a lock on the old file
+// protects nothing. On failure errno tells why; EWOULDBLOCK means another copy holds it.
+int OpenLockedIndex(const std::string& path, int create = O_CREAT) {
     for (int attempt = 0; attempt < 8; ++attempt) {
-        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        int fd = open(path.c_str(), O_RDWR | create | O_CLOEXEC, 0644);
         if (fd < 0) return -1;
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
             close(fd);
+            errno = error;
             return -1;
         }
         struct stat held {
@@ -67,6 +70,8 @@ int OpenLockedIndex(const std::string& path) {
             return fd;
         close(fd);
     }
+    // The index keeps being replaced: somebody is using it.
+    errno = EWOULDBLOCK;
     return -1;
 }
 
@@ -406,4 +411,13 @@ void CThumbnailCache::RunEviction(int64_t bytesToFree) {
             for (const std::string& path : doomed) unlink(path.c_str());
         }
     }
+}
+
+CCacheFolderLock::CCacheFolderLock(const std::string& root) {
+    fd_ = OpenLockedIndex(root + "/" + CThumbnailCache::kIndexName, 0);
+    free_ = fd_ >= 0 || errno == ENOENT;
+}
+
+CCacheFolderLock::~CCacheFolderLock() {
+    if (fd_ >= 0) close(fd_);
 }

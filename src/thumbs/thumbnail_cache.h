@@ -103,3 +103,21 @@ private:
     bool evictionStarted_ = false;
     std::atomic<bool> evictionStop_{false};
 };
+
+// Holds the index lock of the cache at root, as a running copy does, while the caller moves or
+// deletes that folder: no copy is using it then, and none can start to meanwhile. Nothing is
+// made; a folder without an index is free.
+class CCacheFolderLock {
+public:
+    explicit CCacheFolderLock(const std::string& root);
+    ~CCacheFolderLock();
+    CCacheFolderLock(const CCacheFolderLock&) = delete;
+    CCacheFolderLock& operator=(const CCacheFolderLock&) = delete;
+
+    // False when another copy holds the index, or when that cannot be told.
+    bool IsFree() const { return free_; }
+
+private:
+    int fd_ = -1;
+    bool free_ = false;
+};

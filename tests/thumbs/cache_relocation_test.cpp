@@ -64,6 +64,41 @@ TEST_F(CacheRelocationTest, DeleteRemovesTheOldFolderAndLeaveKeepsIt) {
     EXPECT_TRUE(cache->IsAvailable());
 }
 
+TEST_F(CacheRelocationTest, AFolderAnotherCopyIsUsingIsNeitherMovedNorDeleted) {
+    MakeFolder("a1", {100, 200});
+    WriteIndex({{"a1", 300, images_}});
+    const std::string text = Index();
+    WriteSetting(settings::kCacheDir, root_);
+    // Another running copy holds the old index (a second open conflicts within one process too).
+    auto other = std::make_unique<CThumbnailCache>(root_);
+    ASSERT_TRUE(other->IsAvailable());
+    const std::string newRoot = NewRoot();
+    for (CacheChoice choice : {CacheChoice::kMove, CacheChoice::kDelete}) {
+        ApplyCacheChoice(choice, root_, newRoot);
+        EXPECT_EQ(Index(), text);
+        EXPECT_EQ(BytesIn("a1"), 300);
+        EXPECT_FALSE(fs::exists(newRoot + "/a1"));
+    }
+    auto cache = RelocateCache(nullptr, newRoot, [] { return CacheChoice::kMove; }, images_);
+    EXPECT_EQ(ReadSetting(settings::kCacheDir), newRoot);
+    EXPECT_EQ(Index(), text);
+    EXPECT_EQ(BytesIn("a1"), 300);
+    ASSERT_TRUE(cache->IsAvailable());
+    EXPECT_EQ(cache->Records().size(), 1u);
+    EXPECT_NE(cache->CurrentSubfolder(), newRoot + "/a1");
+
+    // Once the other copy has closed, the old folder can go; so can a folder without an index.
+    cache.reset();
+    other.reset();
+    ApplyCacheChoice(CacheChoice::kDelete, root_, newRoot);
+    EXPECT_FALSE(fs::exists(root_));
+    MakeFolder("a1", {100});
+    ApplyCacheChoice(CacheChoice::kMove, root_, newRoot);
+    EXPECT_FALSE(fs::exists(root_));
+    EXPECT_EQ(fs::file_size(newRoot + "/a1/f0.png.jpg"), 100u);
+    EXPECT_FALSE(fs::exists(newRoot + "/CacheList.txt.new"));
+}
+
 TEST_F(CacheRelocationTest, NobodyIsAskedWhenEitherFolderIsEmpty) {
     auto cache = RelocateCache(
         OldCache(), "", [] { return ADD_FAILURE(), CacheChoice::kDelete; }, images_);
