@@ -335,7 +335,11 @@ void CThumbnailCache::RunSweep() {
             if (!EndsWithJpg(entry->d_name, length)) continue;
             std::string image = currentFolder_ + "/";
             image.append(entry->d_name, length - 4);
-            if (PathExists(image)) continue;
+            // Only an image that is certainly gone loses its thumbnail: a failing share, a folder
+            // that may not be searched or a looping link says nothing about the image.
+            struct stat imageStat {};
+            if (stat(image.c_str(), &imageStat) == 0 || (errno != ENOENT && errno != ENOTDIR))
+                continue;
             // An unmounted or removed folder is not a folder whose images were all deleted.
             if (!IsDirectory(currentFolder_.empty() ? "/" : currentFolder_)) {
                 folderGone = true;

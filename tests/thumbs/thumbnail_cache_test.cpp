@@ -1,5 +1,7 @@
 #include "thumbs/thumbnail_cache.h"
 
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 
 #include <atomic>
@@ -26,6 +28,26 @@ extern "C" int rename(const char* from, const char* to) noexcept {
 namespace {
 
 constexpr int64_t kMB = 1 << 20;
+
+// Root passes permission checks through two capabilities. Clearing them from this thread's
+// effective set, which the threads it starts inherit, makes permissions bite until restored.
+class PermissionsBite {
+public:
+    PermissionsBite() {
+        if (syscall(SYS_capget, &header_, saved_) != 0) return;
+        __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
+        lowered[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        changed_ = syscall(SYS_capset, &header_, lowered) == 0;
+    }
+    ~PermissionsBite() {
+        if (changed_) syscall(SYS_capset, &header_, saved_);
+    }
+
+private:
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2] = {};
+    bool changed_ = false;
+};
 
 class ThumbnailCacheTest : public CacheFixture {};
 
@@ -191,6 +213,46 @@ TEST_F(ThumbnailCacheTest, TheSweepDeletesThumbnailsOfRemovedImagesOnly) {
     cache.StartSweep();
     ASSERT_TRUE(cache.WaitForWorkers(10s));
     EXPECT_FALSE(fs::exists(sub + "d.png.jpg"));
+}
+
+TEST_F(ThumbnailCacheTest, TheSweepKeepsThumbnailsOfImagesItCannotCheck) {
+    Image("a.png");
+    // A link that loops cannot be followed, yet it is there.
+    fs::create_symlink("loop.png", images_ + "/loop.png");
+    MakeFolder("abc", {});
+    const std::string sub = root_ + "/abc/";
+    WriteFileBytes(sub + "a.png.jpg", std::string(200, 'a'));
+    WriteFileBytes(sub + "loop.png.jpg", std::string(100, 'l'));
+    WriteFileBytes(sub + "gone.png.jpg", std::string(300, 'g'));
+    WriteIndex({{"abc", 600, images_}});
+    CThumbnailCache cache(root_);
+    cache.SetDirectory(images_);
+    cache.StartSweep();
+    ASSERT_TRUE(cache.WaitForWorkers(10s));
+    EXPECT_TRUE(fs::exists(sub + "a.png.jpg"));
+    EXPECT_TRUE(fs::exists(sub + "loop.png.jpg"));
+    EXPECT_FALSE(fs::exists(sub + "gone.png.jpg"));
+    EXPECT_EQ(cache.Records()[0].size, 300);
+
+    // A folder that may not be searched: none of its images can be checked, none is gone.
+    WriteFileBytes(sub + "gone.png.jpg", std::string(300, 'g'));
+    cache.SetDirectory("/other");
+    cache.SetDirectory(images_);
+    ASSERT_EQ(chmod(images_.c_str(), 0), 0);
+    {
+        PermissionsBite bite;
+        struct stat st {};
+        if (stat((images_ + "/a.png").c_str(), &st) == 0 || errno != EACCES) {
+            chmod(images_.c_str(), 0755);
+            GTEST_SKIP() << "folder permissions are not enforced here";
+        }
+        cache.StartSweep();
+        ASSERT_TRUE(cache.WaitForWorkers(10s));
+    }
+    chmod(images_.c_str(), 0755);
+    EXPECT_TRUE(fs::exists(sub + "a.png.jpg"));
+    EXPECT_TRUE(fs::exists(sub + "gone.png.jpg"));
+    EXPECT_EQ(cache.Records()[0].size, 300);
 }
 
 TEST_F(ThumbnailCacheTest, TheSweepLeavesAFolderThatIsGoneAlone) {
