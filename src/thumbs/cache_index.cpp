@@ -113,7 +113,7 @@ std::string DrawFolderKey(const std::string& root, const std::vector<CacheEntry>
         bool used = std::any_of(records.begin(), records.end(),
                                 [&](const CacheEntry& r) { return r.key == key; });
         if (used) continue;
-        if (mkdir((root + "/" + key).c_str(), 0755) == 0 || errno != EEXIST) break;
+        if (mkdir((root + "/" + key).c_str(), 0700) == 0 || errno != EEXIST) break;
     }
     return key;
 }

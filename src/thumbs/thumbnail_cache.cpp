@@ -55,7 +55,7 @@ bool EndsWithJpg(const char* name, size_t length) {
 // protects nothing. On failure errno tells why; EWOULDBLOCK means another copy holds it.
 int OpenLockedIndex(const std::string& path, int create = O_CREAT) {
     for (int attempt = 0; attempt < 8; ++attempt) {
-        int fd = open(path.c_str(), O_RDWR | create | O_CLOEXEC, 0644);
+        int fd = open(path.c_str(), O_RDWR | create | O_CLOEXEC, 0600);
         if (fd < 0) return -1;
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int error = errno;
@@ -86,7 +86,9 @@ bool IsOpticalMedia(const std::string& folder) {
 CThumbnailCache::CThumbnailCache(const std::string& root) : root_(root) {
     if (!root_.empty()) {
         if (root_.size() > 1 && root_.back() == '/') root_.pop_back();
-        if (!IsDirectory(root_)) mkdir(root_.c_str(), 0755);
+        // Thumbnails are small copies of private pictures and the index lists every folder
+        // browsed: the cache is its owner's only.
+        if (!IsDirectory(root_)) mkdir(root_.c_str(), 0700);
         if (IsDirectory(root_)) {
             indexFd_ = OpenLockedIndex(root_ + "/" + kIndexName);
             if (indexFd_ >= 0) {
@@ -139,7 +141,7 @@ void CThumbnailCache::SaveIndex() {
     const std::string path = root_ + "/" + kIndexName;
     const std::string newPath = root_ + "/" + kNewIndexName;
     unlink(newPath.c_str());
-    int fd = open(newPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    int fd = open(newPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) return;
     bool ok = flock(fd, LOCK_EX | LOCK_NB) == 0 && WriteAll(fd, text) && fsync(fd) == 0 &&
               rename(newPath.c_str(), path.c_str()) == 0;
@@ -209,8 +211,9 @@ void CThumbnailCache::Store(const std::string& imagePath, CImage& image) {
     if (name.empty()) return;
     const std::string candidate = currentSubfolder_ + "/" + name + ".jpg";
     // The subfolder may have been removed by hand since its record was written.
-    if (!IsDirectory(currentSubfolder_)) mkdir(currentSubfolder_.c_str(), 0755);
+    if (!IsDirectory(currentSubfolder_)) mkdir(currentSubfolder_.c_str(), 0700);
     if (image.Save(candidate)) {
+        chmod(candidate.c_str(), 0600);
         struct stat source {};
         if (stat(imagePath.c_str(), &source) == 0) {
             const timespec times[2] = {{0, UTIME_OMIT}, source.st_mtim};

@@ -166,6 +166,37 @@ TEST_F(ThumbnailCacheTest, StoredThumbnailsAreValidToTheNanosecond) {
     EXPECT_EQ(cache.Lookup(image), "");
 }
 
+// Small copies of private pictures and the list of folders browsed are for their owner only.
+TEST_F(ThumbnailCacheTest, TheCacheIsReadableByItsOwnerOnly) {
+    auto mode = [](const std::string& path) {
+        struct stat st {};
+        EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+        return st.st_mode & 07777;
+    };
+    const mode_t oldMask = umask(022);
+    const std::string image = Image("a.png");
+    auto picture = Picture();
+    {
+        CThumbnailCache cache(root_);
+        EXPECT_TRUE(cache.IsAvailable());
+        EXPECT_EQ(mode(root_), 0700u);
+        EXPECT_EQ(mode(IndexPath()), 0600u);
+        cache.SetDirectory(images_);
+        EXPECT_EQ(mode(cache.CurrentSubfolder()), 0700u);
+        cache.Store(image, *picture);
+        EXPECT_EQ(mode(cache.CurrentSubfolder() + "/a.png.jpg"), 0600u);
+        // A subfolder removed by hand is made again the same way.
+        fs::remove_all(cache.CurrentSubfolder());
+        cache.Store(image, *picture);
+        EXPECT_EQ(mode(cache.CurrentSubfolder()), 0700u);
+        EXPECT_EQ(mode(cache.CurrentSubfolder() + "/a.png.jpg"), 0600u);
+        cache.SetDirectory("/elsewhere");  // writes a new index
+    }
+    umask(oldMask);
+    EXPECT_NE(Index(), "");
+    EXPECT_EQ(mode(IndexPath()), 0600u);
+}
+
 TEST_F(ThumbnailCacheTest, AFailedWriteChangesNothingAndAMissingSubfolderIsMadeAgain) {
     WriteIndex({{"abc", 100, images_}});  // its subfolder was removed by hand
     auto picture = Picture();
