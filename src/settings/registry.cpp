@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <optional>
 #include <string_view>
@@ -184,8 +185,32 @@ std::optional<Value> FindValue(const std::string& content, const std::string& na
     return std::nullopt;
 }
 
-// Replaces the file by a complete new one: a crash leaves the old or the new file, whole.
-bool ReplaceFile(const std::string& folder, const std::string& path, const std::string& content) {
+// The file a write replaces. When the settings file is a symbolic link (into a dotfile
+// repository, say), that is the file the link finally names, so the link survives the write; a
+// link whose target is missing gets that target made. Nothing for links that loop.
+std::optional<std::string> FileToReplace(const std::string& path) {
+    std::string current = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+        std::string target(PATH_MAX, '\0');
+        ssize_t length = readlink(current.c_str(), target.data(), target.size());
+        if (length <= 0 || static_cast<size_t>(length) >= target.size()) return std::nullopt;
+        target.resize(static_cast<size_t>(length));
+        // A relative target is taken from the link's folder, as the kernel takes it.
+        if (target[0] != '/') target = current.substr(0, current.find_last_of('/') + 1) + target;
+        current = std::move(target);
+    }
+    return std::nullopt;
+}
+
+// Replaces the file by a complete new one: a crash leaves the old or the new file, whole. The
+// new file is made beside the one it replaces, on the same file system.
+bool ReplaceFile(const std::string& settingsPath, const std::string& content) {
+    const std::optional<std::string> target = FileToReplace(settingsPath);
+    if (!target) return false;
+    const std::string& path = *target;
+    const std::string folder = path.substr(0, path.find_last_of('/'));
     std::string tmpl = folder + "/.Lumora.reg.XXXXXX";
     int fd = mkstemp(tmpl.data());
     if (fd < 0) return false;
@@ -245,7 +270,7 @@ bool OpenKey() {
     FolderLock lock(folder);
     if (!lock.Held()) return false;
     if (access(path.c_str(), F_OK) == 0) return true;
-    return ReplaceFile(folder, path, std::string(kSection) + "\n");
+    return ReplaceFile(path, std::string(kSection) + "\n");
 }
 
 // Sets one value line under the writers' lock.
@@ -290,7 +315,7 @@ void StoreLine(const std::string& name, const std::string& valueLine) {
     }
     std::string out;
     for (const std::string& line : lines) out += line + "\n";
-    ReplaceFile(folder, path, out);
+    ReplaceFile(path, out);
 }
 
 }  // namespace

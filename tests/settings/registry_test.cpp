@@ -105,6 +105,47 @@ TEST_F(RegistryTest, AStoreThatCannotBeOpenedFallsBackToDefaultsSilently) {
     EXPECT_TRUE(std::filesystem::is_directory(SettingsFilePath()));
 }
 
+// Settings kept in a dotfile repository are linked into place; writes go through the link.
+TEST_F(RegistryTest, ASettingsFileThatIsALinkStaysALink) {
+    namespace fs = std::filesystem;
+    auto entries = [](const fs::path& folder) {
+        return std::distance(fs::directory_iterator(folder), fs::directory_iterator());
+    };
+    fs::create_directories(dir_.path() / "Lumora");
+    fs::create_directories(dir_.path() / "dotfiles" / "lumora");
+    const std::string target = dir_.file("dotfiles/lumora/Lumora.reg");
+    WriteFileBytes(target,
+                   "[Software\\Lumora]\n\"Upscale\"=dword:00000001\n\"CacheDir\"=\"/c\"\n");
+    // Through two links, the first one relative.
+    fs::create_symlink(target, dir_.file("dotfiles/current.reg"));
+    fs::create_symlink("../dotfiles/current.reg", SettingsFilePath());
+    WriteRegDword("MaxUpscale", 300);
+    WriteRegString("CacheDir", "/d");
+    EXPECT_TRUE(fs::is_symlink(SettingsFilePath()));
+    EXPECT_TRUE(fs::is_symlink(dir_.file("dotfiles/current.reg")));
+    EXPECT_EQ(ReadFileBytes(target),
+              "[Software\\Lumora]\n\"Upscale\"=dword:00000001\n\"CacheDir\"=\"/d\"\n"
+              "\"MaxUpscale\"=dword:0000012c\n");
+    EXPECT_EQ(ReadRegDword("Upscale", 0), 1);
+    // No temporary file is left beside the link or the file.
+    EXPECT_EQ(entries(dir_.path() / "Lumora"), 1);
+    EXPECT_EQ(entries(dir_.path() / "dotfiles" / "lumora"), 1);
+
+    // A link to a file not made yet: the first use makes the file it names.
+    fs::remove(target);
+    EXPECT_EQ(ReadRegDword("Upscale", 7), 7);
+    WriteRegDword("Upscale", 2);
+    EXPECT_TRUE(fs::is_symlink(SettingsFilePath()));
+    EXPECT_EQ(ReadFileBytes(target), "[Software\\Lumora]\n\"Upscale\"=dword:00000002\n");
+
+    // A link that loops cannot be written through and is left as it is.
+    fs::remove(SettingsFilePath());
+    fs::create_symlink("Lumora.reg", SettingsFilePath());
+    WriteRegDword("Upscale", 3);
+    EXPECT_EQ(ReadRegDword("Upscale", 4), 4);
+    EXPECT_TRUE(fs::is_symlink(SettingsFilePath()));
+}
+
 TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
     constexpr int kWriters = 4;
     constexpr int kValues = 40;
