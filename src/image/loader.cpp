@@ -157,6 +157,7 @@ void CImageLoad::Run() {
 
     bool readable = true;
     bool streamed = false;
+    bool outOfMemory = false;
     if (im.decodePending) {
         if (!im.reader_ || im.reader_->lineCounter != -1) readable = ReopenReader();
         if (readable && im.reader_->deferredHeader) {
@@ -218,11 +219,25 @@ void CImageLoad::Run() {
             path_ = Path::kDirect;
             if (im.sourceBuffer) RunDirectPath(job, reader);
         }
+        outOfMemory = job.outOfMemory;
     }
 
     im.immediate = false;
     const bool stopped = im.stop.load();
-    if (im.decodePending && im.reader_ && (!stopped || im.reader_->deferredHeader)) {
+    if (outOfMemory) {
+        // The rows not resampled are still zeros: shown or saved, they would pass for the
+        // picture. The image is left without pixels, as when its buffers cannot be had. A source
+        // the reader had only begun to fill goes too (memory is short), and is decoded afresh
+        // by any later load.
+        im.FreeDisplayBuffer();
+        im.displayStride = 0;
+        if (im.decodePending) {
+            im.DeleteReader();
+            if (im.sourceBuffer) im.heap_.Free(im.sourceBuffer);
+            im.sourceBuffer = nullptr;
+            im.sourceBytes = 0;
+        }
+    } else if (im.decodePending && im.reader_ && (!stopped || im.reader_->deferredHeader)) {
         im.decodePending = false;
         im.reader_->Close();
     }

@@ -320,15 +320,17 @@ ResampleKernels ActiveResampleKernels() {
                                                     : ResampleKernels::kAvx2;
 }
 
-// Both paths end a load on allocation failure as if it had run out of rows: the display keeps
-// what was written.
+// Both paths end on allocation failure and say so in the job: the display holds only the rows
+// written before, which the loader must not pass off as the picture.
 bool RunSincPath(const ResampleJob& job) {
+    job.outOfMemory = false;
     if (job.displayWidth <= 0 || job.displayHeight <= 0 || job.sourceWidth <= 0 ||
         job.sourceHeight <= 0)
         return false;
     try {
         return SincPath(job);
     } catch (const std::bad_alloc&) {
+        job.outOfMemory = true;
         return false;
     }
 }
@@ -350,12 +352,14 @@ bool RunDirectPath(const ResampleJob& job) {
 }
 
 bool RunBoxPath(const ResampleJob& job) {
+    job.outOfMemory = false;
     if (job.displayWidth <= 0 || job.displayHeight <= 0 || job.sourceWidth <= 0 ||
         job.sourceHeight <= 0)
         return false;
     try {
         return BoxPath(job);
     } catch (const std::bad_alloc&) {
+        job.outOfMemory = true;
         return false;
     }
 }

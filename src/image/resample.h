@@ -45,6 +45,9 @@ struct ResampleJob {
     // Box path from a reader only: the rows are read ahead on a thread of their own into a few
     // rows of working memory and not kept; there is no source buffer (source is unused).
     bool streaming = false;
+    // Set by a path that could not get its working memory and ended early: the display rows
+    // from there on were never written.
+    mutable bool outOfMemory = false;
 };
 
 // Which inner loops the paths use. Every set gives identical bytes; the best one the processor

@@ -1,9 +1,13 @@
 #include "image/writer.h"
 
+#include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <utility>
 
@@ -11,6 +15,40 @@
 #include "image/image.h"
 #include "image/jpeg_writer.h"
 #include "image/png_writer.h"
+
+namespace {
+
+std::atomic<unsigned> g_temporaryCounter{0};
+
+// The path up to and including its last slash; empty for a bare name.
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The file a write to `path` replaces: symbolic links are followed, so that the link stays a
+// link and the file it names gets the picture. A link to a file not there yet resolves to that
+// file's path; a path that names nothing resolves to itself.
+std::string ResolveTarget(const std::string& path) {
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        if (char* resolved = realpath(current.c_str(), nullptr)) {
+            std::string target(resolved);
+            std::free(resolved);
+            return target;
+        }
+        struct stat info;
+        if (lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
+        char link[PATH_MAX];
+        const ssize_t length = readlink(current.c_str(), link, sizeof(link));
+        if (length <= 0 || static_cast<size_t>(length) >= sizeof(link)) return current;
+        std::string next(link, static_cast<size_t>(length));
+        current = next[0] == '/' ? next : FolderOf(current) + next;
+    }
+    return current;
+}
+
+}  // namespace
 
 WriterKind WriterKindFor(const std::string& path) {
     if (path.size() <= 4) return WriterKind::kNone;
@@ -64,19 +102,55 @@ bool CImageWriter::GetDisplayRows(DisplayRows& rows) const {
     return true;
 }
 
-FILE* CImageWriter::CreateOutput() const {
-    // Not inherited by programs the viewer starts (the wallpaper setter).
-    return std::fopen(path.c_str(), "wbe");
+FILE* CImageWriter::CreateOutput() {
+    target_ = ResolveTarget(path);
+    struct stat existing;
+    replacing_ = stat(target_.c_str(), &existing) == 0;
+    // Only a regular file is replaced, and only one the user may write, as when it was written
+    // in place; a rename would otherwise replace folders, devices and read-only files too.
+    if (replacing_ && (!S_ISREG(existing.st_mode) || access(target_.c_str(), W_OK) != 0))
+        return nullptr;
+    // The picture goes to a file of its own next to the target and replaces it only when
+    // whole: a write that fails (a full disk) leaves the older file as it was.
+    const std::string folder = FolderOf(target_);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate = folder + ".lumora-" + std::to_string(getpid()) + "-" +
+                                std::to_string(g_temporaryCounter.fetch_add(1)) + ".tmp";
+        // Not inherited by programs the viewer starts (the wallpaper setter).
+        const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return nullptr;
+        }
+        if (replacing_) fchmod(fd, existing.st_mode & 07777);
+        FILE* file = fdopen(fd, "wb");
+        if (!file) {
+            close(fd);
+            unlink(candidate.c_str());
+            return nullptr;
+        }
+        temporary_ = std::move(candidate);
+        return file;
+    }
+    return nullptr;
 }
 
 void CImageWriter::FinishOutput(FILE* file, bool complete) {
     if (!file) {
+        if (!temporary_.empty()) unlink(temporary_.c_str());
+        temporary_.clear();
         succeeded_ = false;
         return;
     }
-    // Errors of buffered writes only show when the buffer goes to the disk.
+    // Errors of buffered writes only show when the buffer goes to the disk. A file that
+    // replaces another is on the disk before the rename, so that a crash leaves one of the two
+    // whole; a new file need not wait.
+    if (std::fflush(file) != 0) complete = false;
+    if (complete && replacing_ && fsync(fileno(file)) != 0) complete = false;
     if (std::fclose(file) != 0) complete = false;
-    if (!complete) unlink(path.c_str());
+    if (complete && rename(temporary_.c_str(), target_.c_str()) != 0) complete = false;
+    if (!complete) unlink(temporary_.c_str());
+    temporary_.clear();
     succeeded_ = complete;
 }
 

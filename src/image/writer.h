@@ -30,8 +30,9 @@ struct DisplayRows {
     size_t RowBytes() const { return static_cast<size_t>(width) * bytesPerPixel; }
 };
 
-// Writes the display image of one image to one file. A writer that cannot finish leaves no
-// file behind: whoever reads the path later never finds half a picture.
+// Writes the display image of one image to one file. A writer that cannot finish leaves the
+// path as it was (no file, or the older file): whoever reads it later never finds half a
+// picture.
 class CImageWriter {
 public:
     CImageWriter(std::string path, CImage* image);
@@ -48,9 +49,12 @@ protected:
     // The display image, or false when it has no pixels or its header describes more rows than
     // the buffer holds. Nothing is written then.
     bool GetDisplayRows(DisplayRows& rows) const;
-    // Creates (or empties) the file at the path; nullptr when it cannot be created.
-    FILE* CreateOutput() const;
-    // Closes the file; a file that was not completely written is removed. Sets succeeded().
+    // Creates a new file next to the one the path names (through symbolic links) that
+    // FinishOutput puts in its place; nullptr when it cannot be created or the file there may
+    // not be replaced.
+    FILE* CreateOutput();
+    // Closes the file; a completely written one replaces the file at the path, any other is
+    // removed. Sets succeeded().
     void FinishOutput(FILE* file, bool complete);
 
     CImage* image;
@@ -58,6 +62,9 @@ protected:
 
 private:
     bool succeeded_ = false;
+    std::string target_;      // the path with symbolic links followed
+    std::string temporary_;   // the file being written, until it replaces the target
+    bool replacing_ = false;  // a file stood at the target
 };
 
 // The writer for the path's extension, or none.

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <csignal>
 #include <cstdio>
@@ -444,6 +445,60 @@ TEST_F(WriterTest, AWriteThatFailsMidwayLeavesNoFile) {
             EXPECT_GT(std::filesystem::file_size(path), 20000u) << path;
         }
     }
+}
+
+// The names in a folder, sorted: what a save left behind.
+std::vector<std::string> Names(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(WriterTest, AWriteThatFailsMidwayLeavesTheOlderFileAsItWas) {
+    std::mt19937 rng(12);
+    Picture pic(300, 200, 24, true,
+                [&](int32_t x, int32_t y, uint8_t* px) { Noise(x, y, px, rng, 3); });
+    Picture older(4, 4, 24, true, [](int32_t, int32_t, uint8_t* px) { px[0] = 200; });
+    for (const std::string ext : {".jpg", ".bmp", ".png"}) {
+        const std::string path = dir_.file("keep" + ext);
+        ASSERT_TRUE(older.image.Save(path));
+        ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+        const std::string before = ReadFileBytes(path);
+        EXPECT_EQ(SaveWithFileSizeLimit(pic.image, path, 20000), 0) << path;
+        EXPECT_TRUE(ReadFileBytes(path) == before) << path << " was changed";
+
+        // Replaced once the picture fits, keeping the older file's permissions.
+        EXPECT_EQ(SaveWithFileSizeLimit(pic.image, path, 4 << 20), 1) << path;
+        EXPECT_GT(std::filesystem::file_size(path), 20000u) << path;
+        struct stat info;
+        ASSERT_EQ(stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0640u) << path;
+    }
+    // Nothing of the failed writes is left beside them.
+    EXPECT_EQ(Names(dir_.path()), (std::vector<std::string>{"keep.bmp", "keep.jpg", "keep.png"}));
+}
+
+TEST_F(WriterTest, ASymbolicLinkStaysALinkAndTheFileItNamesGetsThePicture) {
+    Picture pic(6, 5, 24, true, [](int32_t x, int32_t, uint8_t* px) { px[1] = x * 40; });
+    std::filesystem::create_directory(dir_.path() / "real");
+    const std::string photo = dir_.file("real/photo.jpg");
+    WriteFileBytes(photo, "an older file");
+    std::filesystem::create_symlink("real/photo.jpg", dir_.path() / "link.jpg");
+    ASSERT_TRUE(pic.image.Save(dir_.file("link.jpg")));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir_.path() / "link.jpg"));
+    EXPECT_EQ(std::filesystem::read_symlink(dir_.path() / "link.jpg"), "real/photo.jpg");
+    EXPECT_EQ(ReadFileBytes(photo).substr(0, 3), "\xFF\xD8\xFF");
+
+    // A link to a file not there yet: the file is made where the link points.
+    std::filesystem::create_symlink("real/new.png", dir_.path() / "pending.png");
+    ASSERT_TRUE(pic.image.Save(dir_.file("pending.png")));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir_.path() / "pending.png"));
+    EXPECT_EQ(ReadFileBytes(dir_.file("real/new.png")).substr(1, 3), "PNG");
+
+    EXPECT_EQ(Names(dir_.path()), (std::vector<std::string>{"link.jpg", "pending.png", "real"}));
+    EXPECT_EQ(Names(dir_.path() / "real"), (std::vector<std::string>{"new.png", "photo.jpg"}));
 }
 
 }  // namespace
