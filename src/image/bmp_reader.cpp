@@ -1,7 +1,5 @@
 #include "image/bmp_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,7 +29,7 @@ size_t CBmpReader::ReadSome(uint64_t offset, void* into, size_t bytes) const {
 
 void CBmpReader::OpenFile() {
     lineCounter = -1;
-    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd_ = OpenRegularFile(path, &fileSize_);
     if (fd_ < 0) return;
     if (!ReadHeaders()) {
         // The header stays 0 x 0: nothing is delivered.
@@ -41,9 +39,6 @@ void CBmpReader::OpenFile() {
 }
 
 bool CBmpReader::ReadHeaders() {
-    struct stat st {};
-    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    fileSize_ = static_cast<uint64_t>(st.st_size);
     if (fileSize_ <= 54) return false;
 
     uint8_t head[54];

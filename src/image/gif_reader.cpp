@@ -1,11 +1,12 @@
 #include "image/gif_reader.h"
 
 #include <gif_lib.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
 #include <new>
+
+#include "platform/file_io.h"
 
 namespace {
 
@@ -22,14 +23,15 @@ constexpr int32_t kPassStep[4] = {8, 8, 4, 2};
 void CGifReader::OpenFile() {
     lineCounter = -1;
     // A FIFO or device would block the decoder or feed it without end.
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    uint64_t fileSize = 0;
+    const int fd = OpenRegularFile(path, &fileSize);
+    if (fd < 0) return;
     int error = 0;
-    decoder_ = DGifOpenFileName(path.c_str(), &error);
+    decoder_ = DGifOpenFileHandle(fd, &error);  // takes the descriptor, even when it fails
     if (!decoder_) return;
     bool ok = false;
     try {
-        ok = ReadFirstPicture(static_cast<uint64_t>(st.st_size));
+        ok = ReadFirstPicture(fileSize);
     } catch (const std::bad_alloc&) {
         ok = false;
     }

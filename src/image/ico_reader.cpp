@@ -1,7 +1,5 @@
 #include "image/ico_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -57,11 +55,12 @@ size_t CIcoReader::ChooseEntry(const std::vector<Entry>& entries) {
 
 void CIcoReader::OpenFile() {
     lineCounter = -1;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    uint64_t fileSize = 0;
+    const int fd = OpenRegularFile(path, &fileSize);
     if (fd < 0) return;
     bool ok = false;
     try {
-        ok = Decode(fd);
+        ok = Decode(fd, fileSize);
     } catch (const std::bad_alloc&) {
         ok = false;
     }
@@ -72,10 +71,7 @@ void CIcoReader::OpenFile() {
     }
 }
 
-bool CIcoReader::Decode(int fd) {
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    const uint64_t fileSize = static_cast<uint64_t>(st.st_size);
+bool CIcoReader::Decode(int fd, uint64_t fileSize) {
     if (fileSize < 7) return false;
 
     uint8_t head[6];

@@ -31,7 +31,7 @@ public:
     static size_t ChooseEntry(const std::vector<Entry>& entries);
 
 private:
-    bool Decode(int fd);
+    bool Decode(int fd, uint64_t fileSize);
     void DecodeBitmap(const uint8_t* data, size_t size, int32_t width, int32_t height);
 
     std::vector<uint8_t> picture_;  // rows of the declared format, bottom row first

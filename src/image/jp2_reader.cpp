@@ -1,9 +1,7 @@
 #include "image/jp2_reader.h"
 
-#include <fcntl.h>
 #include <lcms2.h>
 #include <openjpeg.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +9,8 @@
 #include <cstring>
 #include <new>
 #include <thread>
+
+#include "platform/file_io.h"
 
 namespace {
 
@@ -131,15 +131,8 @@ struct CodecDeleter {
 // Decodes the file as the JP2 file format, or returns none.
 opj_image_t* DecodeFile(const std::string& path) {
     FileSource source;
-    // Not blocking: a FIFO named .jp2 must not hang the loader. Only regular files are read.
-    source.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    source.fd = OpenRegularFile(path, &source.size);
     if (source.fd < 0) return nullptr;
-    struct stat st {};
-    if (fstat(source.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(source.fd);
-        return nullptr;
-    }
-    source.size = static_cast<uint64_t>(st.st_size);
 
     opj_image_t* image = nullptr;
     {

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/file_io.h"
+
 static_assert(std::endian::native == std::endian::little,
               "grey expansion stores little-endian words");
 
@@ -83,7 +85,7 @@ void CJpegReader::OpenFile() {
     decompressor_.err = &errors_.pub;
     // Destroying a half-created decompressor is safe, so every failure has one way out.
     decompressorAlive_ = true;
-    file_ = std::fopen(path.c_str(), "rbe");
+    file_ = OpenRegularFileStream(path);
     if (!CreateGuarded(&decompressor_, &errors_) || !file_ || !StartDecoding()) {
         // Nothing to deliver: the header stays 0 x 0 and nothing is held on to.
         header = EmptyBitmapInfo();

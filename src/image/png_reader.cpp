@@ -3,6 +3,8 @@
 #include <memory>
 #include <new>
 
+#include "platform/file_io.h"
+
 namespace {
 
 // No message is printed: the outcome shows in the picture (0 x 0, or the rows so far).
@@ -74,7 +76,7 @@ bool ReadImageGuarded(png_structp png, png_bytepp rows) {
 
 void CPngReader::OpenFile() {
     lineCounter = -1;
-    file_ = std::fopen(path.c_str(), "rbe");
+    file_ = OpenRegularFileStream(path);
     if (!file_ || !ReadHeader()) {
         // Nothing to deliver: the header stays 0 x 0 and nothing is held on to.
         header = EmptyBitmapInfo();

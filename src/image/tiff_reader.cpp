@@ -1,13 +1,13 @@
 #include "image/tiff_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <tiffio.h>
 #include <unistd.h>
 
 #include <cstdarg>
 #include <cstring>
 #include <mutex>
+
+#include "platform/file_io.h"
 
 namespace {
 
@@ -44,14 +44,8 @@ void KeepStoredColours(uint8_t* unassociatedToAssociated) {
 void CTiffReader::OpenFile() {
     lineCounter = -1;
     SilenceGlobalHandlers();
-    // Not blocking: a FIFO named .tif must not hang the loader. Only regular files are read.
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = OpenRegularFile(path);
     if (fd < 0) return;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return;
-    }
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     if (!options) {
         close(fd);

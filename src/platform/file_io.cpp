@@ -1,6 +1,7 @@
 #include "platform/file_io.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,6 +30,29 @@ size_t ReadAt(int fd, uint64_t offset, void* into, size_t bytes) {
         done += static_cast<size_t>(n);
     }
     return done;
+}
+
+int OpenRegularFile(const std::string& path, uint64_t* size) {
+    // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return -1;
+    struct stat st {};
+    const int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return -1;
+    }
+    if (size) *size = static_cast<uint64_t>(st.st_size);
+    return fd;
+}
+
+std::FILE* OpenRegularFileStream(const std::string& path) {
+    const int fd = OpenRegularFile(path);
+    if (fd < 0) return nullptr;
+    std::FILE* file = fdopen(fd, "rb");
+    if (!file) close(fd);
+    return file;
 }
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {

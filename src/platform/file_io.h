@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -14,6 +15,14 @@ inline bool WriteAll(int fd, const std::string& data) { return WriteAll(fd, data
 // Reads up to `bytes` at `offset`; returns how many arrived (fewer at the end of the file or on
 // an error).
 size_t ReadAt(int fd, uint64_t offset, void* into, size_t bytes);
+
+// Opens a regular file for reading (close-on-exec, blocking reads), or returns -1. The open
+// itself does not wait, so a FIFO or device named like a picture cannot hang the caller; anything
+// but a regular file is refused. `size`, when given, receives the file's size.
+int OpenRegularFile(const std::string& path, uint64_t* size = nullptr);
+
+// The same as a stdio stream, for libraries that read one; nullptr when refused.
+std::FILE* OpenRegularFileStream(const std::string& path);
 
 // The whole file, or nothing when it cannot be opened or read.
 std::optional<std::string> ReadWholeFile(const std::string& path);

@@ -1,8 +1,15 @@
 #include "image/reader.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
 
 #include "image/bmp_reader.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -54,6 +61,34 @@ TEST(ReaderTest, AMissingFileDeclaresNothingAndDeliversNoRows) {
     reader.NextLine(&row);
     EXPECT_EQ(reader.lineCounter, -1);
     reader.Close();
+}
+
+TEST(ReaderTest, AFifoNamedLikeAPictureDeclaresNothingAndDoesNotWait) {
+    using namespace std::chrono_literals;
+    TempDir dir;
+    for (const char* ext : {".bmp", ".jpg", ".png", ".gif", ".tif", ".jp2", ".ico", ".cur"}) {
+        SCOPED_TRACE(ext);
+        const std::string path = dir.file(std::string("pipe") + ext);
+        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+        auto reader = CreateReader(path);
+        ASSERT_NE(reader, nullptr);
+        auto opened = std::async(std::launch::async, [&] {
+            reader->OpenFile();
+            if (reader->deferredHeader) reader->DecodeAll();
+        });
+        const bool prompt = opened.wait_for(2s) == std::future_status::ready;
+        EXPECT_TRUE(prompt);
+        // A reader stuck waiting for a writer is released by one that opens and closes at once,
+        // so a fault fails the test instead of hanging it.
+        while (!prompt && opened.wait_for(10ms) != std::future_status::ready) {
+            const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) close(fd);
+        }
+        opened.get();
+        EXPECT_EQ(reader->header.bmiHeader.biWidth, 0);
+        EXPECT_EQ(reader->header.bmiHeader.biHeight, 0);
+        reader->Close();
+    }
 }
 
 }  // namespace
