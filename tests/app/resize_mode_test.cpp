@@ -5,6 +5,7 @@
 #include <png.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -294,6 +295,16 @@ TEST_F(ProgramTest, FailuresSayWhyOnOneLineExitNonZeroAndWriteNothing) {
         EXPECT_FALSE(Exists(c.output));
     }
     ExpectNoSettingWritten();
+}
+
+TEST_F(ProgramTest, AFifoInputIsRefusedWithoutWaitingForAWriter) {
+    const std::string fifo = dir_.file("pipe.jpg"), out = dir_.file("out.bmp");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const ProgramRun run = Start({"-resize", fifo, "10", "10", out}, std::chrono::seconds(20));
+    ASSERT_TRUE(run.exited) << "still waiting on the FIFO";
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "lumora: cannot read '" + fifo + "'\n");
+    EXPECT_FALSE(Exists(out));
 }
 
 TEST_F(ProgramTest, AnExistingOutputIsLeftAloneWhenTheInputCannotBeRead) {

@@ -94,6 +94,11 @@ bool RunResize(const ResizeRequest& request, std::string& error) {
         error = "cannot read " + Quoted(request.input) + ": " + std::strerror(errno);
         return false;
     }
+    // A FIFO or device could keep the decoder waiting for ever.
+    if (!S_ISREG(info.st_mode)) {
+        error = "cannot read " + Quoted(request.input);
+        return false;
+    }
 
     BuildGammaTables();
     CImage image;
