@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -18,6 +19,12 @@ constexpr int64_t kRlePixelsPerByte = 1024;
 constexpr uint8_t kBlack[4] = {0, 0, 0, 0};
 
 }  // namespace
+
+CBmpReader::MaskChannel::MaskChannel(uint32_t m) : mask(m) {
+    if (!mask) return;
+    shift = std::countr_zero(mask);
+    width = std::bit_width(mask >> shift);
+}
 
 bool CBmpReader::ReadFully(uint64_t offset, void* into, size_t bytes) const {
     return ReadSome(offset, into, bytes) == bytes;
@@ -108,6 +115,24 @@ bool CBmpReader::ReadHeaders() {
     }
     rows_ = static_cast<int32_t>(rows);
 
+    // 32-bit masks sit where 16-bit ones do. Any layout but blue, green, red in the low three
+    // bytes is converted pixel by pixel. Three empty masks say nothing, so the bytes are taken as
+    // they are. Masks that overlap or have gaps are taken as given, as for 16-bit files: each
+    // channel reads the bits under its own mask.
+    if (bits == 32 && info.biCompression == BI_BITFIELDS && offBits >= 54 + 12) {
+        uint8_t masks[12];
+        if (!ReadFully(54, masks, sizeof masks)) return false;
+        const uint32_t red = Le32(masks), green = Le32(masks + 4), blue = Le32(masks + 8);
+        masked32_ = (red | green | blue) != 0 &&
+                    (red != 0x00FF0000 || green != 0x0000FF00 || blue != 0x000000FF);
+        if (masked32_) {
+            channels32_[0] = MaskChannel(red);
+            channels32_[1] = MaskChannel(green);
+            channels32_[2] = MaskChannel(blue);
+            rowBuffer_.assign(naturalStride, 0);
+        }
+    }
+
     if (bits <= 16) {
         // The colour block: everything between the 40-byte header and the pixel data. It holds
         // the rest of a longer header, then the colour table; or the bit-field masks.
@@ -163,6 +188,18 @@ void CBmpReader::Expand16(const uint8_t* words, size_t bytesRead, uint8_t* row) 
     for (int32_t i = 0; i < pixels; ++i) layout16_.ToBgr(Le16(words + 2 * i), row + static_cast<size_t>(i) * 3);
 }
 
+void CBmpReader::Expand32(const uint8_t* words, size_t bytesRead, uint8_t* row) const {
+    const int32_t pixels = static_cast<int32_t>(std::min<uint64_t>(width_, bytesRead / 4));
+    for (int32_t i = 0; i < pixels; ++i) {
+        const uint32_t word = Le32(words + 4 * static_cast<size_t>(i));
+        uint8_t* out = row + static_cast<size_t>(i) * 4;
+        out[0] = channels32_[2].From(word);
+        out[1] = channels32_[1].From(word);
+        out[2] = channels32_[0].From(word);
+        out[3] = 0;
+    }
+}
+
 int CBmpReader::NextLine(uint8_t** row) {
     if (fd_ < 0) return lineCounter;
     if (lineCounter + 1 >= rows_) return lineCounter;
@@ -172,11 +209,13 @@ int CBmpReader::NextLine(uint8_t** row) {
         return lineCounter;
     }
     const uint64_t offset = pixelDataOffset_ + static_cast<uint64_t>(lineCounter) * fileRowStride_;
-    if (fileBitCount_ > 16) {
+    if (fileBitCount_ > 16 && !masked32_) {
         ReadSome(offset, *row, static_cast<size_t>(width_) * (fileBitCount_ / 8));
     } else {
         const size_t got = ReadSome(offset, rowBuffer_.data(), naturalRowBytes_);
-        if (fileBitCount_ == 16)
+        if (fileBitCount_ == 32)
+            Expand32(rowBuffer_.data(), got, *row);
+        else if (fileBitCount_ == 16)
             Expand16(rowBuffer_.data(), got, *row);
         else
             ExpandPalette(rowBuffer_.data(), got, *row);

@@ -8,7 +8,8 @@
 
 // Windows bitmap files, read without a library. True-colour rows go straight from the file into
 // the image; palette rows are expanded through the colour table to 32-bit pixels; 16-bit rows
-// become 24-bit; run-length compressed files are decoded row by row.
+// become 24-bit; 32-bit bit fields in any other layout than blue, green, red bytes are converted
+// through their masks; run-length compressed files are decoded row by row.
 class CBmpReader : public CImageReader {
 public:
     explicit CBmpReader(std::string path) : CImageReader(std::move(path)) {}
@@ -26,6 +27,7 @@ private:
     size_t ReadSome(uint64_t offset, void* into, size_t bytes) const;
     void ExpandPalette(const uint8_t* indices, size_t bytesRead, uint8_t* row) const;
     void Expand16(const uint8_t* words, size_t bytesRead, uint8_t* row) const;
+    void Expand32(const uint8_t* words, size_t bytesRead, uint8_t* row) const;
     void DecodeRleRow(uint8_t* row);
     const uint8_t* PaletteEntry(uint32_t index) const;
 
@@ -42,6 +44,17 @@ private:
     Rgb16Layout layout16_ = Rgb16Layout::Rgb555();  // 16-bit files; bit fields replace it
     std::vector<uint8_t> palette_;            // 4-byte entries, blue green red reserved
     std::vector<uint8_t> rowBuffer_;
+
+    // One channel of a 32-bit bit-field pixel, brought to 8 bits; an empty mask gives 0.
+    struct MaskChannel {
+        uint32_t mask = 0;
+        int shift = 0;
+        int width = 0;
+        explicit MaskChannel(uint32_t m = 0);
+        uint8_t From(uint32_t word) const { return ScaleTo8((word & mask) >> shift, width); }
+    };
+    bool masked32_ = false;      // 32-bit masks other than blue, green, red bytes
+    MaskChannel channels32_[3];  // red, green, blue
 
     // Run-length state: where the stream is, and rows a delta escape skipped over.
     std::vector<uint8_t> rleData_;

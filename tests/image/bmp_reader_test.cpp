@@ -155,6 +155,69 @@ TEST_F(BmpReaderTest, SixteenBitChannelsAreScaledByBitReplication) {
     EXPECT_EQ(Px(d.rows[0], 1, 3), (std::vector<uint8_t>{0, 130, 0}));
 }
 
+// One 32-bit bit-field pixel as stored: a little-endian word.
+std::vector<uint8_t> Words(std::initializer_list<uint32_t> words) {
+    std::vector<uint8_t> out;
+    for (uint32_t w : words)
+        for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(w >> (8 * i)));
+    return out;
+}
+
+TEST_F(BmpReaderTest, ThirtyTwoBitFieldsAreReadThroughTheirMasks) {
+    BmpDesc desc;
+    desc.width = 3;
+    desc.bitCount = 32;
+    desc.compression = BI_BITFIELDS;
+
+    // Red in the lowest byte: red, green and blue pixels, with junk in the unused byte.
+    desc.masks = {0x000000FF, 0x0000FF00, 0x00FF0000};
+    desc.pixels = Words({0xAA0000FF, 0x0000FF00, 0x00FF0000});
+    Decoded d = Decode(BuildBmp(desc));
+    EXPECT_EQ(d.header.biBitCount, 32);
+    EXPECT_EQ(Px(d.rows[0], 0, 4), (std::vector<uint8_t>{0, 0, 255, 0}));
+    EXPECT_EQ(Px(d.rows[0], 1, 4), (std::vector<uint8_t>{0, 255, 0, 0}));
+    EXPECT_EQ(Px(d.rows[0], 2, 4), (std::vector<uint8_t>{255, 0, 0, 0}));
+
+    // The same masks in a V5 header.
+    BmpDesc v5 = desc;
+    v5.infoSize = 124;
+    d = Decode(BuildBmp(v5));
+    EXPECT_EQ(Px(d.rows[0], 0, 4), (std::vector<uint8_t>{0, 0, 255, 0}));
+
+    // The usual layout, three empty masks, and bit fields without room for masks keep the
+    // stored bytes as they are.
+    desc.pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    for (const auto& masks : std::vector<std::vector<uint32_t>>{
+             {0x00FF0000, 0x0000FF00, 0x000000FF}, {0, 0, 0}, {}}) {
+        desc.masks = masks;
+        d = Decode(BuildBmp(desc));
+        EXPECT_EQ(d.rows[0], desc.pixels) << (masks.empty() ? -1 : int64_t{masks[0]});
+    }
+
+    // Ten bits a channel keep their top eight; the two spare bits are ignored.
+    desc.masks = {0x3FF00000, 0x000FFC00, 0x000003FF};
+    desc.pixels = Words({0xFFF00000 | 0x200 << 10 | 0x0FF, 0x3FFFFFFF, 0x00000003});
+    d = Decode(BuildBmp(desc));
+    EXPECT_EQ(Px(d.rows[0], 0, 4), (std::vector<uint8_t>{0x3F, 0x80, 0xFF, 0}));
+    EXPECT_EQ(Px(d.rows[0], 1, 4), (std::vector<uint8_t>{255, 255, 255, 0}));
+    EXPECT_EQ(Px(d.rows[0], 2, 4), (std::vector<uint8_t>{0, 0, 0, 0}));
+
+    // Narrow channels are widened by bit replication, and an empty mask gives 0.
+    desc.masks = {0x00007C00, 0x00000000, 0x0000001F};
+    desc.pixels = Words({0xFFFF7C00, 0x00000010, 0xFFFFFFFF});
+    d = Decode(BuildBmp(desc));
+    EXPECT_EQ(Px(d.rows[0], 0, 4), (std::vector<uint8_t>{0, 0, 255, 0}));
+    EXPECT_EQ(Px(d.rows[0], 1, 4), (std::vector<uint8_t>{132, 0, 0, 0}));
+    EXPECT_EQ(Px(d.rows[0], 2, 4), (std::vector<uint8_t>{255, 0, 255, 0}));
+
+    // A row cut short converts only the whole pixels it holds.
+    desc.masks = {0x000000FF, 0x0000FF00, 0x00FF0000};
+    desc.pixels = {0x10, 0x20, 0x30, 0, 0x40, 0x50};
+    d = Decode(BuildBmp(desc), 0xEE);
+    EXPECT_EQ(Px(d.rows[0], 0, 4), (std::vector<uint8_t>{0x30, 0x20, 0x10, 0}));
+    EXPECT_EQ(Px(d.rows[0], 2, 4), (std::vector<uint8_t>{0xEE, 0xEE, 0xEE, 0xEE}));
+}
+
 TEST_F(BmpReaderTest, V5HeadersAreReadWithTheirTableAfterTheLongerHeader) {
     BmpDesc desc;
     desc.infoSize = 124;

@@ -10,11 +10,15 @@ void PutLe32(std::string& out, uint32_t v) {
 }
 
 std::string BuildBmp(const BmpDesc& desc) {
+    std::string masks;
+    for (uint32_t m : desc.masks) PutLe32(masks, m);
+    const bool masksInHeader = desc.infoSize > 40;
+    const uint32_t block = static_cast<uint32_t>(desc.colourBlock.size()) +
+                           (masksInHeader ? 0 : static_cast<uint32_t>(masks.size()));
     const uint32_t offBits = desc.offBitsOverride >= 0
         ? static_cast<uint32_t>(desc.offBitsOverride)
-        : 14 + desc.infoSize + static_cast<uint32_t>(desc.colourBlock.size());
-    const uint32_t total = 14 + desc.infoSize + static_cast<uint32_t>(desc.colourBlock.size()) +
-                           static_cast<uint32_t>(desc.pixels.size());
+        : 14 + desc.infoSize + block;
+    const uint32_t total = 14 + desc.infoSize + block + static_cast<uint32_t>(desc.pixels.size());
     std::string out = "BM";
     PutLe32(out, desc.sizeOverride >= 0 ? static_cast<uint32_t>(desc.sizeOverride) : total);
     PutLe32(out, 0);
@@ -30,7 +34,11 @@ std::string BuildBmp(const BmpDesc& desc) {
     PutLe32(out, 2835);
     PutLe32(out, desc.clrUsed);
     PutLe32(out, 0);
-    out.append(desc.infoSize - 40, '\0');
+    if (masksInHeader)
+        masks.resize(desc.infoSize - 40, '\0');  // the rest of the longer header
+    else
+        out.append(desc.infoSize - 40, '\0');
+    out += masks;
     out.append(desc.colourBlock.begin(), desc.colourBlock.end());
     out.append(desc.pixels.begin(), desc.pixels.end());
     return out;

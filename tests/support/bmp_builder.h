@@ -16,6 +16,9 @@ struct BmpDesc {
     std::vector<uint8_t> pixels;       // pixel data exactly as stored in the file
     int64_t offBitsOverride = -1;      // -1: right after the colour block
     int64_t sizeOverride = -1;         // bfSize; -1: the file's real size
+    // Bit-field masks (red, green, blue...): inside a header longer than 40 bytes, where V4 and V5
+    // headers keep them; else right after the 40-byte header, ahead of the colour block.
+    std::vector<uint32_t> masks;
 };
 
 std::string BuildBmp(const BmpDesc& desc);
