@@ -45,6 +45,7 @@ void CImage::Open(const std::string& newPath) {
     StopLoad();
     path = newPath;
     done = false;
+    outOfMemory = false;
     if (path.empty()) return;
     DeleteReader();
     reader_ = CreateReader(path);

@@ -100,6 +100,9 @@ public:
     std::string path;
     std::atomic<int32_t> loadSerial{0};
     std::atomic<bool> done{false};
+    // The last load ran out of working memory: its display is not the whole picture, so it is
+    // never saved. Cleared when a load starts.
+    std::atomic<bool> outOfMemory{false};
 
     // The pictures. Touched by one thread at a time: the owner while no loader runs, the loader
     // while it runs (see StopLoad).

@@ -225,18 +225,11 @@ void CImageLoad::Run() {
     im.immediate = false;
     const bool stopped = im.stop.load();
     if (outOfMemory) {
-        // The rows not resampled are still zeros: shown or saved, they would pass for the
-        // picture. The image is left without pixels, as when its buffers cannot be had. A source
-        // the reader had only begun to fill goes too (memory is short), and is decoded afresh
-        // by any later load.
-        im.FreeDisplayBuffer();
-        im.displayStride = 0;
-        if (im.decodePending) {
-            im.DeleteReader();
-            if (im.sourceBuffer) im.heap_.Free(im.sourceBuffer);
-            im.sourceBuffer = nullptr;
-            im.sourceBytes = 0;
-        }
+        // The rows not resampled are still zeros: saved, they would pass for the picture, so the
+        // image says so. Its buffers stay (a pane may be painting from them); a source the
+        // reader had only begun to fill is decoded afresh by any later load.
+        im.outOfMemory = true;
+        im.DeleteReader();
     } else if (im.decodePending && im.reader_ && (!stopped || im.reader_->deferredHeader)) {
         im.decodePending = false;
         im.reader_->Close();
@@ -267,6 +260,7 @@ void CImage::StartLoad(int priority) {
     // Not done from the moment a load is asked for: a caller looking before the thread has
     // run would otherwise take the previous load's picture for this one's.
     done = false;
+    outOfMemory = false;
     {
         std::lock_guard<std::mutex> lock(g_serialLock);
         ++g_serialCounter;

@@ -155,6 +155,7 @@ void CImageWriter::FinishOutput(FILE* file, bool complete) {
 }
 
 bool CImage::Save(const std::string& target) {
+    if (outOfMemory) return false;  // the display is not the whole picture
     std::unique_ptr<CImageWriter> writer = CreateWriter(target, this);
     if (!writer) return false;
     writer->Write();

@@ -102,7 +102,7 @@ protected:
     TempDir dir_;
 };
 
-TEST_F(OutOfMemoryTest, AResampleWithoutWorkingMemoryEndsTheLoadWithoutPixels) {
+TEST_F(OutOfMemoryTest, AResampleWithoutWorkingMemoryIsMarkedAndNeverSaved) {
     auto picture = std::make_shared<FakePicture>();
     picture->rows = RandomPicture(4000, 3, 3, 5);
     const std::string path = RegisterFakePicture(picture);
@@ -133,14 +133,14 @@ TEST_F(OutOfMemoryTest, AResampleWithoutWorkingMemoryEndsTheLoadWithoutPixels) {
             image.StartLoad(THREAD_PRIORITY_NORMAL);
             image.FinishLoad();
         }
-        // Ended, and said so as every finished load does, but with nothing to show or save.
+        // Ended, and said so as every finished load does, but marked as not the picture and
+        // never saved.
         EXPECT_TRUE(image.done);
+        EXPECT_TRUE(image.outOfMemory);
         const std::vector<UINT> messages = Messages(window);
         ASSERT_GE(messages.size(), 2u);
         EXPECT_EQ(messages.back(), static_cast<UINT>(WM_IMAGE_DONE));
         EXPECT_EQ(window.Count(WM_IMAGE_DONE), 1);
-        EXPECT_EQ(image.GetWidth(), 0);
-        EXPECT_EQ(image.GetHeight(), 0);
         const std::string out = dir_.file(std::string(c.name) + ".bmp");
         EXPECT_FALSE(image.Save(out));
         EXPECT_FALSE(std::filesystem::exists(out));
@@ -149,6 +149,7 @@ TEST_F(OutOfMemoryTest, AResampleWithoutWorkingMemoryEndsTheLoadWithoutPixels) {
         image.SetSizeLimit(c.width, c.height, false, c.upscale);
         image.StartLoad(THREAD_PRIORITY_NORMAL);
         image.FinishLoad();
+        EXPECT_FALSE(image.outOfMemory);
         ASSERT_EQ(image.GetWidth(), expected.GetWidth());
         EXPECT_EQ(DisplayBytes(image), DisplayBytes(expected));
     }
@@ -176,7 +177,7 @@ TEST_F(OutOfMemoryTest, BatchResizeReportsFailureAndLeavesTheOutputAlone) {
         written = RunResize(request, error);
     }
     EXPECT_FALSE(written);
-    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(error, "cannot read '" + input + "': out of memory");
     EXPECT_TRUE(ReadFileBytes(output) == "an older file") << "the older file was replaced";
 
     // The limit is what made it fail.

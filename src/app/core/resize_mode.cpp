@@ -107,6 +107,10 @@ bool RunResize(const ResizeRequest& request, std::string& error) {
         error = "cannot read " + Quoted(request.input);
         return false;
     }
+    if (image.outOfMemory) {
+        error = "cannot read " + Quoted(request.input) + ": out of memory";
+        return false;
+    }
     if (image.GetWidth() <= 0 || image.GetHeight() <= 0) {
         error = "cannot write " + Quoted(request.output) + ": " + Quoted(request.input) + " (" +
                 std::to_string(image.GetSourceWidth()) + " x " +
