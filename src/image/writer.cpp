@@ -1,20 +1,19 @@
 #include "image/writer.h"
 
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cctype>
 #include <cerrno>
-#include <cstdlib>
 #include <utility>
 
 #include "image/bmp_writer.h"
 #include "image/image.h"
 #include "image/jpeg_writer.h"
 #include "image/png_writer.h"
+#include "platform/file_io.h"
 
 namespace {
 
@@ -24,28 +23,6 @@ std::atomic<unsigned> g_temporaryCounter{0};
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-// The file a write to `path` replaces: symbolic links are followed, so that the link stays a
-// link and the file it names gets the picture. A link to a file not there yet resolves to that
-// file's path; a path that names nothing resolves to itself.
-std::string ResolveTarget(const std::string& path) {
-    std::string current = path;
-    for (int hops = 0; hops < 40; ++hops) {
-        if (char* resolved = realpath(current.c_str(), nullptr)) {
-            std::string target(resolved);
-            std::free(resolved);
-            return target;
-        }
-        struct stat info;
-        if (lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
-        char link[PATH_MAX];
-        const ssize_t length = readlink(current.c_str(), link, sizeof(link));
-        if (length <= 0 || static_cast<size_t>(length) >= sizeof(link)) return current;
-        std::string next(link, static_cast<size_t>(length));
-        current = next[0] == '/' ? next : FolderOf(current) + next;
-    }
-    return current;
 }
 
 }  // namespace
@@ -103,7 +80,10 @@ bool CImageWriter::GetDisplayRows(DisplayRows& rows) const {
 }
 
 FILE* CImageWriter::CreateOutput() {
-    target_ = ResolveTarget(path);
+    // Through symbolic links, so that a link stays a link and the file it names gets the picture.
+    const std::optional<std::string> target = FileToReplace(path);
+    if (!target) return nullptr;
+    target_ = *target;
     struct stat existing;
     replacing_ = stat(target_.c_str(), &existing) == 0;
     // Only a regular file is replaced, and only one the user may write, as when it was written

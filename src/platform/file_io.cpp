@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 
 bool WriteAll(int fd, const void* data, size_t bytes) {
     const auto* p = static_cast<const uint8_t*>(data);
@@ -72,4 +73,19 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     }
     close(fd);
     return content;
+}
+
+std::optional<std::string> FileToReplace(const std::string& path) {
+    std::string current = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+        std::string target(PATH_MAX, '\0');
+        const ssize_t length = readlink(current.c_str(), target.data(), target.size());
+        if (length <= 0 || static_cast<size_t>(length) >= target.size()) return std::nullopt;
+        target.resize(static_cast<size_t>(length));
+        if (target[0] != '/') target = current.substr(0, current.find_last_of('/') + 1) + target;
+        current = std::move(target);
+    }
+    return std::nullopt;
 }

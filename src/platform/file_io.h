@@ -24,6 +24,12 @@ int OpenRegularFile(const std::string& path, uint64_t* size = nullptr);
 // The same as a stdio stream, for libraries that read one; nullptr when refused.
 std::FILE* OpenRegularFileStream(const std::string& path);
 
+// The file a write to `path` replaces: symbolic links are followed to the file they finally
+// name (relative targets from the link's folder), so that a link survives a write that renames a
+// new file into place. A link whose target is missing gives that target; nothing for links that
+// loop or targets too long to read.
+std::optional<std::string> FileToReplace(const std::string& path);
+
 // The whole file, or nothing when it cannot be opened or read.
 std::optional<std::string> ReadWholeFile(const std::string& path);
 

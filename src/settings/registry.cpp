@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <optional>
 #include <string_view>
@@ -181,25 +180,6 @@ std::optional<Value> FindValue(const std::string& content, const std::string& na
         if (!inSection) continue;
         auto value = ParseValueLine(line);
         if (value && NamesEqual(value->name, name)) return value;
-    }
-    return std::nullopt;
-}
-
-// The file a write replaces. When the settings file is a symbolic link (into a dotfile
-// repository, say), that is the file the link finally names, so the link survives the write; a
-// link whose target is missing gets that target made. Nothing for links that loop.
-std::optional<std::string> FileToReplace(const std::string& path) {
-    std::string current = path;
-    for (int hop = 0; hop < 40; ++hop) {
-        struct stat st {};
-        if (lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
-        std::string target(PATH_MAX, '\0');
-        ssize_t length = readlink(current.c_str(), target.data(), target.size());
-        if (length <= 0 || static_cast<size_t>(length) >= target.size()) return std::nullopt;
-        target.resize(static_cast<size_t>(length));
-        // A relative target is taken from the link's folder, as the kernel takes it.
-        if (target[0] != '/') target = current.substr(0, current.find_last_of('/') + 1) + target;
-        current = std::move(target);
     }
     return std::nullopt;
 }
