@@ -10,20 +10,44 @@ class CThumbnailCache;
 // the buttons that ask.
 enum class CacheChoice : int { kMove = 1001, kDelete = 1002, kLeave = 1005 };
 
+// What became of the old cache folder. Anything but kDone and kLeft is worth telling the user.
+enum class OldCacheResult {
+    kDone,         // moved or deleted as asked
+    kLeft,         // left where it is, as asked (or nobody was asked)
+    kInUse,        // another running copy is using it: left where it is
+    kNotACache,    // it holds files a cache does not make: left untouched
+    kTargetTaken,  // the folder it would merge into holds files a cache does not make
+    kFailed,       // the move or delete did not (wholly) succeed
+};
+
+// A folder the cache may move or delete as a whole: it holds the index and nothing besides what
+// a cache makes there (the index's replacement, subfolders named by folder keys), or it is
+// empty. A "CacheDir" edited by hand to name the home folder must not take the home folder
+// with it.
+bool IsCacheFolder(const std::string& root);
+
 // Moves oldRoot with everything in it into the folder that holds newRoot, keeping its own name
-// (which is newRoot's last component when the settings dialog made it). Merges into a folder of
-// that name that exists already, replacing files; copies and removes across file systems.
-bool MoveCacheFolder(const std::string& oldRoot, const std::string& newRoot);
-// Removes oldRoot with everything in it, for good.
-bool DeleteCacheFolder(const std::string& oldRoot);
+// (which is newRoot's last component when the settings dialog made it). Merges into a cache
+// folder of that name that exists already, replacing files; copies and removes across file
+// systems. Only a cache folder is moved, and only into nothing or another cache folder.
+OldCacheResult MoveCacheFolder(const std::string& oldRoot, const std::string& newRoot);
+// Removes oldRoot with everything in it, for good, when it is a cache folder.
+OldCacheResult DeleteCacheFolder(const std::string& oldRoot);
 // Does what choice says with oldRoot, unless another running copy is using that cache: then the
 // folder is left where it is.
-void ApplyCacheChoice(CacheChoice choice, const std::string& oldRoot, const std::string& newRoot);
+OldCacheResult ApplyCacheChoice(CacheChoice choice, const std::string& oldRoot,
+                                const std::string& newRoot);
+// One sentence for the user about a result that needs telling; empty for kDone and kLeft.
+std::string DescribeOldCacheResult(OldCacheResult result, const std::string& oldRoot);
+
+struct CacheRelocation {
+    std::unique_ptr<CThumbnailCache> cache;
+    OldCacheResult oldCache = OldCacheResult::kLeft;
+};
 
 // Changes the cache folder to newRoot: the current cache is closed, "CacheDir" is written, ask
 // chooses what happens to the old folder when both folders are set, and the new cache is opened
 // and, when available, pointed at currentFolder. The size limit is the caller's to set after.
-std::unique_ptr<CThumbnailCache> RelocateCache(std::unique_ptr<CThumbnailCache> cache,
-                                               const std::string& newRoot,
-                                               const std::function<CacheChoice()>& ask,
-                                               const std::string& currentFolder);
+CacheRelocation RelocateCache(std::unique_ptr<CThumbnailCache> cache, const std::string& newRoot,
+                              const std::function<CacheChoice()>& ask,
+                              const std::string& currentFolder);

@@ -25,8 +25,6 @@
 
 namespace {
 
-constexpr const char* kNewIndexName = "CacheList.txt.new";
-
 // A record's share of the total, in 8-byte units (negative sizes wrap as the total does).
 uint32_t Units(int32_t size) {
     return static_cast<uint32_t>(size >> 3);

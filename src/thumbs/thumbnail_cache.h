@@ -29,6 +29,8 @@ class CImage;
 class CThumbnailCache {
 public:
     static constexpr const char* kIndexName = "CacheList.txt";
+    // The index being written, until it takes the index's name.
+    static constexpr const char* kNewIndexName = "CacheList.txt.new";
 
     // Opens the cache at root (created when missing, one level). An empty root, a root that
     // cannot be made or an index that cannot be opened and locked leave the cache unavailable.

@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <functional>
+
 #include "settings/settings.h"
 #include "thumbs/cache_fixture.h"
 #include "thumbs/thumbnail_cache.h"
@@ -22,6 +25,15 @@ protected:
         cache->SetDirectory(images_);
         return cache;
     }
+    // Every path under folder, relative to it, in order.
+    static std::vector<std::string> Listing(const std::string& folder) {
+        std::vector<std::string> paths;
+        std::error_code error;
+        for (const auto& entry : fs::recursive_directory_iterator(folder, error))
+            paths.push_back(fs::relative(entry.path(), folder).string());
+        std::sort(paths.begin(), paths.end());
+        return paths;
+    }
     std::string NewRoot() {
         fs::create_directories(dir_.path() / "new");
         return dir_.file("new/LumoraCache");
@@ -31,9 +43,10 @@ protected:
 TEST_F(CacheRelocationTest, MoveTakesTheOldFolderWithItsContents) {
     const std::string newRoot = NewRoot();
     int asked = 0;
-    auto cache = RelocateCache(
+    auto [cache, result] = RelocateCache(
         OldCache(), newRoot, [&] { return ++asked, CacheChoice::kMove; }, images_);
     EXPECT_EQ(asked, 1);
+    EXPECT_EQ(result, OldCacheResult::kDone);
     EXPECT_EQ(ReadSetting(settings::kCacheDir), newRoot);
     EXPECT_FALSE(fs::exists(root_));
     ASSERT_TRUE(cache->IsAvailable());
@@ -45,8 +58,9 @@ TEST_F(CacheRelocationTest, MoveTakesTheOldFolderWithItsContents) {
 
 TEST_F(CacheRelocationTest, DeleteRemovesTheOldFolderAndLeaveKeepsIt) {
     const std::string newRoot = NewRoot();
-    auto cache = RelocateCache(
+    auto [cache, result] = RelocateCache(
         OldCache(), newRoot, [] { return CacheChoice::kDelete; }, images_);
+    EXPECT_EQ(result, OldCacheResult::kDone);
     EXPECT_FALSE(fs::exists(root_));
     EXPECT_TRUE(cache->IsAvailable());
     EXPECT_EQ(cache->Records().size(), 1u);
@@ -57,8 +71,10 @@ TEST_F(CacheRelocationTest, DeleteRemovesTheOldFolderAndLeaveKeepsIt) {
     WriteSetting(settings::kCacheDir, "");
     fs::remove_all(newRoot);
     const std::string other = NewRoot();
-    cache = RelocateCache(
+    CacheRelocation left = RelocateCache(
         OldCache(), other, [] { return CacheChoice::kLeave; }, images_);
+    EXPECT_EQ(left.oldCache, OldCacheResult::kLeft);
+    cache = std::move(left.cache);
     EXPECT_EQ(BytesIn("a1"), 300);
     EXPECT_EQ(Index(), FormatCacheIndex({{"a1", 300, images_}}));
     EXPECT_TRUE(cache->IsAvailable());
@@ -74,12 +90,14 @@ TEST_F(CacheRelocationTest, AFolderAnotherCopyIsUsingIsNeitherMovedNorDeleted) {
     ASSERT_TRUE(other->IsAvailable());
     const std::string newRoot = NewRoot();
     for (CacheChoice choice : {CacheChoice::kMove, CacheChoice::kDelete}) {
-        ApplyCacheChoice(choice, root_, newRoot);
+        EXPECT_EQ(ApplyCacheChoice(choice, root_, newRoot), OldCacheResult::kInUse);
         EXPECT_EQ(Index(), text);
         EXPECT_EQ(BytesIn("a1"), 300);
         EXPECT_FALSE(fs::exists(newRoot + "/a1"));
     }
-    auto cache = RelocateCache(nullptr, newRoot, [] { return CacheChoice::kMove; }, images_);
+    auto [cache, result] =
+        RelocateCache(nullptr, newRoot, [] { return CacheChoice::kMove; }, images_);
+    EXPECT_EQ(result, OldCacheResult::kInUse);
     EXPECT_EQ(ReadSetting(settings::kCacheDir), newRoot);
     EXPECT_EQ(Index(), text);
     EXPECT_EQ(BytesIn("a1"), 300);
@@ -87,26 +105,87 @@ TEST_F(CacheRelocationTest, AFolderAnotherCopyIsUsingIsNeitherMovedNorDeleted) {
     EXPECT_EQ(cache->Records().size(), 1u);
     EXPECT_NE(cache->CurrentSubfolder(), newRoot + "/a1");
 
-    // Once the other copy has closed, the old folder can go; so can a folder without an index.
+    // Once the other copy has closed, the old folder can go; so can an empty one.
     cache.reset();
     other.reset();
-    ApplyCacheChoice(CacheChoice::kDelete, root_, newRoot);
+    EXPECT_EQ(ApplyCacheChoice(CacheChoice::kDelete, root_, newRoot), OldCacheResult::kDone);
     EXPECT_FALSE(fs::exists(root_));
+    fs::create_directories(root_);
+    EXPECT_EQ(ApplyCacheChoice(CacheChoice::kMove, root_, newRoot), OldCacheResult::kDone);
+    EXPECT_FALSE(fs::exists(root_));
+    EXPECT_TRUE(fs::is_directory(newRoot));
+}
+
+// A "CacheDir" edited by hand can name any folder, and the cache opened there has made its index
+// in it. Only what holds nothing but a cache's own files goes with the cache.
+TEST_F(CacheRelocationTest, AFolderThatIsNotACacheIsNeitherMovedNorDeleted) {
+    const std::string home = dir_.file("home");
+    struct Case {
+        const char* what;
+        std::function<void()> lay;
+    } cases[] = {
+        {"a home folder the cache was opened in",
+         [&] {
+             fs::create_directories(home + "/Documents");
+             WriteFileBytes(home + "/.bashrc", "alias ll='ls -l'\n");
+             WriteSetting(settings::kCacheDir, home);
+             CThumbnailCache opened(home);
+             ASSERT_TRUE(opened.IsAvailable());
+             opened.SetDirectory(images_);
+         }},
+        {"subfolders named like keys but no index",
+         [&] {
+             fs::create_directories(home + "/a1");
+             WriteFileBytes(home + "/a1/f0.png.jpg", "thumbnail");
+         }},
+        {"an index beside a file of its own",
+         [&] {
+             fs::create_directories(home);
+             WriteFileBytes(home + "/CacheList.txt", "");
+             WriteFileBytes(home + "/notes.txt", "mine");
+         }},
+    };
+    for (const Case& c : cases) {
+        for (CacheChoice choice : {CacheChoice::kMove, CacheChoice::kDelete}) {
+            fs::remove_all(home);
+            c.lay();
+            const std::vector<std::string> before = Listing(home);
+            ASSERT_FALSE(before.empty()) << c.what;
+            WriteSetting(settings::kCacheDir, home);
+            const std::string newRoot = NewRoot();
+            auto [cache, result] = RelocateCache(nullptr, newRoot, [&] { return choice; }, images_);
+            EXPECT_EQ(result, OldCacheResult::kNotACache) << c.what;
+            EXPECT_EQ(Listing(home), before) << c.what;
+            EXPECT_FALSE(fs::exists(dir_.file("new/home"))) << c.what;
+            EXPECT_NE(DescribeOldCacheResult(result, home).find(home), std::string::npos);
+            EXPECT_TRUE(cache->IsAvailable());
+            cache.reset();
+            fs::remove_all(newRoot);
+        }
+    }
+
+    // Nor is a cache moved into a folder of its name that is not a cache: the merge would
+    // replace files there.
     MakeFolder("a1", {100});
-    ApplyCacheChoice(CacheChoice::kMove, root_, newRoot);
-    EXPECT_FALSE(fs::exists(root_));
-    EXPECT_EQ(fs::file_size(newRoot + "/a1/f0.png.jpg"), 100u);
-    EXPECT_FALSE(fs::exists(newRoot + "/CacheList.txt.new"));
+    WriteIndex({{"a1", 100, images_}});
+    fs::create_directories(dir_.file("new/LumoraCache"));
+    WriteFileBytes(dir_.file("new/LumoraCache/a1"), "a file of the user's");
+    EXPECT_EQ(MoveCacheFolder(root_, dir_.file("new/LumoraCache")), OldCacheResult::kTargetTaken);
+    EXPECT_EQ(BytesIn("a1"), 100);
+    EXPECT_EQ(ReadFileBytes(dir_.file("new/LumoraCache/a1")), "a file of the user's");
 }
 
 TEST_F(CacheRelocationTest, NobodyIsAskedWhenEitherFolderIsEmpty) {
-    auto cache = RelocateCache(
+    auto [cache, result] = RelocateCache(
         OldCache(), "", [] { return ADD_FAILURE(), CacheChoice::kDelete; }, images_);
+    EXPECT_EQ(result, OldCacheResult::kLeft);
     EXPECT_FALSE(cache->IsAvailable());
     EXPECT_EQ(ReadSetting(settings::kCacheDir), "");
     EXPECT_EQ(BytesIn("a1"), 300);  // the old folder stays on disk
     cache = RelocateCache(
-        std::move(cache), root_, [] { return ADD_FAILURE(), CacheChoice::kDelete; }, images_);
+                std::move(cache), root_, [] { return ADD_FAILURE(), CacheChoice::kDelete; },
+                images_)
+                .cache;
     EXPECT_TRUE(cache->IsAvailable());
     EXPECT_EQ(cache->CurrentSubfolder(), root_ + "/a1");
 }
@@ -117,13 +196,13 @@ TEST_F(CacheRelocationTest, MovesMergeIntoAnExistingFolderAndCrossFileSystems) {
     const std::string newRoot = NewRoot();
     fs::create_directories(newRoot + "/b2");
     WriteFileBytes(newRoot + "/CacheList.txt", "b2\t0\t/b\n");
-    ASSERT_TRUE(MoveCacheFolder(root_ + "/", newRoot));
+    ASSERT_EQ(MoveCacheFolder(root_ + "/", newRoot), OldCacheResult::kDone);
     EXPECT_EQ(fs::file_size(newRoot + "/a1/f0.png.jpg"), 100u);
     EXPECT_TRUE(fs::is_directory(newRoot + "/b2"));
     EXPECT_EQ(ReadFileBytes(newRoot + "/CacheList.txt"), FormatCacheIndex({{"a1", 100, images_}}));
     EXPECT_FALSE(fs::exists(root_));
     // A folder cannot be moved into itself.
-    EXPECT_FALSE(MoveCacheFolder(newRoot, newRoot + "/deeper/LumoraCache"));
+    EXPECT_EQ(MoveCacheFolder(newRoot, newRoot + "/deeper/LumoraCache"), OldCacheResult::kFailed);
     EXPECT_TRUE(fs::exists(newRoot + "/a1"));
 
     struct stat shm {
@@ -132,7 +211,7 @@ TEST_F(CacheRelocationTest, MovesMergeIntoAnExistingFolderAndCrossFileSystems) {
         shm.st_dev == here.st_dev || access("/dev/shm", W_OK) != 0)
         GTEST_SKIP() << "no writable second file system at /dev/shm";
     TempDir other("/dev/shm/lumora-move");
-    ASSERT_TRUE(MoveCacheFolder(newRoot, other.file("LumoraCache")));
+    ASSERT_EQ(MoveCacheFolder(newRoot, other.file("LumoraCache")), OldCacheResult::kDone);
     EXPECT_FALSE(fs::exists(newRoot));
     EXPECT_EQ(fs::file_size(other.file("LumoraCache/a1/f0.png.jpg")), 100u);
     EXPECT_TRUE(fs::is_directory(other.file("LumoraCache/b2")));
