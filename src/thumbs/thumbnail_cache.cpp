@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 
 #include "image/image.h"
@@ -46,6 +47,45 @@ std::string FileNameOf(const std::string& path) {
 
 bool EndsWithJpg(const char* name, size_t length) {
     return length > 4 && std::memcmp(name + length - 4, ".jpg", 4) == 0;
+}
+
+// Writers put a picture under ".lumora-<pid>-<n>.tmp" beside its target until it is whole; one
+// that was killed leaves that file behind.
+bool IsWriterTemporary(const char* name, size_t length) {
+    return length > 12 && std::memcmp(name, ".lumora-", 8) == 0 &&
+           std::memcmp(name + length - 4, ".tmp", 4) == 0;
+}
+
+// Removes a writer's temporary file that nobody has written for a minute and nobody holds a lock
+// on: its writer is gone. Its bytes were never counted.
+void RemoveIfAbandoned(const std::string& path) {
+    constexpr time_t kAbandonedSeconds = 60;
+    // Not blocking: a FIFO of that name must not hold up the sweep.
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        time(nullptr) - st.st_mtime >= kAbandonedSeconds && flock(fd, LOCK_EX | LOCK_NB) == 0)
+        unlink(path.c_str());
+    close(fd);
+}
+
+void RemoveAbandonedTemporaries(const std::string& folder) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return;
+    while (const dirent* entry = readdir(dir))
+        if (IsWriterTemporary(entry->d_name, std::strlen(entry->d_name)))
+            RemoveIfAbandoned(folder + "/" + entry->d_name);
+    closedir(dir);
+}
+
+// Removes the subfolder of a folder that got no thumbnails; true when it is gone. What killed
+// writers left there does not keep it.
+bool RemoveEmptySubfolder(const std::string& folder) {
+    if (rmdir(folder.c_str()) == 0 || errno == ENOENT) return true;
+    if (errno != ENOTEMPTY && errno != EEXIST) return false;
+    RemoveAbandonedTemporaries(folder);
+    return rmdir(folder.c_str()) == 0 || errno == ENOENT;
 }
 
 // Opens the index (made when missing if create is O_CREAT) and takes its lock. The lock must sit
@@ -105,7 +145,7 @@ CThumbnailCache::~CThumbnailCache() {
         if (records_.front().size > 0)
             SaveIndex();
         else
-            rmdir(currentSubfolder_.c_str());
+            RemoveEmptySubfolder(currentSubfolder_);
     }
     if (indexFd_ >= 0) close(indexFd_);
 }
@@ -164,8 +204,7 @@ void CThumbnailCache::SetDirectory(std::string folder) {
     if (!currentSubfolder_.empty() && !records_.empty()) {
         if (records_.front().size == 0) {
             // A subfolder that still holds files keeps its record, so the eviction can reach it.
-            if (rmdir(currentSubfolder_.c_str()) == 0 || errno == ENOENT)
-                records_.erase(records_.begin());
+            if (RemoveEmptySubfolder(currentSubfolder_)) records_.erase(records_.begin());
         } else {
             SaveIndex();
         }
@@ -333,6 +372,10 @@ void CThumbnailCache::RunSweep() {
             const dirent* entry = readdir(dir);
             if (!entry) break;
             size_t length = std::strlen(entry->d_name);
+            if (IsWriterTemporary(entry->d_name, length)) {
+                RemoveIfAbandoned(currentSubfolder_ + "/" + entry->d_name);
+                continue;
+            }
             if (!EndsWithJpg(entry->d_name, length)) continue;
             std::string image = currentFolder_ + "/";
             image.append(entry->d_name, length - 4);

@@ -1,12 +1,14 @@
 #include "thumbs/thumbnail_cache.h"
 
 #include <linux/capability.h>
+#include <sys/file.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <ctime>
 #include <thread>
 
 #include "settings/settings.h"
@@ -329,6 +331,47 @@ TEST_F(ThumbnailCacheTest, APausedSweepHoldsResumesAndStops) {
     const auto start = std::chrono::steady_clock::now();
     cache.SetDirectory("/elsewhere");
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+}
+
+// A writer killed mid-write leaves its temporary file in the subfolder. Once nobody has written
+// it for a minute, the sweep removes it, and it no longer keeps an emptied folder's subfolder
+// and record.
+TEST_F(ThumbnailCacheTest, WritersLeftoversAreRemovedOnceAMinuteOld) {
+    const long now = static_cast<long>(time(nullptr));
+    Image("a.png");
+    MakeFolder("abc", {});
+    MakeFolder("def", {});
+    const std::string sub = root_ + "/abc/";
+    WriteFileBytes(sub + "a.png.jpg", std::string(200, 'a'));
+    const std::string old = sub + ".lumora-4242-0.tmp", young = sub + ".lumora-4242-1.tmp",
+                      locked = sub + ".lumora-4242-2.tmp", other = sub + "lumora-4242-3.tmp";
+    for (const std::string& path : {old, young, locked, other}) {
+        WriteFileBytes(path, std::string(300, 't'));
+        SetTime(path, now - 120, 0);
+    }
+    SetTime(young, now - 5, 0);
+    const int held = open(locked.c_str(), O_RDONLY);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    WriteFileBytes(root_ + "/def/.lumora-77-0.tmp", "half a thumbnail");
+    SetTime(root_ + "/def/.lumora-77-0.tmp", now - 3600, 0);
+    WriteIndex({{"abc", 200, images_}, {"def", 0, "/emptied"}});
+
+    CThumbnailCache cache(root_);
+    cache.SetDirectory(images_);
+    cache.StartSweep();
+    ASSERT_TRUE(cache.WaitForWorkers(10s));
+    EXPECT_FALSE(fs::exists(old));
+    EXPECT_TRUE(fs::exists(young));
+    EXPECT_TRUE(fs::exists(locked));
+    EXPECT_TRUE(fs::exists(other));
+    EXPECT_TRUE(fs::exists(sub + "a.png.jpg"));
+    EXPECT_EQ(cache.Records()[0].size, 200);  // they were never counted
+    close(held);
+
+    cache.SetDirectory("/emptied");
+    cache.SetDirectory(images_);
+    EXPECT_FALSE(fs::exists(root_ + "/def"));
+    EXPECT_EQ(cache.Records(), (std::vector<CacheEntry>{{"abc", 200, images_}}));
 }
 
 TEST_F(ThumbnailCacheTest, EvictionRemovesWholeFoldersThenSingleFilesToEightyPercent) {
