@@ -301,6 +301,7 @@ void CThumbnailCache::StartSweep() {
         {
             std::lock_guard<std::mutex> lock(pauseLock_);
             sweepPaused_ = false;
+            sweepEnded_ = false;
         }
         sweepStarted_ = sweepThread_.Start([this] { RunSweep(); }, THREAD_PRIORITY_LOWEST);
     } else {
@@ -320,8 +321,20 @@ void CThumbnailCache::PauseSweep() {
 
 bool CThumbnailCache::SweepMayGoOn() {
     std::unique_lock<std::mutex> lock(pauseLock_);
-    pauseChanged_.wait(lock, [this] { return !sweepPaused_ || sweepStop_.load(); });
+    if (sweepPaused_ && !sweepStop_) {
+        sweepHeld_ = true;
+        pauseChanged_.notify_all();
+        pauseChanged_.wait(lock, [this] { return !sweepPaused_ || sweepStop_.load(); });
+        sweepHeld_ = false;
+    }
     return !sweepStop_.load();
+}
+
+bool CThumbnailCache::WaitForSweepHeld(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(pauseLock_);
+    pauseChanged_.wait_for(lock, timeout,
+                           [this] { return sweepHeld_ || sweepEnded_ || !sweepStarted_; });
+    return sweepHeld_;
 }
 
 void CThumbnailCache::StopSweep() {
@@ -402,6 +415,11 @@ void CThumbnailCache::RunSweep() {
         closedir(dir);
     }
     if (!sweepStop_ && !folderGone) sweepDone_ = true;
+    {
+        std::lock_guard<std::mutex> lock(pauseLock_);
+        sweepEnded_ = true;
+    }
+    pauseChanged_.notify_all();
 }
 
 // Removes least recently used subfolders until bytesToFree is reached; the first record, the

@@ -69,6 +69,9 @@ public:
     // Waits until the sweep and the eviction have ended; false when they still run at the
     // timeout (a paused sweep never ends by itself).
     bool WaitForWorkers(std::chrono::milliseconds timeout);
+    // Waits until the sweep is held by PauseSweep (true), or has ended or was never started
+    // (false).
+    bool WaitForSweepHeld(std::chrono::milliseconds timeout);
 
 private:
     void ReadIndex();
@@ -100,6 +103,8 @@ private:
     std::mutex pauseLock_;
     std::condition_variable pauseChanged_;
     bool sweepPaused_ = false;
+    bool sweepHeld_ = false;   // the sweep waits for StartSweep
+    bool sweepEnded_ = false;  // the sweep's body has returned
 
     CWorkerThread evictionThread_;
     bool evictionStarted_ = false;
