@@ -13,7 +13,7 @@
 #include "image/image.h"
 #include "platform/qt/form_window.h"
 #include "platform/qt/menu.h"
-#include "view/target_box.h"
+#include "view/core/target_box.h"
 
 // Posted by an image's loader once a header that came with the decode is known and its box is
 // set: wParam the image, lParam packs its load serial, the resample mode the box was made with

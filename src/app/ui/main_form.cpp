@@ -7,7 +7,7 @@
 #include "platform/qt/toolbar.h"
 #include "settings/helpers.h"
 #include "settings/settings.h"
-#include "view/target_box.h"
+#include "view/core/target_box.h"
 
 CMainForm::CMainForm(const std::vector<std::string>& words, int showCommand) {
     resampleModes_ = {{ID_RESAMPLE_NONE, kResampleNone},

@@ -1,4 +1,4 @@
-#include "view/target_box.h"
+#include "view/core/target_box.h"
 
 #include <cmath>
 #include <limits>
