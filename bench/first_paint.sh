@@ -8,7 +8,8 @@
 #   bench/first_paint.sh [BUILD_DIR] [RUNS]
 #
 # The pictures are made from a corpus photo with ImageMagick: BMP always, JPEG as well (rows
-# show "no band" while the program has no JPEG reader).
+# show "no band" while the program has no JPEG reader). PHOTO=file takes another photo than
+# the repository's tests/data/corpus/jpeg/photos-4mp/plasma_Path_2560x1600.jpg.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -21,7 +22,7 @@ fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-photo=../shared/corpus/jpeg/photos-4mp/plasma_Path_2560x1600.jpg
+photo=${PHOTO:-tests/data/corpus/jpeg/photos-4mp/plasma_Path_2560x1600.jpg}
 
 # A bottom-up 24-bit BMP from ImageMagick's raw RGB, row padding included.
 make_bmp() {  # width height output

@@ -5,6 +5,8 @@
 # shown). Each step waits until the previous step has finished loading and pre-loading.
 #
 #   bench/step_paint.sh [BUILD_DIR] [STEPS] [PAUSE_SECONDS]
+#   PHOTOS=folder   the JPEG photos the steps are made from (default: the repository's
+#                   tests/data/corpus/jpeg/photos-4mp)
 #
 # Two figures per step: "in program" from the key's arrival at the file list to the end of the
 # paint that put the image on screen (the paint is flushed to the X server before it returns),
@@ -22,7 +24,7 @@ fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-photos=(../shared/corpus/jpeg/photos-4mp/*.jpg)
+photos=("${PHOTOS:-tests/data/corpus/jpeg/photos-4mp}"/*.jpg)
 mkdir -p "$work/photos"
 for i in $(seq 0 $steps); do
     source=${photos[$((i % ${#photos[@]}))]}

@@ -8,7 +8,7 @@
 # byte, alpha dropped except in RGB-with-alpha PNGs. Run it again after changing a list below.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-corpus=${CORPUS:-../shared/corpus}
+corpus=${CORPUS:-tests/data/corpus}
 out=tests/data/references
 command -v convert >/dev/null || { echo "needs ImageMagick's convert" >&2; exit 1; }
 

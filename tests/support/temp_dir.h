@@ -23,5 +23,5 @@ private:
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 // Reads a whole file; empty when it cannot be read.
 std::string ReadFileBytes(const std::string& path);
-// Path of a file in the shared test corpus (format folder and file name).
+// Path of a test image in tests/data/corpus (format folder, then its own folder and name).
 std::string CorpusPath(const std::string& relative);

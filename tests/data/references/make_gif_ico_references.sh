@@ -7,7 +7,7 @@
 #   32-bit entries, whose fully transparent pixels are exactly the masked ones in these files.
 set -euo pipefail
 cd "$(dirname "$0")"
-corpus=../../../../shared/corpus
+corpus=../corpus
 convert=${CONVERT:-/usr/bin/convert}
 png=(-strip -define png:color-type=2 -define png:bit-depth=8)
 
