@@ -95,8 +95,8 @@ TEST_F(CacheRelocationTest, AFolderAnotherCopyIsUsingIsNeitherMovedNorDeleted) {
         EXPECT_EQ(BytesIn("a1"), 300);
         EXPECT_FALSE(fs::exists(newRoot + "/a1"));
     }
-    auto [cache, result] =
-        RelocateCache(nullptr, newRoot, [] { return CacheChoice::kMove; }, images_);
+    auto [cache, result] = RelocateCache(
+        nullptr, newRoot, [] { return CacheChoice::kMove; }, images_);
     EXPECT_EQ(result, OldCacheResult::kInUse);
     EXPECT_EQ(ReadSetting(settings::kCacheDir), newRoot);
     EXPECT_EQ(Index(), text);
@@ -153,7 +153,8 @@ TEST_F(CacheRelocationTest, AFolderThatIsNotACacheIsNeitherMovedNorDeleted) {
             ASSERT_FALSE(before.empty()) << c.what;
             WriteSetting(settings::kCacheDir, home);
             const std::string newRoot = NewRoot();
-            auto [cache, result] = RelocateCache(nullptr, newRoot, [&] { return choice; }, images_);
+            auto [cache, result] = RelocateCache(
+                nullptr, newRoot, [&] { return choice; }, images_);
             EXPECT_EQ(result, OldCacheResult::kNotACache) << c.what;
             EXPECT_EQ(Listing(home), before) << c.what;
             EXPECT_FALSE(fs::exists(dir_.file("new/home"))) << c.what;
@@ -182,10 +183,10 @@ TEST_F(CacheRelocationTest, NobodyIsAskedWhenEitherFolderIsEmpty) {
     EXPECT_FALSE(cache->IsAvailable());
     EXPECT_EQ(ReadSetting(settings::kCacheDir), "");
     EXPECT_EQ(BytesIn("a1"), 300);  // the old folder stays on disk
-    cache = RelocateCache(
-                std::move(cache), root_, [] { return ADD_FAILURE(), CacheChoice::kDelete; },
-                images_)
-                .cache;
+    cache =
+        RelocateCache(
+            std::move(cache), root_, [] { return ADD_FAILURE(), CacheChoice::kDelete; }, images_)
+            .cache;
     EXPECT_TRUE(cache->IsAvailable());
     EXPECT_EQ(cache->CurrentSubfolder(), root_ + "/a1");
 }
