@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "platform/file_io.h"
 
@@ -15,6 +16,10 @@ namespace {
 // RLE pictures can describe large blank areas in few bytes; beyond this many pixels per byte of
 // compressed data the file is not trusted with an allocation.
 constexpr int64_t kRlePixelsPerByte = 1024;
+
+// Run-length data is read through a window of this many bytes, whatever size the file claims.
+// An absolute run needs at most 255 bytes at once.
+constexpr size_t kRlePiece = 8 * 1024;
 
 constexpr uint8_t kBlack[4] = {0, 0, 0, 0};
 
@@ -38,7 +43,13 @@ void CBmpReader::OpenFile() {
     lineCounter = -1;
     fd_ = OpenRegularFile(path, &fileSize_);
     if (fd_ < 0) return;
-    if (!ReadHeaders()) {
+    bool ok = false;
+    try {
+        ok = ReadHeaders();
+    } catch (const std::bad_alloc&) {
+        ok = false;  // a row buffer as wide as the picture may not fit
+    }
+    if (!ok) {
         // The header stays 0 x 0: nothing is delivered.
         header = EmptyBitmapInfo();
         CloseFile();
@@ -98,8 +109,8 @@ bool CBmpReader::ReadHeaders() {
     if (rle) {
         if (static_cast<int64_t>(width_) * height > static_cast<int64_t>(dataBytes) * kRlePixelsPerByte)
             return false;
-        rleData_.resize(dataBytes);
-        if (!ReadFully(offBits, rleData_.data(), rleData_.size())) return false;
+        rleDataBytes_ = dataBytes;
+        rleWindow_.assign(kRlePiece, 0);
     } else {
         // The row stride comes from the file's size (pixel data run to its end) when the data
         // divide into equal rows of whole 4-byte units; other trailing bytes are not part of the
@@ -133,26 +144,23 @@ bool CBmpReader::ReadHeaders() {
         }
     }
 
-    if (bits <= 16) {
-        // The colour block: everything between the 40-byte header and the pixel data. It holds
-        // the rest of a longer header, then the colour table; or the bit-field masks.
-        std::vector<uint8_t> block(offBits - 54);
-        if (!ReadFully(54, block.data(), block.size())) return false;
-        if (bits == 16) {
-            if (info.biCompression == BI_BITFIELDS && block.size() >= 12)
-                layout16_ = Rgb16Layout::FromMasks(Le32(block.data()), Le32(block.data() + 4),
-                                                   Le32(block.data() + 8));
-        } else {
-            const size_t tableStart = infoSize - 40;
-            const size_t available = tableStart < block.size() ? (block.size() - tableStart) / 4 : 0;
-            size_t entries = size_t{1} << bits;
-            if (info.biClrUsed != 0 && info.biClrUsed < entries) entries = info.biClrUsed;
-            entries = std::min(entries, available);
-            palette_.assign(block.begin() + static_cast<std::ptrdiff_t>(tableStart),
-                            block.begin() + static_cast<std::ptrdiff_t>(tableStart + entries * 4));
-        }
-        rowBuffer_.assign(naturalStride, 0);
+    if (bits == 16 && info.biCompression == BI_BITFIELDS && offBits >= 54 + 12) {
+        uint8_t masks[12];
+        if (!ReadFully(54, masks, sizeof masks)) return false;
+        layout16_ = Rgb16Layout::FromMasks(Le32(masks), Le32(masks + 4), Le32(masks + 8));
     }
+    if (bits <= 8) {
+        // The colour table follows the info header, however long that is. Only the entries the
+        // bit count can index are read: the gap before the pixel data may be far larger.
+        const uint64_t tableStart = 14 + uint64_t{infoSize};
+        const uint64_t available = offBits > tableStart ? (offBits - tableStart) / 4 : 0;
+        uint64_t entries = uint64_t{1} << bits;
+        if (info.biClrUsed != 0 && info.biClrUsed < entries) entries = info.biClrUsed;
+        entries = std::min(entries, available);
+        palette_.assign(static_cast<size_t>(entries) * 4, 0);
+        if (!ReadFully(tableStart, palette_.data(), palette_.size())) return false;
+    }
+    if (bits <= 16) rowBuffer_.assign(naturalStride, 0);
 
     DeclareHeader(width_, info.biHeight < 0 ? -rows_ : rows_, declaredBits);
     header.bmiHeader.biXPelsPerMeter = info.biXPelsPerMeter;
@@ -223,6 +231,19 @@ int CBmpReader::NextLine(uint8_t** row) {
     return lineCounter;
 }
 
+// Makes `count` stream bytes from the read position available in the window, reading the next
+// piece of the file when they are not there yet. False when the stream ends first.
+bool CBmpReader::RleHave(size_t count) {
+    if (rlePos_ + count > rleDataBytes_) return false;
+    if (rlePos_ >= rleWindowStart_ && rlePos_ + count <= rleWindowStart_ + rleWindowFill_)
+        return true;
+    const size_t want =
+        static_cast<size_t>(std::min<uint64_t>(rleWindow_.size(), rleDataBytes_ - rlePos_));
+    rleWindowStart_ = rlePos_;
+    rleWindowFill_ = ReadSome(pixelDataOffset_ + rlePos_, rleWindow_.data(), want);
+    return count <= rleWindowFill_;
+}
+
 // Decodes the next row of a run-length stream straight into 32-bit pixels. Pixels the stream
 // does not reach (delta jumps, an early end) are black.
 void CBmpReader::DecodeRleRow(uint8_t* row) {
@@ -238,10 +259,9 @@ void CBmpReader::DecodeRleRow(uint8_t* row) {
         if (x >= 0 && x < width_) std::memcpy(row + static_cast<size_t>(x) * 4, PaletteEntry(index), 4);
         ++x;
     };
-    const size_t n = rleData_.size();
-    while (!rleEnded_ && rlePos_ + 1 < n) {
-        const uint8_t count = rleData_[rlePos_];
-        const uint8_t value = rleData_[rlePos_ + 1];
+    while (!rleEnded_ && RleHave(2)) {
+        const uint8_t count = RleAt()[0];
+        const uint8_t value = RleAt()[1];
         rlePos_ += 2;
         if (count > 0) {
             for (int i = 0; i < count; ++i) put(four ? ((i % 2 == 0) ? value >> 4 : value & 0x0F) : value);
@@ -253,11 +273,11 @@ void CBmpReader::DecodeRleRow(uint8_t* row) {
             return;
         }
         if (value == 2) {  // delta: move right dx and up dy rows
-            if (rlePos_ + 1 >= n) {
+            if (!RleHave(2)) {
                 rleEnded_ = true;
                 return;
             }
-            const int32_t dx = rleData_[rlePos_], dy = rleData_[rlePos_ + 1];
+            const int32_t dx = RleAt()[0], dy = RleAt()[1];
             rlePos_ += 2;
             x += dx;
             if (dy > 0) {
@@ -269,12 +289,13 @@ void CBmpReader::DecodeRleRow(uint8_t* row) {
         }
         // Absolute run: `value` literal pixels, padded to a 16-bit boundary.
         const size_t bytes = four ? (value + 1u) / 2 : value;
-        if (rlePos_ + bytes > n) {
+        if (!RleHave(bytes)) {
             rleEnded_ = true;
             return;
         }
+        const uint8_t* literal = RleAt();
         for (int i = 0; i < value; ++i) {
-            const uint8_t b = rleData_[rlePos_ + (four ? static_cast<size_t>(i / 2) : static_cast<size_t>(i))];
+            const uint8_t b = literal[four ? static_cast<size_t>(i / 2) : static_cast<size_t>(i)];
             put(four ? ((i % 2 == 0) ? b >> 4 : b & 0x0F) : b);
         }
         rlePos_ += (bytes + 1) & ~size_t{1};
@@ -289,6 +310,6 @@ void CBmpReader::CloseFile() {
     palette_.shrink_to_fit();
     rowBuffer_.clear();
     rowBuffer_.shrink_to_fit();
-    rleData_.clear();
-    rleData_.shrink_to_fit();
+    rleWindow_.clear();
+    rleWindow_.shrink_to_fit();
 }
