@@ -42,12 +42,15 @@ size_t CBmpReader::ReadSome(uint64_t offset, void* into, size_t bytes) const {
 void CBmpReader::OpenFile() {
     lineCounter = -1;
     fd_ = OpenRegularFile(path, &fileSize_);
-    if (fd_ < 0) return;
+    if (fd_ < 0) {
+        RefuseOpen();
+        return;
+    }
     bool ok = false;
     try {
         ok = ReadHeaders();
     } catch (const std::bad_alloc&) {
-        ok = false;  // a row buffer as wide as the picture may not fit
+        ok = Refuse("out of memory");  // a row buffer as wide as the picture may not fit
     }
     if (!ok) {
         // The header stays 0 x 0: nothing is delivered.
@@ -57,35 +60,43 @@ void CBmpReader::OpenFile() {
 }
 
 bool CBmpReader::ReadHeaders() {
-    if (fileSize_ <= 54) return false;
+    if (fileSize_ <= 54) return Refuse("too short for a BMP file");
 
     uint8_t head[54];
-    if (!ReadFully(0, head, sizeof head)) return false;
-    if (Le16(head) != 0x4D42) return false;
-    if (Le32(head + 2) > fileSize_) return false;
+    if (!ReadFully(0, head, sizeof head)) return Refuse("read error");
+    if (Le16(head) != 0x4D42) return Refuse("not a BMP file");
+    if (Le32(head + 2) > fileSize_) return Refuse("file size field beyond the end of the file");
     const uint32_t offBits = Le32(head + 10);
     const uint32_t infoSize = Le32(head + 14);
     BITMAPINFOHEADER info;
     std::memcpy(&info, head + 14, sizeof info);
 
     // Longer info headers (V4, V5) begin with the same 40 bytes; the colour table follows them.
-    if (infoSize < 40 || infoSize > fileSize_) return false;
-    if (info.biCompression > BI_BITFIELDS) return false;
+    if (infoSize < 40 || infoSize > fileSize_)
+        return Refuse("info header of " + std::to_string(infoSize) + " bytes");
+    if (info.biCompression > BI_BITFIELDS)
+        return Refuse("unsupported BMP compression " + std::to_string(info.biCompression));
     const int bits = info.biBitCount;
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
-    if (info.biCompression == BI_RLE8 && bits != 8) return false;
-    if (info.biCompression == BI_RLE4 && bits != 4) return false;
-    if (info.biCompression == BI_BITFIELDS && bits != 16 && bits != 32) return false;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
+        return Refuse("unsupported BMP bit count " + std::to_string(bits));
+    if ((info.biCompression == BI_RLE8 && bits != 8) ||
+        (info.biCompression == BI_RLE4 && bits != 4) ||
+        (info.biCompression == BI_BITFIELDS && bits != 16 && bits != 32))
+        return Refuse("BMP compression " + std::to_string(info.biCompression) + " with " +
+                      std::to_string(bits) + " bits per pixel");
     if (info.biWidth <= 0 || info.biHeight == 0 ||
         info.biHeight == std::numeric_limits<int32_t>::min())
-        return false;
+        return Refuse("no pixels (" + std::to_string(info.biWidth) + " x " +
+                      std::to_string(info.biHeight) + ")");
     const bool rle = info.biCompression == BI_RLE8 || info.biCompression == BI_RLE4;
-    if (rle && info.biHeight < 0) return false;  // run-length files are always bottom-up
-    if (offBits < 14 + infoSize || offBits >= fileSize_) return false;
+    // Run-length files are always bottom-up.
+    if (rle && info.biHeight < 0) return Refuse("top-down run-length file");
+    if (offBits < 14 + infoSize || offBits >= fileSize_)
+        return Refuse("pixel data offset outside the file");
 
     const int64_t height = std::abs(static_cast<int64_t>(info.biHeight));
     const int declaredBits = bits <= 8 ? 32 : bits == 16 ? 24 : bits;
-    if (!IsAcceptableImageSize(info.biWidth, height, declaredBits)) return false;
+    if (!AcceptSize(info.biWidth, height, declaredBits)) return false;
 
     fileBitCount_ = bits;
     compression_ = info.biCompression;
@@ -108,7 +119,7 @@ bool CBmpReader::ReadHeaders() {
     int64_t rows = height;
     if (rle) {
         if (static_cast<int64_t>(width_) * height > static_cast<int64_t>(dataBytes) * kRlePixelsPerByte)
-            return false;
+            return Refuse("run-length data far too short for the picture");
         rleDataBytes_ = dataBytes;
         rleWindow_.assign(kRlePiece, 0);
     } else {
@@ -125,6 +136,7 @@ bool CBmpReader::ReadHeaders() {
         }
     }
     rows_ = static_cast<int32_t>(rows);
+    if (rows < height) Refuse("truncated after row " + std::to_string(rows));
 
     // 32-bit masks sit where 16-bit ones do. Any layout but blue, green, red in the low three
     // bytes is converted pixel by pixel. Three empty masks say nothing, so the bytes are taken as
@@ -132,7 +144,7 @@ bool CBmpReader::ReadHeaders() {
     // channel reads the bits under its own mask.
     if (bits == 32 && info.biCompression == BI_BITFIELDS && offBits >= 54 + 12) {
         uint8_t masks[12];
-        if (!ReadFully(54, masks, sizeof masks)) return false;
+        if (!ReadFully(54, masks, sizeof masks)) return Refuse("read error");
         const uint32_t red = Le32(masks), green = Le32(masks + 4), blue = Le32(masks + 8);
         masked32_ = (red | green | blue) != 0 &&
                     (red != 0x00FF0000 || green != 0x0000FF00 || blue != 0x000000FF);
@@ -146,7 +158,7 @@ bool CBmpReader::ReadHeaders() {
 
     if (bits == 16 && info.biCompression == BI_BITFIELDS && offBits >= 54 + 12) {
         uint8_t masks[12];
-        if (!ReadFully(54, masks, sizeof masks)) return false;
+        if (!ReadFully(54, masks, sizeof masks)) return Refuse("read error");
         layout16_ = Rgb16Layout::FromMasks(Le32(masks), Le32(masks + 4), Le32(masks + 8));
     }
     if (bits <= 8) {
@@ -158,7 +170,7 @@ bool CBmpReader::ReadHeaders() {
         if (info.biClrUsed != 0 && info.biClrUsed < entries) entries = info.biClrUsed;
         entries = std::min(entries, available);
         palette_.assign(static_cast<size_t>(entries) * 4, 0);
-        if (!ReadFully(tableStart, palette_.data(), palette_.size())) return false;
+        if (!ReadFully(tableStart, palette_.data(), palette_.size())) return Refuse("read error");
     }
     if (bits <= 16) rowBuffer_.assign(naturalStride, 0);
 
@@ -273,10 +285,7 @@ void CBmpReader::DecodeRleRow(uint8_t* row) {
             return;
         }
         if (value == 2) {  // delta: move right dx and up dy rows
-            if (!RleHave(2)) {
-                rleEnded_ = true;
-                return;
-            }
+            if (!RleHave(2)) break;
             const int32_t dx = RleAt()[0], dy = RleAt()[1];
             rlePos_ += 2;
             x += dx;
@@ -289,10 +298,7 @@ void CBmpReader::DecodeRleRow(uint8_t* row) {
         }
         // Absolute run: `value` literal pixels, padded to a 16-bit boundary.
         const size_t bytes = four ? (value + 1u) / 2 : value;
-        if (!RleHave(bytes)) {
-            rleEnded_ = true;
-            return;
-        }
+        if (!RleHave(bytes)) break;
         const uint8_t* literal = RleAt();
         for (int i = 0; i < value; ++i) {
             const uint8_t b = literal[four ? static_cast<size_t>(i / 2) : static_cast<size_t>(i)];
@@ -300,6 +306,8 @@ void CBmpReader::DecodeRleRow(uint8_t* row) {
         }
         rlePos_ += (bytes + 1) & ~size_t{1};
     }
+    // The data ran out before the end-of-picture escape.
+    if (!rleEnded_) Refuse("truncated after row " + std::to_string(lineCounter));
     rleEnded_ = true;
 }
 
