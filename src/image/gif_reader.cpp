@@ -33,7 +33,7 @@ void CGifReader::OpenFile() {
     decoder_ = DGifOpenFileHandle(fd, &error);  // takes the descriptor, even when it fails
     if (!decoder_) {
         const char* text = GifErrorString(error);
-        Refuse(error == D_GIF_ERR_READ_FAILED  ? "too short for a GIF file"
+        Refuse(error == D_GIF_ERR_READ_FAILED    ? "too short for a GIF file"
                : error == D_GIF_ERR_NOT_GIF_FILE ? "not a GIF file"
                : text                            ? text
                                                  : "not a GIF file");

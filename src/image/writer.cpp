@@ -171,7 +171,6 @@ bool CImage::Save(const std::string& target, std::string* why) {
     if (!writer->succeeded()) return fail(writer->failure());
     struct stat info;
     // An older file the writer could not replace is not this picture.
-    if (stat(target.c_str(), &info) != 0)
-        return fail(std::strerror(errno));
+    if (stat(target.c_str(), &info) != 0) return fail(std::strerror(errno));
     return true;
 }

@@ -234,14 +234,14 @@ TEST_F(OutOfMemoryTest, BmpReadsNoMoreThanItsPicturesNeed) {
         std::string path;
         std::vector<uint8_t> bottomRow, topRow;
     };
-    for (const Case& c :
-         {Case{"colour table far from the pixels",
-               paletteFile,
-               {0x10, 0x20, 0x30, 0, 0x40, 0x50, 0x60, 0},
-               {0x40, 0x50, 0x60, 0, 0x40, 0x50, 0x60, 0}},
-          Case{"gigabytes of run-length data", rleFile,
-               {0x40, 0x50, 0x60, 0, 0x40, 0x50, 0x60, 0, 0, 0, 0, 0},
-               {0x10, 0x20, 0x30, 0, 0x10, 0x20, 0x30, 0, 0x10, 0x20, 0x30, 0}}}) {
+    for (const Case& c : {Case{"colour table far from the pixels",
+                               paletteFile,
+                               {0x10, 0x20, 0x30, 0, 0x40, 0x50, 0x60, 0},
+                               {0x40, 0x50, 0x60, 0, 0x40, 0x50, 0x60, 0}},
+                          Case{"gigabytes of run-length data",
+                               rleFile,
+                               {0x40, 0x50, 0x60, 0, 0x40, 0x50, 0x60, 0, 0, 0, 0, 0},
+                               {0x10, 0x20, 0x30, 0, 0x10, 0x20, 0x30, 0, 0x10, 0x20, 0x30, 0}}}) {
         SCOPED_TRACE(c.name);
         AllocationLimit limit(kLimit);
         CBmpReader reader(c.path);
