@@ -32,11 +32,12 @@ void CGifReader::OpenFile() {
     int error = 0;
     decoder_ = DGifOpenFileHandle(fd, &error);  // takes the descriptor, even when it fails
     if (!decoder_) {
+        // A colour map cut short fails without any error code.
         const char* text = GifErrorString(error);
-        Refuse(error == D_GIF_ERR_READ_FAILED    ? "too short for a GIF file"
-               : error == D_GIF_ERR_NOT_GIF_FILE ? "not a GIF file"
-               : text                            ? text
-                                                 : "not a GIF file");
+        Refuse(error == D_GIF_ERR_NOT_GIF_FILE                ? "not a GIF file"
+               : error == D_GIF_ERR_READ_FAILED || error == 0 ? "truncated in the GIF header"
+               : text                                         ? text
+                                                              : "damaged GIF header");
         return;
     }
     bool ok = false;

@@ -136,9 +136,16 @@ void CTiffReader::DecodeInto(uint8_t* firstRow) {
 }
 
 int CTiffReader::KeepError(TIFF*, void* reader, const char*, const char* format, va_list args) {
-    char* kept = static_cast<CTiffReader*>(reader)->message_;
-    // The module is mostly the path, which whoever shows the reason names already.
-    if (kept[0] == '\0') std::vsnprintf(kept, sizeof message_, format, args);
+    CTiffReader* self = static_cast<CTiffReader*>(reader);
+    char* kept = self->message_;
+    if (kept[0] != '\0') return 1;
+    std::vsnprintf(kept, sizeof message_, format, args);
+    // Many messages start with the path (the module is mostly the path too), which whoever
+    // shows the reason names already.
+    const std::string& path = self->path;
+    if (std::strncmp(kept, path.c_str(), path.size()) == 0 &&
+        std::strncmp(kept + path.size(), ": ", 2) == 0)
+        std::memmove(kept, kept + path.size() + 2, std::strlen(kept + path.size() + 2) + 1);
     return 1;
 }
 
