@@ -22,7 +22,10 @@ void PrintUsage(FILE* out) {
         "Shows an image or browses a folder. With -resize, scales INPUT to fit WIDTH x HEIGHT\n"
         "(0 for one side keeps the aspect ratio; never enlarged) and writes OUTPUT as .jpg,\n"
         ".bmp or .png. Exit status: 0 when OUTPUT was written, 1 when it was not, 2 for a\n"
-        "width or height that is not a whole number.\n",
+        "width or height that is not a whole number.\n"
+        "\n"
+        "With LUMORA_LOG=1 in the environment, the viewer names on standard error each file it\n"
+        "cannot show whole, and why.\n",
         out);
 }
 

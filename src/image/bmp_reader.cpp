@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "platform/file_io.h"
 
@@ -15,6 +16,10 @@ namespace {
 // RLE pictures can describe large blank areas in few bytes; beyond this many pixels per byte of
 // compressed data the file is not trusted with an allocation.
 constexpr int64_t kRlePixelsPerByte = 1024;
+
+// Run-length data is read through a window of this many bytes, whatever size the file claims.
+// An absolute run needs at most 255 bytes at once.
+constexpr size_t kRlePiece = 8 * 1024;
 
 constexpr uint8_t kBlack[4] = {0, 0, 0, 0};
 
@@ -37,8 +42,17 @@ size_t CBmpReader::ReadSome(uint64_t offset, void* into, size_t bytes) const {
 void CBmpReader::OpenFile() {
     lineCounter = -1;
     fd_ = OpenRegularFile(path, &fileSize_);
-    if (fd_ < 0) return;
-    if (!ReadHeaders()) {
+    if (fd_ < 0) {
+        RefuseOpen();
+        return;
+    }
+    bool ok = false;
+    try {
+        ok = ReadHeaders();
+    } catch (const std::bad_alloc&) {
+        ok = Refuse("out of memory");  // a row buffer as wide as the picture may not fit
+    }
+    if (!ok) {
         // The header stays 0 x 0: nothing is delivered.
         header = EmptyBitmapInfo();
         CloseFile();
@@ -46,35 +60,43 @@ void CBmpReader::OpenFile() {
 }
 
 bool CBmpReader::ReadHeaders() {
-    if (fileSize_ <= 54) return false;
+    if (fileSize_ <= 54) return Refuse("too short for a BMP file");
 
     uint8_t head[54];
-    if (!ReadFully(0, head, sizeof head)) return false;
-    if (Le16(head) != 0x4D42) return false;
-    if (Le32(head + 2) > fileSize_) return false;
+    if (!ReadFully(0, head, sizeof head)) return Refuse("read error");
+    if (Le16(head) != 0x4D42) return Refuse("not a BMP file");
+    if (Le32(head + 2) > fileSize_) return Refuse("file size field beyond the end of the file");
     const uint32_t offBits = Le32(head + 10);
     const uint32_t infoSize = Le32(head + 14);
     BITMAPINFOHEADER info;
     std::memcpy(&info, head + 14, sizeof info);
 
     // Longer info headers (V4, V5) begin with the same 40 bytes; the colour table follows them.
-    if (infoSize < 40 || infoSize > fileSize_) return false;
-    if (info.biCompression > BI_BITFIELDS) return false;
+    if (infoSize < 40 || infoSize > fileSize_)
+        return Refuse("info header of " + std::to_string(infoSize) + " bytes");
+    if (info.biCompression > BI_BITFIELDS)
+        return Refuse("unsupported BMP compression " + std::to_string(info.biCompression));
     const int bits = info.biBitCount;
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
-    if (info.biCompression == BI_RLE8 && bits != 8) return false;
-    if (info.biCompression == BI_RLE4 && bits != 4) return false;
-    if (info.biCompression == BI_BITFIELDS && bits != 16 && bits != 32) return false;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
+        return Refuse("unsupported BMP bit count " + std::to_string(bits));
+    if ((info.biCompression == BI_RLE8 && bits != 8) ||
+        (info.biCompression == BI_RLE4 && bits != 4) ||
+        (info.biCompression == BI_BITFIELDS && bits != 16 && bits != 32))
+        return Refuse("BMP compression " + std::to_string(info.biCompression) + " with " +
+                      std::to_string(bits) + " bits per pixel");
     if (info.biWidth <= 0 || info.biHeight == 0 ||
         info.biHeight == std::numeric_limits<int32_t>::min())
-        return false;
+        return Refuse("no pixels (" + std::to_string(info.biWidth) + " x " +
+                      std::to_string(info.biHeight) + ")");
     const bool rle = info.biCompression == BI_RLE8 || info.biCompression == BI_RLE4;
-    if (rle && info.biHeight < 0) return false;  // run-length files are always bottom-up
-    if (offBits < 14 + infoSize || offBits >= fileSize_) return false;
+    // Run-length files are always bottom-up.
+    if (rle && info.biHeight < 0) return Refuse("top-down run-length file");
+    if (offBits < 14 + infoSize || offBits >= fileSize_)
+        return Refuse("pixel data offset outside the file");
 
     const int64_t height = std::abs(static_cast<int64_t>(info.biHeight));
     const int declaredBits = bits <= 8 ? 32 : bits == 16 ? 24 : bits;
-    if (!IsAcceptableImageSize(info.biWidth, height, declaredBits)) return false;
+    if (!AcceptSize(info.biWidth, height, declaredBits)) return false;
 
     fileBitCount_ = bits;
     compression_ = info.biCompression;
@@ -97,9 +119,9 @@ bool CBmpReader::ReadHeaders() {
     int64_t rows = height;
     if (rle) {
         if (static_cast<int64_t>(width_) * height > static_cast<int64_t>(dataBytes) * kRlePixelsPerByte)
-            return false;
-        rleData_.resize(dataBytes);
-        if (!ReadFully(offBits, rleData_.data(), rleData_.size())) return false;
+            return Refuse("run-length data far too short for the picture");
+        rleDataBytes_ = dataBytes;
+        rleWindow_.assign(kRlePiece, 0);
     } else {
         // The row stride comes from the file's size (pixel data run to its end) when the data
         // divide into equal rows of whole 4-byte units; other trailing bytes are not part of the
@@ -114,6 +136,7 @@ bool CBmpReader::ReadHeaders() {
         }
     }
     rows_ = static_cast<int32_t>(rows);
+    if (rows < height) Refuse("truncated after row " + std::to_string(rows));
 
     // 32-bit masks sit where 16-bit ones do. Any layout but blue, green, red in the low three
     // bytes is converted pixel by pixel. Three empty masks say nothing, so the bytes are taken as
@@ -121,7 +144,7 @@ bool CBmpReader::ReadHeaders() {
     // channel reads the bits under its own mask.
     if (bits == 32 && info.biCompression == BI_BITFIELDS && offBits >= 54 + 12) {
         uint8_t masks[12];
-        if (!ReadFully(54, masks, sizeof masks)) return false;
+        if (!ReadFully(54, masks, sizeof masks)) return Refuse("read error");
         const uint32_t red = Le32(masks), green = Le32(masks + 4), blue = Le32(masks + 8);
         masked32_ = (red | green | blue) != 0 &&
                     (red != 0x00FF0000 || green != 0x0000FF00 || blue != 0x000000FF);
@@ -133,26 +156,23 @@ bool CBmpReader::ReadHeaders() {
         }
     }
 
-    if (bits <= 16) {
-        // The colour block: everything between the 40-byte header and the pixel data. It holds
-        // the rest of a longer header, then the colour table; or the bit-field masks.
-        std::vector<uint8_t> block(offBits - 54);
-        if (!ReadFully(54, block.data(), block.size())) return false;
-        if (bits == 16) {
-            if (info.biCompression == BI_BITFIELDS && block.size() >= 12)
-                layout16_ = Rgb16Layout::FromMasks(Le32(block.data()), Le32(block.data() + 4),
-                                                   Le32(block.data() + 8));
-        } else {
-            const size_t tableStart = infoSize - 40;
-            const size_t available = tableStart < block.size() ? (block.size() - tableStart) / 4 : 0;
-            size_t entries = size_t{1} << bits;
-            if (info.biClrUsed != 0 && info.biClrUsed < entries) entries = info.biClrUsed;
-            entries = std::min(entries, available);
-            palette_.assign(block.begin() + static_cast<std::ptrdiff_t>(tableStart),
-                            block.begin() + static_cast<std::ptrdiff_t>(tableStart + entries * 4));
-        }
-        rowBuffer_.assign(naturalStride, 0);
+    if (bits == 16 && info.biCompression == BI_BITFIELDS && offBits >= 54 + 12) {
+        uint8_t masks[12];
+        if (!ReadFully(54, masks, sizeof masks)) return Refuse("read error");
+        layout16_ = Rgb16Layout::FromMasks(Le32(masks), Le32(masks + 4), Le32(masks + 8));
     }
+    if (bits <= 8) {
+        // The colour table follows the info header, however long that is. Only the entries the
+        // bit count can index are read: the gap before the pixel data may be far larger.
+        const uint64_t tableStart = 14 + uint64_t{infoSize};
+        const uint64_t available = offBits > tableStart ? (offBits - tableStart) / 4 : 0;
+        uint64_t entries = uint64_t{1} << bits;
+        if (info.biClrUsed != 0 && info.biClrUsed < entries) entries = info.biClrUsed;
+        entries = std::min(entries, available);
+        palette_.assign(static_cast<size_t>(entries) * 4, 0);
+        if (!ReadFully(tableStart, palette_.data(), palette_.size())) return Refuse("read error");
+    }
+    if (bits <= 16) rowBuffer_.assign(naturalStride, 0);
 
     DeclareHeader(width_, info.biHeight < 0 ? -rows_ : rows_, declaredBits);
     header.bmiHeader.biXPelsPerMeter = info.biXPelsPerMeter;
@@ -223,6 +243,19 @@ int CBmpReader::NextLine(uint8_t** row) {
     return lineCounter;
 }
 
+// Makes `count` stream bytes from the read position available in the window, reading the next
+// piece of the file when they are not there yet. False when the stream ends first.
+bool CBmpReader::RleHave(size_t count) {
+    if (rlePos_ + count > rleDataBytes_) return false;
+    if (rlePos_ >= rleWindowStart_ && rlePos_ + count <= rleWindowStart_ + rleWindowFill_)
+        return true;
+    const size_t want =
+        static_cast<size_t>(std::min<uint64_t>(rleWindow_.size(), rleDataBytes_ - rlePos_));
+    rleWindowStart_ = rlePos_;
+    rleWindowFill_ = ReadSome(pixelDataOffset_ + rlePos_, rleWindow_.data(), want);
+    return count <= rleWindowFill_;
+}
+
 // Decodes the next row of a run-length stream straight into 32-bit pixels. Pixels the stream
 // does not reach (delta jumps, an early end) are black.
 void CBmpReader::DecodeRleRow(uint8_t* row) {
@@ -238,10 +271,9 @@ void CBmpReader::DecodeRleRow(uint8_t* row) {
         if (x >= 0 && x < width_) std::memcpy(row + static_cast<size_t>(x) * 4, PaletteEntry(index), 4);
         ++x;
     };
-    const size_t n = rleData_.size();
-    while (!rleEnded_ && rlePos_ + 1 < n) {
-        const uint8_t count = rleData_[rlePos_];
-        const uint8_t value = rleData_[rlePos_ + 1];
+    while (!rleEnded_ && RleHave(2)) {
+        const uint8_t count = RleAt()[0];
+        const uint8_t value = RleAt()[1];
         rlePos_ += 2;
         if (count > 0) {
             for (int i = 0; i < count; ++i) put(four ? ((i % 2 == 0) ? value >> 4 : value & 0x0F) : value);
@@ -253,11 +285,8 @@ void CBmpReader::DecodeRleRow(uint8_t* row) {
             return;
         }
         if (value == 2) {  // delta: move right dx and up dy rows
-            if (rlePos_ + 1 >= n) {
-                rleEnded_ = true;
-                return;
-            }
-            const int32_t dx = rleData_[rlePos_], dy = rleData_[rlePos_ + 1];
+            if (!RleHave(2)) break;
+            const int32_t dx = RleAt()[0], dy = RleAt()[1];
             rlePos_ += 2;
             x += dx;
             if (dy > 0) {
@@ -269,16 +298,16 @@ void CBmpReader::DecodeRleRow(uint8_t* row) {
         }
         // Absolute run: `value` literal pixels, padded to a 16-bit boundary.
         const size_t bytes = four ? (value + 1u) / 2 : value;
-        if (rlePos_ + bytes > n) {
-            rleEnded_ = true;
-            return;
-        }
+        if (!RleHave(bytes)) break;
+        const uint8_t* literal = RleAt();
         for (int i = 0; i < value; ++i) {
-            const uint8_t b = rleData_[rlePos_ + (four ? static_cast<size_t>(i / 2) : static_cast<size_t>(i))];
+            const uint8_t b = literal[four ? static_cast<size_t>(i / 2) : static_cast<size_t>(i)];
             put(four ? ((i % 2 == 0) ? b >> 4 : b & 0x0F) : b);
         }
         rlePos_ += (bytes + 1) & ~size_t{1};
     }
+    // The data ran out before the end-of-picture escape.
+    if (!rleEnded_) Refuse("truncated after row " + std::to_string(lineCounter));
     rleEnded_ = true;
 }
 
@@ -289,6 +318,6 @@ void CBmpReader::CloseFile() {
     palette_.shrink_to_fit();
     rowBuffer_.clear();
     rowBuffer_.shrink_to_fit();
-    rleData_.clear();
-    rleData_.shrink_to_fit();
+    rleWindow_.clear();
+    rleWindow_.shrink_to_fit();
 }

@@ -56,9 +56,15 @@ private:
     bool masked32_ = false;      // 32-bit masks other than blue, green, red bytes
     MaskChannel channels32_[3];  // red, green, blue
 
-    // Run-length state: where the stream is, and rows a delta escape skipped over.
-    std::vector<uint8_t> rleData_;
-    size_t rlePos_ = 0;
+    // Run-length state: where the stream is, and rows a delta escape skipped over. The stream
+    // (rleDataBytes_ from the pixel data offset) is read a piece at a time into the window.
+    bool RleHave(size_t count);
+    const uint8_t* RleAt() const { return rleWindow_.data() + (rlePos_ - rleWindowStart_); }
+    std::vector<uint8_t> rleWindow_;
+    uint64_t rleWindowStart_ = 0;
+    size_t rleWindowFill_ = 0;
+    uint64_t rleDataBytes_ = 0;
+    uint64_t rlePos_ = 0;
     int32_t rleSkipRows_ = 0;
     int32_t rleStartX_ = 0;
     bool rleEnded_ = false;

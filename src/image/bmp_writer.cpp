@@ -26,6 +26,7 @@ void Put32(uint8_t*& out, uint32_t v) {
 void CBmpWriter::Write() {
     DisplayRows rows;
     if (!GetDisplayRows(rows)) {
+        Fail("no picture to write");
         FinishOutput(nullptr, false);
         return;
     }
@@ -33,6 +34,7 @@ void CBmpWriter::Write() {
     const uint64_t fileStride = (rowBytes + 3) & ~uint64_t{3};
     const uint64_t imageBytes = fileStride * static_cast<uint64_t>(rows.height);
     if (imageBytes + kPixelOffset > std::numeric_limits<uint32_t>::max()) {
+        Fail("too large for a BMP file");
         FinishOutput(nullptr, false);
         return;
     }

@@ -25,15 +25,26 @@ void CGifReader::OpenFile() {
     // A FIFO or device would block the decoder or feed it without end.
     uint64_t fileSize = 0;
     const int fd = OpenRegularFile(path, &fileSize);
-    if (fd < 0) return;
+    if (fd < 0) {
+        RefuseOpen();
+        return;
+    }
     int error = 0;
     decoder_ = DGifOpenFileHandle(fd, &error);  // takes the descriptor, even when it fails
-    if (!decoder_) return;
+    if (!decoder_) {
+        // A colour map cut short fails without any error code.
+        const char* text = GifErrorString(error);
+        Refuse(error == D_GIF_ERR_NOT_GIF_FILE                ? "not a GIF file"
+               : error == D_GIF_ERR_READ_FAILED || error == 0 ? "truncated in the GIF header"
+               : text                                         ? text
+                                                              : "damaged GIF header");
+        return;
+    }
     bool ok = false;
     try {
         ok = ReadFirstPicture(fileSize);
     } catch (const std::bad_alloc&) {
-        ok = false;
+        ok = Refuse("out of memory");
     }
     if (!ok) {
         header = EmptyBitmapInfo();
@@ -44,30 +55,40 @@ void CGifReader::OpenFile() {
     ready_ = true;
 }
 
+bool CGifReader::RefuseDecoderError(const std::string& where) {
+    if (decoder_->Error == D_GIF_ERR_READ_FAILED) return Refuse("truncated " + where);
+    const char* text = GifErrorString(decoder_->Error);
+    return Refuse(std::string(text ? text : "damaged GIF data") + " " + where);
+}
+
 bool CGifReader::ReadFirstPicture(uint64_t fileSize) {
     for (;;) {
         GifRecordType type = UNDEFINED_RECORD_TYPE;
-        if (DGifGetRecordType(decoder_, &type) == GIF_ERROR) return false;
-        if (type == TERMINATE_RECORD_TYPE) return false;  // a file without pictures
+        if (DGifGetRecordType(decoder_, &type) == GIF_ERROR)
+            return RefuseDecoderError("before the first picture");
+        if (type == TERMINATE_RECORD_TYPE) return Refuse("no picture in the file");
         if (type == IMAGE_DESC_RECORD_TYPE) break;
-        if (type != EXTENSION_RECORD_TYPE) return false;
+        if (type != EXTENSION_RECORD_TYPE)
+            return Refuse("damaged GIF data before the first picture");
         // Extensions, the graphic control one included, are skipped whole.
         int code = 0;
         GifByteType* block = nullptr;
-        if (DGifGetExtension(decoder_, &code, &block) == GIF_ERROR) return false;
+        if (DGifGetExtension(decoder_, &code, &block) == GIF_ERROR)
+            return RefuseDecoderError("in an extension");
         while (block)
-            if (DGifGetExtensionNext(decoder_, &block) == GIF_ERROR) return false;
+            if (DGifGetExtensionNext(decoder_, &block) == GIF_ERROR)
+                return RefuseDecoderError("in an extension");
     }
-    if (DGifGetImageDesc(decoder_) == GIF_ERROR) return false;
+    if (DGifGetImageDesc(decoder_) == GIF_ERROR) return RefuseDecoderError("in the picture header");
 
     // The picture's own size; where it sits on the logical screen does not matter here.
     const GifImageDesc& desc = decoder_->Image;
     width_ = desc.Width;
     height_ = desc.Height;
-    if (!IsAcceptableImageSize(width_, height_, 24)) return false;
+    if (!AcceptSize(width_, height_, 24)) return false;
     if (static_cast<int64_t>(width_) * height_ >
         static_cast<int64_t>(std::min<uint64_t>(fileSize, INT32_MAX)) * kMaxPixelsPerFileByte)
-        return false;
+        return Refuse("file far too short for the picture");
 
     // The local map, else the global one. Without either every index is beyond the map, so
     // the whole picture is black.
@@ -101,6 +122,7 @@ void CGifReader::DecodeInterlaced() {
             uint8_t* row =
                 wholePicture_.data() + static_cast<size_t>(y) * static_cast<size_t>(width_);
             if (DGifGetLine(decoder_, row, width_) == GIF_ERROR) {
+                RefuseDecoderError("in interlace pass " + std::to_string(pass + 1) + " of 4");
                 failed_ = true;
                 return;
             }
@@ -135,6 +157,7 @@ int CGifReader::NextLine(uint8_t** row) {
     // A row the decoder fails on is left as the image holds it, and so are the rows after it.
     if (failed_) return lineCounter;
     if (DGifGetLine(decoder_, lineBuffer_.data(), width_) == GIF_ERROR) {
+        RefuseDecoderError("after row " + std::to_string(lineCounter));
         failed_ = true;
         return lineCounter;
     }

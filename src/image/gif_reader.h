@@ -23,6 +23,8 @@ private:
     bool ReadFirstPicture(uint64_t fileSize);
     void DecodeInterlaced();
     void WriteRow(const uint8_t* indices, uint8_t* row) const;
+    // Records the decoder's last error, with what it was reading.
+    bool RefuseDecoderError(const std::string& where);
 
     GifFileType* decoder_ = nullptr;
     bool ready_ = false;

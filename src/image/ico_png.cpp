@@ -3,6 +3,7 @@
 #include <png.h>
 
 #include <csetjmp>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -28,6 +29,7 @@ struct PngJob {
     bool interlaced;
     uint32_t pngWidth;
     uint32_t pngHeight;
+    char message[96];  // why libpng gave up
 };
 
 void ReadFromMemory(png_structp png, png_bytep out, size_t length) {
@@ -37,7 +39,10 @@ void ReadFromMemory(png_structp png, png_bytep out, size_t length) {
     job->position += length;
 }
 
-[[noreturn]] void OnError(png_structp png, png_const_charp) {
+[[noreturn]] void OnError(png_structp png, png_const_charp text) {
+    auto* job = static_cast<PngJob*>(png_get_error_ptr(png));
+    if (job->message[0] == '\0' && text)
+        std::snprintf(job->message, sizeof job->message, "%s", text);
     png_longjmp(png, 1);
 }
 void OnWarning(png_structp, png_const_charp) {}
@@ -127,8 +132,8 @@ bool IsPngIconData(const uint8_t* data, size_t size) {
 }
 
 bool DecodePngIcon(const uint8_t* data, size_t size, int32_t width, int32_t height,
-                   uint8_t* picture, size_t stride) {
-    PngJob job{data, size, 0, width, height, picture, stride, nullptr, false, false, 0, 0};
+                   uint8_t* picture, size_t stride, std::string* failure) {
+    PngJob job{data, size, 0, width, height, picture, stride, nullptr, false, false, 0, 0, {}};
     DecodeContained(&job);
     if (job.pixels && job.interlaced) {
         // Interlaced pictures are put once the passes end, finished or not; the others were put
@@ -137,5 +142,6 @@ bool DecodePngIcon(const uint8_t* data, size_t size, int32_t width, int32_t heig
             PutRow(job, job.pixels + static_cast<size_t>(job.pngWidth) * 4 * y, job.pngWidth, y);
     }
     std::free(job.pixels);
+    if (failure && job.message[0]) *failure = std::string("PNG icon: ") + job.message;
     return job.headerRead;
 }

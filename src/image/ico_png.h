@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Whether icon entry data begin with the PNG signature instead of a bitmap header.
 bool IsPngIconData(const uint8_t* data, size_t size);
@@ -11,6 +12,7 @@ bool IsPngIconData(const uint8_t* data, size_t size);
 // from the top; a PNG larger than the entry is cut, a smaller one leaves the rest as it was.
 // Partly transparent pixels are blended onto white, so a transparent pixel shows white like a
 // masked pixel of a bitmap entry. A PNG that fails midway keeps the rows decoded so far.
-// False when not even the PNG header could be read.
+// False when not even the PNG header could be read. `failure`, when given, receives the
+// library's words for whatever stopped the decode.
 bool DecodePngIcon(const uint8_t* data, size_t size, int32_t width, int32_t height,
-                   uint8_t* picture, size_t stride);
+                   uint8_t* picture, size_t stride, std::string* failure = nullptr);

@@ -57,12 +57,15 @@ void CIcoReader::OpenFile() {
     lineCounter = -1;
     uint64_t fileSize = 0;
     const int fd = OpenRegularFile(path, &fileSize);
-    if (fd < 0) return;
+    if (fd < 0) {
+        RefuseOpen();
+        return;
+    }
     bool ok = false;
     try {
         ok = Decode(fd, fileSize);
     } catch (const std::bad_alloc&) {
-        ok = false;
+        ok = Refuse("out of memory");
     }
     close(fd);
     if (!ok) {
@@ -72,19 +75,20 @@ void CIcoReader::OpenFile() {
 }
 
 bool CIcoReader::Decode(int fd, uint64_t fileSize) {
-    if (fileSize < 7) return false;
+    if (fileSize < 7) return Refuse("too short for an icon file");
 
     uint8_t head[6];
-    if (ReadAt(fd, 0, head, sizeof head) != sizeof head) return false;
+    if (ReadAt(fd, 0, head, sizeof head) != sizeof head) return Refuse("read error");
     const uint16_t type = Le16(head + 2);
     const uint16_t count = Le16(head + 4);
-    if ((type != 1 && type != 2) || count == 0) return false;
+    if (type != 1 && type != 2) return Refuse("not an ICO or CUR file");
+    if (count == 0) return Refuse("no pictures in the icon file");
 
     // Only the entries the file really holds take part in the choice.
     std::vector<uint8_t> raw(static_cast<size_t>(count) * 16);
     const size_t got = ReadAt(fd, 6, raw.data(), raw.size());
     std::vector<Entry> entries(got / 16);
-    if (entries.empty()) return false;
+    if (entries.empty()) return Refuse("truncated in the icon directory");
     for (size_t i = 0; i < entries.size(); ++i) {
         const uint8_t* p = raw.data() + 16 * i;
         entries[i] = {p[0], p[1], p[2], Le16(p + 6), Le32(p + 8), Le32(p + 12)};
@@ -93,7 +97,7 @@ bool CIcoReader::Decode(int fd, uint64_t fileSize) {
 
     // The entry's data as far as the file holds them; a bitmap header that claims more than
     // this is cut to what is there.
-    if (entry.dataOffset >= fileSize) return false;
+    if (entry.dataOffset >= fileSize) return Refuse("icon data outside the file");
     const size_t wanted = static_cast<size_t>(
         std::min<uint64_t>({entry.dataSize, fileSize - entry.dataOffset, kMaxEntryBytes}));
     std::vector<uint8_t> data(wanted);
@@ -102,18 +106,24 @@ bool CIcoReader::Decode(int fd, uint64_t fileSize) {
     const int32_t width = entry.width;  // 0 stands for 256 elsewhere; here it gives no pixels
     const int32_t height = entry.height;
     const bool png = IsPngIconData(data.data(), data.size());
-    if (!png && data.size() < kBitmapHeaderBytes) return false;  // nothing to decode
+    if (!png && data.size() < kBitmapHeaderBytes) return Refuse("icon data too short");
 
     if (width > 0 && height > 0) {
         // Pixels the entry data do not reach stay black.
         picture_.assign(static_cast<size_t>(DibStride(width, 24)) * static_cast<size_t>(height), 0);
         if (png) {
-            if (!DecodePngIcon(data.data(), data.size(), width, height, picture_.data(),
-                               static_cast<size_t>(DibStride(width, 24))))
-                return false;
+            std::string pngFailure;
+            const bool decoded =
+                DecodePngIcon(data.data(), data.size(), width, height, picture_.data(),
+                              static_cast<size_t>(DibStride(width, 24)), &pngFailure);
+            if (!pngFailure.empty()) Refuse(pngFailure);
+            if (!decoded) return Refuse("damaged PNG icon");
         } else {
             DecodeBitmap(data.data(), data.size(), width, height);
         }
+    } else {
+        Refuse("icon entry of " + std::to_string(width) + " x " + std::to_string(height) +
+               " pixels");
     }
     DeclareHeader(width, height, 24);
     return true;

@@ -46,10 +46,14 @@ void CImage::Open(const std::string& newPath) {
     path = newPath;
     done = false;
     outOfMemory = false;
+    failure.clear();
     if (path.empty()) return;
     DeleteReader();
     reader_ = CreateReader(path);
-    if (!reader_) return;
+    if (!reader_) {
+        failure = "unsupported file type";
+        return;
+    }
     FreeDisplayBuffer();
     heap_.Free(sourceBuffer);
     sourceBuffer = nullptr;
@@ -73,6 +77,7 @@ void CImage::AdoptHeader(CImageReader* fromReader) {
                         IsAcceptableImageSize(h.biWidth, height, h.biBitCount);
     if (!usable) {
         // Nothing the program could hold: the image has no pixels.
+        failure = fromReader->failure;
         declared.bmiHeader.biWidth = 0;
         declared.bmiHeader.biHeight = 0;
     }
@@ -88,6 +93,7 @@ void CImage::AdoptHeader(CImageReader* fromReader) {
     sourceBytes = sourceBuffer ? bytes : 0;
     if (!sourceBuffer) {
         // Out of memory ends up as an image without pixels, never as a crash.
+        failure = "out of memory";
         sourceHeader.bmiHeader.biWidth = sourceHeader.bmiHeader.biHeight = 0;
         displayHeader = sourceHeader;
         sourceStride = displayStride = 0;

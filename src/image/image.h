@@ -73,8 +73,9 @@ public:
     void DiscardSource();
 
     // Writes the display image as JPEG, BMP or PNG, chosen by the path's extension. True when a
-    // file stands at the path afterwards.
-    bool Save(const std::string& path);
+    // file stands at the path afterwards; otherwise `why`, when given, says what went wrong (it
+    // may be empty).
+    bool Save(const std::string& path, std::string* why = nullptr);
 
     int32_t GetWidth() const;
     int32_t GetHeight() const;
@@ -103,6 +104,9 @@ public:
     // The last load ran out of working memory: its display is not the whole picture, so it is
     // never saved. Cleared when a load starts.
     std::atomic<bool> outOfMemory{false};
+    // Why the last open or load gave no picture, or only part of it, in a few words (empty when
+    // nothing went wrong). Written before the loader says it is done; read once it is.
+    std::string failure;
 
     // The pictures. Touched by one thread at a time: the owner while no loader runs, the loader
     // while it runs (see StopLoad).

@@ -2,6 +2,7 @@
 
 #include <lcms2.h>
 #include <openjpeg.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -212,18 +213,32 @@ void CJp2Reader::OpenFile() {
 void CJp2Reader::DecodeAll() {
     heap_.reset(new (std::nothrow) CPrivateHeap);
     picture_ = nullptr;
-    if (!heap_) return;
+    if (!heap_) {
+        Refuse("out of memory");
+        return;
+    }
     opj_image_t* image = DecodeFile(path);
-    if (!image) return;
+    if (!image) {
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) RefuseOpen();
+        Refuse("not a JP2 file, or damaged");
+        return;
+    }
     BuildPicture(*image);
     opj_image_destroy(image);
 }
 
 void CJp2Reader::BuildPicture(const opj_image_t& image) {
     const Family family = FamilyOf(image);
-    if (family == Family::kNone) return;
+    if (family == Family::kNone) {
+        Refuse("unsupported JPEG 2000 colour space");
+        return;
+    }
     const OPJ_UINT32 wanted = family == Family::kGrey ? 1 : 3;
-    if (image.numcomps < wanted) return;
+    if (image.numcomps < wanted) {
+        Refuse("too few colour components");
+        return;
+    }
     const uint32_t width = image.x1 - image.x0;
     const uint32_t height = image.y1 - image.y0;
 
@@ -235,8 +250,10 @@ void CJp2Reader::BuildPicture(const opj_image_t& image) {
         const opj_image_comp_t& comp = image.comps[c];
         if (!comp.data || comp.w != width || comp.h != height || comp.x0 != 0 || comp.y0 != 0 ||
             comp.dx != 1 || comp.dy != 1 || comp.sgnd != 0 || comp.factor != 0 || comp.prec < 1 ||
-            comp.prec > 31)
+            comp.prec > 31) {
+            Refuse("subsampled or signed colour components");
             return;
+        }
         planes[c] = comp.data;
         // Samples of fewer than 8 bits are not stretched.
         shifts[c] = comp.prec > 8 ? static_cast<int>(comp.prec) - 8 : 0;
@@ -244,13 +261,17 @@ void CJp2Reader::BuildPicture(const opj_image_t& image) {
 
     const size_t rowSize = static_cast<size_t>(width) * 3;
     uint8_t* picture = static_cast<uint8_t*>(heap_->Alloc(rowSize * height));
-    if (!picture) return;
+    if (!picture) {
+        Refuse("out of memory");
+        return;
+    }
     cmsHTRANSFORM transform = nullptr;
     uint8_t* scratch = nullptr;
     if (family != Family::kYCbCr && HasFileProfile(image)) {
         transform = MakeProfileTransform(image, family);
         scratch = transform ? static_cast<uint8_t*>(heap_->Alloc(rowSize)) : nullptr;
         if (transform && !scratch) {
+            Refuse("out of memory");
             cmsDeleteTransform(transform);
             return;
         }

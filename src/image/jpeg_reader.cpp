@@ -1,8 +1,11 @@
 #include "image/jpeg_reader.h"
 
+#include <jerror.h>  // after jpeglib.h, which the header includes
 #include <sys/stat.h>
 
 #include <bit>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -18,21 +21,31 @@ JpegErrorManager* Errors(j_common_ptr info) {
 }
 
 [[noreturn]] void ErrorExit(j_common_ptr info) {
-    std::longjmp(Errors(info)->jump, 1);
+    JpegErrorManager* errors = Errors(info);
+    if (errors->message[0] == '\0') info->err->format_message(info, errors->message);
+    std::longjmp(errors->jump, 1);
 }
 
 // Warnings (negative levels) are counted, never printed; trace messages are ignored.
 void EmitMessage(j_common_ptr info, int level) {
     if (level >= 0) return;
-    if (++Errors(info)->warnings > kMaxDecoderWarnings) ErrorExit(info);
+    JpegErrorManager* errors = Errors(info);
+    if (info->err->msg_code == JWRN_JPEG_EOF) errors->endedEarly = true;
+    if (++errors->warnings > kMaxDecoderWarnings) {
+        std::snprintf(errors->message, sizeof errors->message, "too much damaged data");
+        ErrorExit(info);
+    }
 }
 
 void OutputMessage(j_common_ptr) {}
 
 void CheckScanCount(j_common_ptr info) {
     if (!info->is_decompressor) return;
-    if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > CJpegReader::kMaxScans)
+    if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > CJpegReader::kMaxScans) {
+        std::snprintf(Errors(info)->message, sizeof Errors(info)->message,
+                      "more than %d progressive scans", CJpegReader::kMaxScans);
         ErrorExit(info);
+    }
 }
 
 // Every call into libjpeg goes through one of these. The error manager jumps back into the
@@ -82,11 +95,15 @@ void CJpegReader::OpenFile() {
     errors_.pub.emit_message = EmitMessage;
     errors_.pub.output_message = OutputMessage;
     errors_.warnings = 0;
+    errors_.endedEarly = false;
+    errors_.message[0] = '\0';
     decompressor_.err = &errors_.pub;
     // Destroying a half-created decompressor is safe, so every failure has one way out.
     decompressorAlive_ = true;
     file_ = OpenRegularFileStream(path);
-    if (!CreateGuarded(&decompressor_, &errors_) || !file_ || !StartDecoding()) {
+    if (!file_) RefuseOpen();
+    if (!CreateGuarded(&decompressor_, &errors_)) RefuseWithLibraryMessage("out of memory");
+    if (!failure.empty() || !StartDecoding()) {
         // Nothing to deliver: the header stays 0 x 0 and nothing is held on to.
         header = EmptyBitmapInfo();
         CloseFile();
@@ -96,15 +113,21 @@ void CJpegReader::OpenFile() {
     rgbOrder = layout_ != Layout::kGrey;
 }
 
+bool CJpegReader::RefuseWithLibraryMessage(const char* otherwise) {
+    return Refuse(errors_.message[0] ? errors_.message : otherwise);
+}
+
 bool CJpegReader::StartDecoding() {
-    if (!ReadHeaderGuarded(&decompressor_, &errors_, file_)) return false;
+    if (!ReadHeaderGuarded(&decompressor_, &errors_, file_))
+        return RefuseWithLibraryMessage("not a JPEG file");
 
     const int64_t width = decompressor_.image_width;
     const int64_t height = decompressor_.image_height;
-    if (!IsAcceptableImageSize(width, height, 24)) return false;
+    if (!AcceptSize(width, height, 24)) return false;
     struct stat st {};
-    if (fstat(fileno(file_), &st) != 0) return false;
-    if (width * height > static_cast<int64_t>(st.st_size) * kMaxPixelsPerByte) return false;
+    if (fstat(fileno(file_), &st) != 0) return Refuse(std::strerror(errno));
+    if (width * height > static_cast<int64_t>(st.st_size) * kMaxPixelsPerByte)
+        return Refuse("file far too short for the picture");
 
     switch (decompressor_.jpeg_color_space) {
         case JCS_GRAYSCALE:
@@ -122,23 +145,24 @@ bool CJpegReader::StartDecoding() {
             break;
         default:
             // Two or five and more components: no picture this reader can show.
-            return false;
+            return Refuse("unsupported JPEG colour space");
     }
 
     progress_.progress_monitor = CheckScanCount;
     decompressor_.progress = &progress_;
-    if (!StartGuarded(&decompressor_, &errors_)) return false;
+    if (!StartGuarded(&decompressor_, &errors_))
+        return RefuseWithLibraryMessage("damaged JPEG data");
 
     const int components = layout_ == Layout::kGrey ? 1 : layout_ == Layout::kRgb ? 3 : 4;
     if (decompressor_.output_components != components ||
         static_cast<int64_t>(decompressor_.output_width) != width ||
         static_cast<int64_t>(decompressor_.output_height) != height)
-        return false;
+        return Refuse("unexpected decoder output");
     width_ = static_cast<int32_t>(width);
     height_ = static_cast<int32_t>(height);
     if (layout_ != Layout::kRgb) {
         scanline_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(width) * components]);
-        if (!scanline_) return false;
+        if (!scanline_) return Refuse("out of memory");
     }
     return true;
 }
@@ -155,7 +179,13 @@ int CJpegReader::NextLine(uint8_t** row) {
         if (ok && layout_ == Layout::kCmyk) ConvertCmyk(*row);
     }
     // After a fatal error the rows so far stay; later calls deliver nothing.
-    if (!ok) DestroyDecompressor();
+    if (!ok) {
+        Refuse(std::string(errors_.message[0] ? errors_.message : "damaged JPEG data") +
+               " at row " + std::to_string(lineCounter));
+        DestroyDecompressor();
+    } else if (errors_.endedEarly) {
+        Refuse("truncated after row " + std::to_string(lineCounter));
+    }
     return lineCounter;
 }
 

@@ -14,6 +14,8 @@ struct JpegErrorManager {
     jpeg_error_mgr pub;  // first, so the library's pointer to it is a pointer to the whole
     jmp_buf jump;
     int warnings = 0;
+    bool endedEarly = false;          // the data ran out; the library fills the rest
+    char message[JMSG_LENGTH_MAX]{};  // the fatal error, as the library words it
 };
 
 // JPEG files through libjpeg, one scanline per call at the file's full size. Colour scanlines
@@ -40,6 +42,8 @@ private:
     enum class Layout { kRgb, kGrey, kCmyk };
 
     bool StartDecoding();
+    // Records the library's fatal error, or `otherwise` when it gave none.
+    bool RefuseWithLibraryMessage(const char* otherwise);
     void DestroyDecompressor();
     void ExpandGrey(uint8_t* row) const;
     void ConvertCmyk(uint8_t* row) const;

@@ -26,6 +26,7 @@ CJpegWriter::CJpegWriter(std::string filePath, CImage* writtenImage)
 void CJpegWriter::Write() {
     DisplayRows rows;
     if (!GetDisplayRows(rows)) {
+        Fail("no picture to write");
         // A picture without pixels would only give an empty, unreadable file.
         FinishOutput(nullptr, false);
         return;

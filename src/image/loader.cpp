@@ -88,6 +88,7 @@ bool CImageLoad::AfterRow(int32_t j) {
 bool CImageLoad::ReopenReader() {
     CImage& im = image_;
     im.DeleteReader();
+    im.failure.clear();
     im.reader_ = CreateReader(im.path);
     if (!im.reader_) return false;
     CImageReader& reader = *im.reader_;
@@ -97,6 +98,7 @@ bool CImageLoad::ReopenReader() {
     const BITMAPINFOHEADER& held = im.sourceHeader.bmiHeader;
     if (fresh.biWidth != held.biWidth || fresh.biHeight != held.biHeight ||
         fresh.biBitCount != held.biBitCount) {
+        im.failure = reader.failure.empty() ? "the file changed on disk" : reader.failure;
         im.DeleteReader();
         return false;
     }
@@ -111,6 +113,7 @@ bool CImageLoad::ReopenReader() {
         im.sourceBytes = im.sourceBuffer ? needed : 0;
     }
     if (im.sourceBuffer && im.sourceBytes >= needed) return true;
+    im.failure = "out of memory";
     im.DeleteReader();
     return false;
 }
@@ -220,6 +223,8 @@ void CImageLoad::Run() {
             if (im.sourceBuffer) RunDirectPath(job, reader);
         }
         outOfMemory = job.outOfMemory;
+        // Damage the reader met on the way (a file cut short).
+        if (im.reader_ && !im.reader_->failure.empty()) im.failure = im.reader_->failure;
     }
 
     im.immediate = false;
@@ -229,6 +234,7 @@ void CImageLoad::Run() {
         // image says so. Its buffers stay (a pane may be painting from them); a source the
         // reader had only begun to fill is decoded afresh by any later load.
         im.outOfMemory = true;
+        im.failure = "out of memory";
         im.DeleteReader();
     } else if (im.decodePending && im.reader_ && (!stopped || im.reader_->deferredHeader)) {
         im.decodePending = false;

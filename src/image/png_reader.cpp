@@ -1,5 +1,6 @@
 #include "image/png_reader.h"
 
+#include <cstdio>
 #include <memory>
 #include <new>
 
@@ -8,7 +9,10 @@
 namespace {
 
 // No message is printed: the outcome shows in the picture (0 x 0, or the rows so far).
-[[noreturn]] void PngError(png_structp png, png_const_charp) {
+[[noreturn]] void PngError(png_structp png, png_const_charp text) {
+    auto* reader = static_cast<CPngReader*>(png_get_error_ptr(png));
+    if (reader->message[0] == '\0' && text)
+        std::snprintf(reader->message, sizeof reader->message, "%s", text);
     png_longjmp(png, 1);
 }
 
@@ -77,6 +81,7 @@ bool ReadImageGuarded(png_structp png, png_bytepp rows) {
 void CPngReader::OpenFile() {
     lineCounter = -1;
     file_ = OpenRegularFileStream(path);
+    if (!file_) RefuseOpen();
     if (!file_ || !ReadHeader()) {
         // Nothing to deliver: the header stays 0 x 0 and nothing is held on to.
         header = EmptyBitmapInfo();
@@ -87,23 +92,23 @@ void CPngReader::OpenFile() {
 
 bool CPngReader::ReadHeader() {
     png_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, this, PngError, PngWarning);
-    if (!png_) return false;
+    if (!png_) return Refuse("out of memory");
     info_ = png_create_info_struct(png_);
-    if (!info_) return false;
-    if (!Healthy(ReadInfoGuarded(png_, info_, file_))) return false;
+    if (!info_) return Refuse("out of memory");
+    if (!Healthy(ReadInfoGuarded(png_, info_, file_))) return RefuseDamage("");
 
     const png_uint_32 width = png_get_image_width(png_, info_);
     const png_uint_32 height = png_get_image_height(png_, info_);
     const int colourType = png_get_color_type(png_, info_);
     const int bitDepth = png_get_bit_depth(png_, info_);
     const int bitCount = colourType == PNG_COLOR_TYPE_RGB_ALPHA ? 32 : 24;
-    if (!IsAcceptableImageSize(width, height, bitCount)) return false;
-    if (!Healthy(ChooseOutputGuarded(png_, info_, colourType, bitDepth))) return false;
+    if (!AcceptSize(width, height, bitCount)) return false;
+    if (!Healthy(ChooseOutputGuarded(png_, info_, colourType, bitDepth))) return RefuseDamage("");
 
     // Whatever the file said, the rows libpng will write must be exactly the declared pixels.
     if (png_get_bit_depth(png_, info_) != 8 || png_get_channels(png_, info_) != bitCount / 8 ||
         png_get_rowbytes(png_, info_) != static_cast<size_t>(width) * (bitCount / 8))
-        return false;
+        return Refuse("unsupported PNG layout");
 
     interlaced_ = png_get_interlace_type(png_, info_) != PNG_INTERLACE_NONE;
     allRowsAtOnce = interlaced_;
@@ -118,6 +123,13 @@ bool CPngReader::Healthy(bool callSucceeded) {
     return callSucceeded && warnings <= kMaxDecoderWarnings;
 }
 
+bool CPngReader::RefuseDamage(const std::string& where) {
+    // A short read is how libpng meets the end of a file cut short.
+    if (file_ && std::feof(file_)) return Refuse("truncated" + (where.empty() ? "" : " " + where));
+    const std::string what = message[0] ? message : "too much damaged data";
+    return Refuse(where.empty() ? what : what + " " + where);
+}
+
 int CPngReader::NextLine(uint8_t** row) {
     if (!png_ || lineCounter + 1 >= height_) return lineCounter;
     ++lineCounter;
@@ -128,6 +140,7 @@ int CPngReader::NextLine(uint8_t** row) {
         if (lineCounter != 0) return lineCounter;
         std::unique_ptr<png_bytep[]> rows(new (std::nothrow) png_bytep[height_]);
         if (!rows) {
+            Refuse("out of memory");
             DestroyStructures();
             return lineCounter;
         }
@@ -135,7 +148,11 @@ int CPngReader::NextLine(uint8_t** row) {
         ok = Healthy(ReadImageGuarded(png_, rows.get()));
     }
     // After a fatal error the rows so far stay; later calls deliver nothing.
-    if (!ok) DestroyStructures();
+    if (!ok) {
+        RefuseDamage(interlaced_ ? "in the interlaced passes"
+                                 : "after row " + std::to_string(lineCounter));
+        DestroyStructures();
+    }
     return lineCounter;
 }
 

@@ -24,11 +24,14 @@ public:
     // Per side; the total is bounded by IsAcceptableImageSize.
     static constexpr uint32_t kMaxSide = 1u << 20;
     int warnings = 0;  // counted by the warning handler
+    char message[96]{};  // the fatal error, as the library words it
 
 private:
     bool ReadHeader();
     void DestroyStructures();
     bool Healthy(bool callSucceeded);
+    // Records the library's fatal error (or too many warnings) and what the reader was doing.
+    bool RefuseDamage(const std::string& where);
 
     FILE* file_ = nullptr;
     int32_t rowStride_ = 0;

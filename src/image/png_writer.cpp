@@ -35,6 +35,7 @@ bool FourthBytesAllZero(const DisplayRows& rows) {
 void CPngWriter::Write() {
     DisplayRows rows;
     if (!GetDisplayRows(rows)) {
+        Fail("no picture to write");
         FinishOutput(nullptr, false);
         return;
     }
@@ -44,6 +45,7 @@ void CPngWriter::Write() {
     if (opaque) {
         opaqueRow.reset(new (std::nothrow) uint8_t[rows.RowBytes()]);
         if (!opaqueRow) {
+            Fail("out of memory");
             FinishOutput(nullptr, false);
             return;
         }

@@ -1,7 +1,11 @@
 #include "image/reader.h"
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include "image/bmp_reader.h"
@@ -26,6 +30,27 @@ void CImageReader::DeclareHeader(int32_t width, int32_t height, int bitCount) {
     header.bmiHeader.biHeight = height;
     header.bmiHeader.biBitCount = static_cast<uint16_t>(bitCount);
     header.bmiHeader.biCompression = BI_RGB;
+}
+
+bool CImageReader::Refuse(const std::string& reason) {
+    if (failure.empty()) failure = reason;
+    return false;
+}
+
+bool CImageReader::RefuseOpen() {
+    const int openError = errno;
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return Refuse(std::strerror(errno));
+    // The open helpers refuse anything but a regular file without an errno of their own.
+    if (!S_ISREG(st.st_mode)) return Refuse("not a regular file");
+    return Refuse(std::strerror(openError));
+}
+
+bool CImageReader::AcceptSize(int64_t width, int64_t height, int bitCount) {
+    if (IsAcceptableImageSize(width, height, bitCount)) return true;
+    const std::string size = " (" + std::to_string(width) + " x " + std::to_string(height) + ")";
+    if (width <= 0 || height <= 0) return Refuse("no pixels" + size);
+    return Refuse("more than 2^28 pixels" + size);
 }
 
 namespace {

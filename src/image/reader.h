@@ -40,10 +40,19 @@ public:
     bool allRowsAtOnce = false;
     int32_t lineCounter = -1;
     bool closed = false;
+    // Why the file gives no picture, or only part of it, in a few words ("not a BMP file",
+    // "truncated after row 812"); empty while nothing went wrong. The first reason stays.
+    std::string failure;
 
 protected:
     // Declares a picture: width, height with its row-order sign, and bits per pixel.
     void DeclareHeader(int32_t width, int32_t height, int bitCount);
+    // Records the reason unless one is recorded already. False, so that a refusal can return it.
+    bool Refuse(const std::string& reason);
+    // Records why the path could not be opened for reading, from errno and what the path is.
+    bool RefuseOpen();
+    // IsAcceptableImageSize, recording the reason when the size is refused.
+    bool AcceptSize(int64_t width, int64_t height, int bitCount);
 };
 
 // How every reader treats a damaged file. A file that ends early keeps the rows decoded so far

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -45,13 +46,17 @@ void CTiffReader::OpenFile() {
     lineCounter = -1;
     SilenceGlobalHandlers();
     const int fd = OpenRegularFile(path);
-    if (fd < 0) return;
+    if (fd < 0) {
+        RefuseOpen();
+        return;
+    }
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     if (!options) {
+        Refuse("out of memory");
         close(fd);
         return;
     }
-    TIFFOpenOptionsSetErrorHandlerExtR(options, IgnoreMessage, nullptr);
+    TIFFOpenOptionsSetErrorHandlerExtR(options, KeepError, this);
     TIFFOpenOptionsSetWarningHandlerExtR(options, IgnoreMessage, nullptr);
     TIFFOpenOptionsSetMaxSingleMemAlloc(options, kMaxLibraryAllocation);
     // "m": plain reads instead of a memory map, so a file truncated while it is open gives a
@@ -59,14 +64,19 @@ void CTiffReader::OpenFile() {
     file_ = TIFFFdOpenExt(fd, path.c_str(), "rm", options);
     TIFFOpenOptionsFree(options);
     if (!file_) {
+        RefuseWithLibraryMessage("not a TIFF file");
         close(fd);
         return;
     }
 
     uint32_t width = 0, height = 0;
     if (TIFFGetField(file_, TIFFTAG_IMAGEWIDTH, &width) != 1 ||
-        TIFFGetField(file_, TIFFTAG_IMAGELENGTH, &height) != 1 ||
-        !IsAcceptableImageSize(width, height, 32)) {
+        TIFFGetField(file_, TIFFTAG_IMAGELENGTH, &height) != 1) {
+        Refuse("no picture size in the file");
+        CloseFile();
+        return;
+    }
+    if (!AcceptSize(width, height, 32)) {
         CloseFile();
         return;
     }
@@ -86,9 +96,15 @@ void CTiffReader::DecodeInto(uint8_t* firstRow) {
     // The library writes 32-bit words; image buffers are always aligned for them.
     if (reinterpret_cast<uintptr_t>(firstRow) % alignof(uint32_t) != 0) return;
     char message[1024];
-    if (!TIFFRGBAImageOK(file_, message)) return;
+    if (!TIFFRGBAImageOK(file_, message)) {
+        Refuse(message);
+        return;
+    }
     TIFFRGBAImage image;
-    if (!TIFFRGBAImageBegin(&image, file_, 0, message)) return;
+    if (!TIFFRGBAImageBegin(&image, file_, 0, message)) {
+        Refuse(message);
+        return;
+    }
     // Decoded straight into the destination: the rows are exactly width x 4 bytes apart, so no
     // second full-size raster is needed. The library's default orientation puts the bottom row
     // first, the order the header declares.
@@ -101,6 +117,7 @@ void CTiffReader::DecodeInto(uint8_t* firstRow) {
 
     const size_t pixels = static_cast<size_t>(width_) * height_;
     if (!ok) {
+        RefuseWithLibraryMessage("damaged TIFF data");
         // A half-converted picture is not shown: the rows go back to the cleared state.
         std::memset(firstRow, 0, pixels * 4);
         return;
@@ -116,6 +133,24 @@ void CTiffReader::DecodeInto(uint8_t* firstRow) {
                                  static_cast<uint8_t>(TIFFGetR(word)), 0xFF};
         std::memcpy(p, bgrx, 4);
     }
+}
+
+int CTiffReader::KeepError(TIFF*, void* reader, const char*, const char* format, va_list args) {
+    CTiffReader* self = static_cast<CTiffReader*>(reader);
+    char* kept = self->message_;
+    if (kept[0] != '\0') return 1;
+    std::vsnprintf(kept, sizeof message_, format, args);
+    // Many messages start with the path (the module is mostly the path too), which whoever
+    // shows the reason names already.
+    const std::string& path = self->path;
+    if (std::strncmp(kept, path.c_str(), path.size()) == 0 &&
+        std::strncmp(kept + path.size(), ": ", 2) == 0)
+        std::memmove(kept, kept + path.size() + 2, std::strlen(kept + path.size() + 2) + 1);
+    return 1;
+}
+
+bool CTiffReader::RefuseWithLibraryMessage(const char* otherwise) {
+    return Refuse(message_[0] ? message_ : otherwise);
 }
 
 void CTiffReader::CloseFile() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <string>
 
@@ -22,8 +23,13 @@ public:
 
 private:
     void DecodeInto(uint8_t* firstRow);
+    // Records the library's first error, or `otherwise` when it gave none.
+    bool RefuseWithLibraryMessage(const char* otherwise);
+    static int KeepError(tiff*, void* reader, const char* module, const char* format, va_list args);
 
     tiff* file_ = nullptr;
+    // The library's first error message for this file; its handler has nobody else to tell.
+    char message_[160]{};
     uint32_t width_ = 0;  // of the first directory
     uint32_t height_ = 0;
 };

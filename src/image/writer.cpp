@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include "image/bmp_writer.h"
@@ -54,6 +55,10 @@ std::unique_ptr<CImageWriter> CreateWriter(const std::string& path, CImage* imag
 CImageWriter::CImageWriter(std::string filePath, CImage* writtenImage)
     : image(writtenImage), path(std::move(filePath)) {}
 
+void CImageWriter::Fail(const std::string& reason) {
+    if (failure_.empty()) failure_ = reason;
+}
+
 bool CImageWriter::GetDisplayRows(DisplayRows& rows) const {
     rows = DisplayRows();
     if (!image || !image->displayBuffer) return false;
@@ -82,14 +87,23 @@ bool CImageWriter::GetDisplayRows(DisplayRows& rows) const {
 FILE* CImageWriter::CreateOutput() {
     // Through symbolic links, so that a link stays a link and the file it names gets the picture.
     const std::optional<std::string> target = FileToReplace(path);
-    if (!target) return nullptr;
+    if (!target) {
+        Fail("cannot follow the symbolic links");
+        return nullptr;
+    }
     target_ = *target;
     struct stat existing;
     replacing_ = stat(target_.c_str(), &existing) == 0;
     // Only a regular file is replaced, and only one the user may write, as when it was written
     // in place; a rename would otherwise replace folders, devices and read-only files too.
-    if (replacing_ && (!S_ISREG(existing.st_mode) || access(target_.c_str(), W_OK) != 0))
+    if (replacing_ && !S_ISREG(existing.st_mode)) {
+        Fail("not a regular file");
         return nullptr;
+    }
+    if (replacing_ && access(target_.c_str(), W_OK) != 0) {
+        Fail(std::strerror(errno));
+        return nullptr;
+    }
     // The picture goes to a file of its own next to the target and replaces it only when
     // whole: a write that fails (a full disk) leaves the older file as it was.
     const std::string folder = FolderOf(target_);
@@ -100,11 +114,13 @@ FILE* CImageWriter::CreateOutput() {
         const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) {
             if (errno == EEXIST) continue;
+            Fail(std::strerror(errno));
             return nullptr;
         }
         if (replacing_) fchmod(fd, existing.st_mode & 07777);
         FILE* file = fdopen(fd, "wb");
         if (!file) {
+            Fail(std::strerror(errno));
             close(fd);
             unlink(candidate.c_str());
             return nullptr;
@@ -112,6 +128,7 @@ FILE* CImageWriter::CreateOutput() {
         temporary_ = std::move(candidate);
         return file;
     }
+    Fail("no free temporary name");
     return nullptr;
 }
 
@@ -122,24 +139,38 @@ void CImageWriter::FinishOutput(FILE* file, bool complete) {
         succeeded_ = false;
         return;
     }
+    // A write that failed has left its errno; nothing since has made a system call.
+    const int writeError = errno;
+    auto failWith = [this, &complete](int error) {
+        complete = false;
+        Fail(std::strerror(error));
+    };
+    if (!complete && std::ferror(file)) failWith(writeError);
     // Errors of buffered writes only show when the buffer goes to the disk. A file that
     // replaces another is on the disk before the rename, so that a crash leaves one of the two
     // whole; a new file need not wait.
-    if (std::fflush(file) != 0) complete = false;
-    if (complete && replacing_ && fsync(fileno(file)) != 0) complete = false;
-    if (std::fclose(file) != 0) complete = false;
-    if (complete && rename(temporary_.c_str(), target_.c_str()) != 0) complete = false;
+    if (std::fflush(file) != 0) failWith(errno);
+    if (complete && replacing_ && fsync(fileno(file)) != 0) failWith(errno);
+    if (std::fclose(file) != 0) failWith(errno);
+    if (complete && rename(temporary_.c_str(), target_.c_str()) != 0) failWith(errno);
     if (!complete) unlink(temporary_.c_str());
     temporary_.clear();
     succeeded_ = complete;
 }
 
-bool CImage::Save(const std::string& target) {
-    if (outOfMemory) return false;  // the display is not the whole picture
+bool CImage::Save(const std::string& target, std::string* why) {
+    auto fail = [why](const std::string& reason) {
+        if (why) *why = reason;
+        return false;
+    };
+    // The display is not the whole picture.
+    if (outOfMemory) return fail("the picture is incomplete: out of memory");
     std::unique_ptr<CImageWriter> writer = CreateWriter(target, this);
-    if (!writer) return false;
+    if (!writer) return fail("unsupported output type");
     writer->Write();
+    if (!writer->succeeded()) return fail(writer->failure());
     struct stat info;
     // An older file the writer could not replace is not this picture.
-    return writer->succeeded() && stat(target.c_str(), &info) == 0;
+    if (stat(target.c_str(), &info) != 0) return fail(std::strerror(errno));
+    return true;
 }

@@ -44,6 +44,8 @@ public:
 
     // Whether the last Write put a whole file at the path.
     bool succeeded() const { return succeeded_; }
+    // Why it did not, in a few words ("No space left on device"); may be empty.
+    const std::string& failure() const { return failure_; }
 
 protected:
     // The display image, or false when it has no pixels or its header describes more rows than
@@ -56,12 +58,15 @@ protected:
     // Closes the file; a completely written one replaces the file at the path, any other is
     // removed. Sets succeeded().
     void FinishOutput(FILE* file, bool complete);
+    // Records the reason of a failure unless one is recorded already.
+    void Fail(const std::string& reason);
 
     CImage* image;
     std::string path;
 
 private:
     bool succeeded_ = false;
+    std::string failure_;
     std::string target_;      // the path with symbolic links followed
     std::string temporary_;   // the file being written, until it replaces the target
     bool replacing_ = false;  // a file stood at the target

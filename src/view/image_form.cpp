@@ -1,6 +1,9 @@
 #include "view/image_form.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "app/ui/resources.h"
 #include "image/reader.h"
@@ -30,6 +33,14 @@ bool DecodeRevealsHeader(const CImage& image) {
     // A stopped load may have dropped its reader; the next one makes a new one of that format.
     const auto fresh = CreateReader(image.path);
     return fresh && fresh->deferredHeader;
+}
+
+bool FailureLogOn() {
+    static const bool on = [] {
+        const char* value = std::getenv("LUMORA_LOG");
+        return value && std::strcmp(value, "1") == 0;
+    }();
+    return on;
 }
 
 }  // namespace
@@ -315,6 +326,7 @@ void CImageForm::Show(const std::string& name, const std::string& preloadName, b
     recomputeWhenDone_ = false;
     current_->image->notifyWindow = window();
     preload_->image->notifyWindow = nullptr;
+    if (name != currentName_) failureNoted_.clear();
     currentName_ = name;
     preloadName_ = preloadName;
     DropPaintSource();
@@ -339,8 +351,19 @@ void CImageForm::Show(const std::string& name, const std::string& preloadName, b
     InvalidateAll();
     const int paintsBefore = imagePaints_;
     UpdateWindow(window());
+    // A file refused at open starts no load, so no image-done will come for it.
+    if (image.done || !HasPixelsToLoad(image)) NoteFailedLoad(image);
     // Whether the image shown was complete, and whether it reached the screen at once.
     if (logPaints_) PaintLog("show", image.done ? 1 : 0, imagePaints_ - paintsBefore, 0);
+}
+
+void CImageForm::NoteFailedLoad(const CImage& image) {
+    if (!FailureLogOn() || image.path.empty() || failureNoted_ == image.path) return;
+    const bool whole = image.GetWidth() > 0 && image.GetHeight() > 0 && image.failure.empty();
+    if (whole) return;
+    failureNoted_ = image.path;
+    const std::string& reason = image.failure.empty() ? std::string("cannot read") : image.failure;
+    std::fprintf(stderr, "lumora: %s: %s\n", image.path.c_str(), reason.c_str());
 }
 
 void CImageForm::CurrentFinished() {
@@ -649,6 +672,7 @@ LRESULT CImageForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
             // The loader posts this just before its thread ends; waiting for that end here
             // keeps a deferred change from being deferred again with no later notice to run it.
             slot->image->FinishLoad();
+            NoteFailedLoad(*slot->image);
             if (recomputeWhenDone_) {
                 recomputeWhenDone_ = false;
                 Recompute(true);

@@ -98,6 +98,9 @@ private:
     void DropPaintSource() { paint_ = PaintSource{}; }
     void InvalidateAll();
     void CurrentFinished();
+    // With LUMORA_LOG=1, names the current file and why it shows no picture or only part of
+    // one on standard error, once each time the file is shown.
+    void NoteFailedLoad(const CImage& image);
     Slot* SlotOf(WPARAM image);
 
     void OnPaint();
@@ -118,6 +121,7 @@ private:
     Slot* preload_ = &slots_[1];
     int32_t currentSerial_ = 0;
     std::string currentName_;
+    std::string failureNoted_;  // the current file, once its failure is on standard error
     std::string preloadName_;
     int mode_ = kResampleNone;
     int modeUsed_ = kResampleNone;

@@ -257,6 +257,14 @@ TEST_F(ProgramTest, FailuresSayWhyOnOneLineExitNonZeroAndWriteNothing) {
     const std::string missing = dir_.file("missing.bmp");
     const std::string thin = dir_.file("thin.bmp");
     WriteFileBytes(thin, PatternBmp(1000, 1));
+    BmpDesc huge;
+    huge.width = 1 << 15;
+    huge.height = (1 << 13) + 1;
+    huge.pixels.assign(64, 0);
+    const std::string giant = dir_.file("giant.bmp");
+    WriteFileBytes(giant, BuildBmp(huge));
+    const std::string pngAsJpeg = dir_.file("really-a-png.jpg");
+    WriteFileBytes(pngAsJpeg, "\x89PNG\r\n\x1A\n and the rest");
     struct Case {
         std::vector<std::string> words;
         std::string output;
@@ -274,8 +282,22 @@ TEST_F(ProgramTest, FailuresSayWhyOnOneLineExitNonZeroAndWriteNothing) {
          jpg,
          1,
          "lumora: cannot read '" + missing + "': No such file or directory\n"},
-        {{junk, "20", "0", jpg}, jpg, 1, "lumora: cannot read '" + junk + "'\n"},
-        {{in, "20", "0", nowhere}, nowhere, 1, "lumora: cannot write '" + nowhere + "'\n"},
+        {{junk, "20", "0", jpg},
+         jpg,
+         1,
+         "lumora: cannot read '" + junk + "': too short for a BMP file\n"},
+        {{giant, "20", "0", jpg},
+         jpg,
+         1,
+         "lumora: cannot read '" + giant + "': more than 2^28 pixels (32768 x 8193)\n"},
+        {{pngAsJpeg, "20", "0", jpg},
+         jpg,
+         1,
+         "lumora: cannot read '" + pngAsJpeg + "': Not a JPEG file: starts with 0x89 0x50\n"},
+        {{in, "20", "0", nowhere},
+         nowhere,
+         1,
+         "lumora: cannot write '" + nowhere + "': No such file or directory\n"},
         {{in, "wide", "0", jpg}, jpg, 2, "lumora: width must be a whole number\n"},
         {{in, "20", "-3", jpg}, jpg, 2, "lumora: height must not be negative\n"},
         {{thin, "500", "0", jpg},
@@ -303,7 +325,7 @@ TEST_F(ProgramTest, AFifoInputIsRefusedWithoutWaitingForAWriter) {
     const ProgramRun run = Start({"-resize", fifo, "10", "10", out}, std::chrono::seconds(20));
     ASSERT_TRUE(run.exited) << "still waiting on the FIFO";
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "lumora: cannot read '" + fifo + "'\n");
+    EXPECT_EQ(run.err, "lumora: cannot read '" + fifo + "': not a regular file\n");
     EXPECT_FALSE(Exists(out));
 }
 

@@ -3,7 +3,9 @@
 // their private heaps (malloc) and are not affected, so only the resampling paths' working
 // memory runs out.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "app/core/resize_mode.h"
+#include "image/bmp_reader.h"
 #include "image/image.h"
 #include "image/resample.h"
 #include "support/bmp_builder.h"
@@ -183,6 +186,94 @@ TEST_F(OutOfMemoryTest, BatchResizeReportsFailureAndLeavesTheOutputAlone) {
     // The limit is what made it fail.
     EXPECT_TRUE(RunResize(request, error)) << error;
     EXPECT_EQ(ReadFileBytes(output).substr(0, 2), "BM");
+}
+
+// A BMP whose pixel data start at `pixelOffset`, far beyond its headers, with a hole between
+// them that takes no disk space.
+void WriteSparseFile(const std::string& path, const std::string& head, uint64_t pixelOffset,
+                     const std::vector<uint8_t>& pixels) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(pwrite(fd, head.data(), head.size(), 0), static_cast<ssize_t>(head.size()));
+    EXPECT_EQ(ftruncate(fd, static_cast<off_t>(pixelOffset + pixels.size())), 0);
+    EXPECT_EQ(pwrite(fd, pixels.data(), pixels.size(), static_cast<off_t>(pixelOffset)),
+              static_cast<ssize_t>(pixels.size()));
+    close(fd);
+}
+
+// Files whose headers claim gigabytes between the colour table and the pixels, or gigabytes of
+// run-length data, are read a small piece at a time; a row buffer that does not fit refuses the
+// file instead of ending the process.
+TEST_F(OutOfMemoryTest, BmpReadsNoMoreThanItsPicturesNeed) {
+    constexpr uint64_t kFar = uint64_t{7} << 29;  // 3.5 GiB
+    BmpDesc palette;
+    palette.width = 2;
+    palette.height = 2;
+    palette.bitCount = 8;
+    palette.colourBlock = {0x10, 0x20, 0x30, 0, 0x40, 0x50, 0x60, 0};
+    palette.offBitsOverride = static_cast<int64_t>(kFar);
+    std::string head = BuildBmp(palette);
+    const std::string paletteFile = dir_.file("far.bmp");
+    WriteSparseFile(paletteFile, head, kFar, {0, 1, 0, 0, 1, 1, 0, 0});
+
+    BmpDesc rle;
+    rle.width = 3;
+    rle.height = 2;
+    rle.bitCount = 8;
+    rle.compression = BI_RLE8;
+    rle.colourBlock = palette.colourBlock;
+    // Row 0: two pixels of entry 1; row 1: three of entry 0. Zero bytes (ends of rows) follow
+    // to the end of the 3.5 GiB hole.
+    rle.pixels = {2, 1, 0, 0, 3, 0, 0, 0};
+    head = BuildBmp(rle);
+    const std::string rleFile = dir_.file("long-rle.bmp");
+    WriteSparseFile(rleFile, head, kFar, {0, 1});
+
+    struct Case {
+        const char* name;
+        std::string path;
+        std::vector<uint8_t> bottomRow, topRow;
+    };
+    for (const Case& c : {Case{"colour table far from the pixels",
+                               paletteFile,
+                               {0x10, 0x20, 0x30, 0, 0x40, 0x50, 0x60, 0},
+                               {0x40, 0x50, 0x60, 0, 0x40, 0x50, 0x60, 0}},
+                          Case{"gigabytes of run-length data",
+                               rleFile,
+                               {0x40, 0x50, 0x60, 0, 0x40, 0x50, 0x60, 0, 0, 0, 0, 0},
+                               {0x10, 0x20, 0x30, 0, 0x10, 0x20, 0x30, 0, 0x10, 0x20, 0x30, 0}}}) {
+        SCOPED_TRACE(c.name);
+        AllocationLimit limit(kLimit);
+        CBmpReader reader(c.path);
+        reader.OpenFile();
+        ASSERT_EQ(reader.header.bmiHeader.biHeight, 2);
+        std::vector<uint8_t> rows[2];
+        for (std::vector<uint8_t>& row : rows) {
+            row.assign(c.bottomRow.size(), 0xEE);
+            uint8_t* p = row.data();
+            reader.NextLine(&p);
+        }
+        EXPECT_EQ(rows[0], c.bottomRow);
+        EXPECT_EQ(rows[1], c.topRow);
+    }
+
+    // 32-bit bit fields in another order are converted through a row buffer of their own.
+    BmpDesc wide;
+    wide.width = 8192;
+    wide.bitCount = 32;
+    wide.compression = BI_BITFIELDS;
+    wide.masks = {0x000000FF, 0x0000FF00, 0x00FF0000};
+    wide.pixels.assign(8192 * 4, 0x80);
+    const std::string wideFile = dir_.file("wide.bmp");
+    WriteFileBytes(wideFile, BuildBmp(wide));
+    CImage image;
+    {
+        AllocationLimit limit(kLimit);
+        image.Open(wideFile);
+    }
+    EXPECT_EQ(image.GetSourceWidth(), 0);
+    image.Open(wideFile);
+    EXPECT_EQ(image.GetSourceWidth(), 8192) << "the limit is what made it fail";
 }
 
 }  // namespace

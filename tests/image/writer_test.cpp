@@ -447,6 +447,58 @@ TEST_F(WriterTest, AWriteThatFailsMidwayLeavesNoFile) {
     }
 }
 
+// Save's reason in a child process whose files may grow to `limit` bytes only.
+std::string SaveFailureWithFileSizeLimit(CImage& image, const std::string& path, rlim_t limit) {
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) return "no pipe";
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(pipeEnds[0]);
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit rl{limit, limit};
+        std::string why = "written";
+        if (setrlimit(RLIMIT_FSIZE, &rl) != 0 || image.Save(path, &why)) why = "written";
+        if (write(pipeEnds[1], why.data(), why.size()) < 0) _exit(2);
+        _exit(0);
+    }
+    close(pipeEnds[1]);
+    std::string why;
+    char buffer[256];
+    for (ssize_t n; (n = read(pipeEnds[0], buffer, sizeof buffer)) > 0;) why.append(buffer, n);
+    close(pipeEnds[0]);
+    waitpid(child, nullptr, 0);
+    return why;
+}
+
+TEST_F(WriterTest, AFailedSaveSaysWhy) {
+    std::mt19937 rng(13);
+    Picture pic(300, 200, 24, true,
+                [&](int32_t x, int32_t y, uint8_t* px) { Noise(x, y, px, rng, 3); });
+    // The error of the write that failed, from every writer, buffered or not.
+    for (const std::string ext : {".jpg", ".bmp", ".png"})
+        EXPECT_EQ(SaveFailureWithFileSizeLimit(pic.image, dir_.file("full" + ext), 20000),
+                  "File too large")
+            << ext;
+
+    const std::string folder = dir_.file("folder.png");
+    std::filesystem::create_directory(folder);
+    CImage empty;
+    struct Case {
+        CImage* image;
+        std::string path;
+        const char* reason;
+    };
+    for (const Case& c : {Case{&pic.image, folder, "not a regular file"},
+                          Case{&pic.image, dir_.file("none/out.bmp"), "No such file or directory"},
+                          Case{&pic.image, dir_.file("out.gif"), "unsupported output type"},
+                          Case{&empty, dir_.file("empty.jpg"), "no picture to write"}}) {
+        std::string why;
+        EXPECT_FALSE(c.image->Save(c.path, &why));
+        EXPECT_EQ(why, c.reason) << c.path;
+    }
+}
+
 // The names in a folder, sorted: what a save left behind.
 std::vector<std::string> Names(const std::filesystem::path& folder) {
     std::vector<std::string> names;

@@ -48,6 +48,11 @@ std::string Quoted(const std::string& path) {
     return "'" + path + "'";
 }
 
+// ": reason", or nothing when there is none to give.
+std::string Because(const std::string& reason) {
+    return reason.empty() ? std::string() : ": " + reason;
+}
+
 }  // namespace
 
 bool IsResizeCommand(const std::vector<std::string>& words) {
@@ -96,7 +101,7 @@ bool RunResize(const ResizeRequest& request, std::string& error) {
     }
     // A FIFO or device could keep the decoder waiting for ever.
     if (!S_ISREG(info.st_mode)) {
-        error = "cannot read " + Quoted(request.input);
+        error = "cannot read " + Quoted(request.input) + ": not a regular file";
         return false;
     }
 
@@ -104,7 +109,7 @@ bool RunResize(const ResizeRequest& request, std::string& error) {
     CImage image;
     LoadFitted(image, request.input, request.width, request.height);
     if (image.GetSourceWidth() <= 0 || image.GetSourceHeight() <= 0) {
-        error = "cannot read " + Quoted(request.input);
+        error = "cannot read " + Quoted(request.input) + Because(image.failure);
         return false;
     }
     if (image.outOfMemory) {
@@ -119,8 +124,9 @@ bool RunResize(const ResizeRequest& request, std::string& error) {
                 " has no pixels";
         return false;
     }
-    if (!image.Save(request.output)) {
-        error = "cannot write " + Quoted(request.output);
+    std::string why;
+    if (!image.Save(request.output, &why)) {
+        error = "cannot write " + Quoted(request.output) + Because(why);
         return false;
     }
     return true;
