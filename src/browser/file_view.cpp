@@ -180,9 +180,14 @@ LRESULT CFileView::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM l
                 return 0;
             }
             break;
-        case WM_RBUTTONDOWN:
-            // The entry under the mouse becomes selected first, as with the left button.
+        case WM_RBUTTONDOWN: {
+            // The entry under the mouse becomes selected first. A press of the right button
+            // itself does that and keeps a selection the entry is part of, so that "Delete
+            // selected" acts on all of it; below the entries it clears, as a left press does.
+            const POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+            if (ListView_HitTest(window, at) != -1) break;
             return CallWindowProc(window, WM_LBUTTONDOWN, wParam & ~MK_RBUTTON, lParam);
+        }
         case WM_CONTEXTMENU:
             OnContextMenu(lParam);
             return 0;

@@ -6,8 +6,10 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QListView>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QTimer>
 #include <fstream>
 
@@ -270,6 +272,40 @@ TEST_F(FileViewTest, TheContextMenuGreysReloadOffTheEntriesAndDeleteWithoutFiles
     view_->SetThumbnailsShown(true);
     states = MenuStates(list(), POINT{item.left + 5, item.top + 3});
     EXPECT_FALSE(states[ID_RELOAD]);
+}
+
+// A right-click as the desktop sends it: press and release of the right button on the list.
+void RightClick(HWND list, int row) {
+    RECT item{};
+    ListView_GetItemRect(list, row, &item);
+    QWidget* viewport = GetClientWidget(list)->findChild<QListView*>()->viewport();
+    const QPointF at(item.left + 5, item.top + 3);
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, at, viewport->mapToGlobal(at), Qt::RightButton,
+                          type == QEvent::MouseButtonPress ? Qt::RightButton : Qt::NoButton,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(viewport, &event);
+    }
+}
+
+TEST_F(FileViewTest, ARightClickKeepsASelectionItFallsInAndSelectsAnEntryOutsideIt) {
+    for (const char* file : {"a.jpg", "b.jpg", "c.jpg"}) Touch(file);
+    Open(Folder());
+    const int a = IndexOf("a.jpg");
+    ListView_SetItemState(list(), 0, 0, LVIS_SELECTED);
+    ListView_SetItemState(list(), a, LVIS_SELECTED, LVIS_SELECTED);
+    ListView_SetItemState(list(), a + 2, LVIS_SELECTED, LVIS_SELECTED);
+    RightClick(list(), a + 2);
+    EXPECT_EQ(Selected(), (std::vector<int>{a, a + 2}));
+    EXPECT_EQ(view_->SelectedFileCount(), 2);
+    // The same message from the frame's own window procedure, as tests and menus send it.
+    RECT item{};
+    ListView_GetItemRect(list(), a, &item);
+    list()->SendMessage(WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(item.left + 5, item.top + 3));
+    EXPECT_EQ(Selected(), (std::vector<int>{a, a + 2}));
+    RightClick(list(), a + 1);
+    EXPECT_EQ(Selected(), std::vector<int>{a + 1});
+    EXPECT_EQ(view_->CurrentFilePath(), dir_.file("b.jpg"));
 }
 
 TEST_F(FileViewTest, NamesThatAreNotUtf8KeepTheirBytes) {
