@@ -127,7 +127,9 @@ bool CFileView::OnMouseMove(WPARAM keys, LPARAM where) {
     const int32_t x = GET_X_LPARAM(where);
     const int32_t y = GET_Y_LPARAM(where);
     const bool inZone = x > listWidth_ - 7 && x < listWidth_ && y >= 1 && y <= listHeight_ - 1;
-    if ((inZone || dragging_) && (keys & MK_LBUTTON)) {
+    // Only a press in the zone starts a drag: one that began on an entry and crosses the edge
+    // is the list's, and measured from a stale last x it would throw the splitter across.
+    if (dragging_ && (keys & MK_LBUTTON)) {
         if (x != lastX_) {
             const int32_t delta = x - lastX_;
             main_->SendMessage(WM_SPLITTER_MOVED, static_cast<WPARAM>(static_cast<intptr_t>(delta)),
@@ -139,7 +141,7 @@ bool CFileView::OnMouseMove(WPARAM keys, LPARAM where) {
         lastX_ = x;
         return true;
     }
-    if (dragging_) return false;
+    if (dragging_ || (keys & MK_LBUTTON)) return false;
     if (inZone) {
         SetClassCursor(list, resize_);
         SetCursor(list, resize_);

@@ -186,6 +186,21 @@ TEST_F(FileViewTest, DraggingTheRightEdgeMovesTheSplitterAndNarrowsTheColumn) {
     EXPECT_EQ(main_.Of(WM_SPLITTER_MOVED).size(), 2u);
 }
 
+TEST_F(FileViewTest, APressOnAnEntryDraggedOverTheEdgeDoesNotMoveTheSplitter) {
+    Touch("a.jpg");
+    Open(Folder());
+    RECT client{};
+    GetClientRect(list(), &client);
+    const int edge = client.right - 3;
+    list()->SendMessage(WM_MOUSEMOVE, 0, MAKELPARAM(20, 5));
+    list()->SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 5));
+    for (int x : {edge - 20, edge, edge + 1, edge + 30})
+        list()->SendMessage(WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x, 5));
+    list()->SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(edge + 30, 5));
+    EXPECT_TRUE(main_.Of(WM_SPLITTER_MOVED).empty());
+    EXPECT_EQ(ListView_GetColumnWidth(list()), client.right);
+}
+
 // Answers the next message box with the button, and counts the boxes and their texts.
 struct BoxAnswer {
     explicit BoxAnswer(QMessageBox::StandardButton button) {
