@@ -586,11 +586,14 @@ void CImageForm::OnMouseMove(LPARAM where) {
 }
 
 void CImageForm::OnLeftButtonUp() {
-    if (!layout_.draggable) return;
+    // A drag ends with its button even when the picture shown meanwhile fits the pane: left
+    // running, plain mouse moves would scroll the next picture that overflows.
+    if (!dragging_ && !layout_.draggable) return;
     dragging_ = false;
-    SetClassCursor(window(), hand_);
-    SetCursor(window(), hand_);
-    ReleaseCapture();
+    HCURSOR cursor = layout_.draggable ? hand_ : arrow_;
+    SetClassCursor(window(), cursor);
+    SetCursor(window(), cursor);
+    if (GetCapture() == window()) ReleaseCapture();
 }
 
 // --- menu and commands ---------------------------------------------------------------------

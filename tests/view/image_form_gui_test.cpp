@@ -313,6 +313,24 @@ TEST_F(ImagePaneTest, ScrollRequestsStayWithinTheBarAndDraggingMovesTheImage) {
     EXPECT_EQ(pane_->layout().verticalPosition, 0);
 }
 
+TEST_F(ImagePaneTest, AButtonReleasedOverAPictureThatFitsStillEndsTheDrag) {
+    pane_->SetResampleMode(kResampleHorizontal);
+    const std::string tall = File("tall.bmp", QuadrantBmp(1000, 2000));
+    ShowAndWait(tall);
+    HWND window = pane_->window();
+    window->SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(500, 400));
+    // The wheel steps on to a picture that fits while the button is held.
+    ShowAndWait(File("small.bmp", QuadrantBmp(100, 100)));
+    ASSERT_FALSE(pane_->layout().draggable);
+    window->SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(500, 400));
+    EXPECT_EQ(GetCapture(), nullptr);
+    EXPECT_EQ(GetClassCursor(window)->shape(), LoadCursor(IDC_ARROW)->shape());
+    ShowAndWait(tall);
+    const int32_t position = pane_->layout().verticalPosition;
+    window->SendMessage(WM_MOUSEMOVE, 0, MAKELPARAM(500, 100));
+    EXPECT_EQ(pane_->layout().verticalPosition, position);
+}
+
 TEST_F(ImagePaneTest, TheImageMenuTicksTheModeAndPassesItsCommandsToTheFrame) {
     HMENU popup = GetSubMenu(pane_->imageMenu(), 0);
     const int ids[] = {40010, 40011, -1,    40012, 40013, 40014, 40015,
