@@ -127,6 +127,7 @@ void CImageForm::StartImage(Slot& slot) {
     CImage& image = *slot.image;
     image.StopLoad();
     slot.headerPending = slot.oneShot = DecodeRevealsHeader(image);
+    slot.handsOverSource = !image.decodePending && !image.downscale && !image.upscale;
     if (&slot == current_ && slot.headerPending) DropPaintSource();
     image.StartLoad(THREAD_PRIORITY_NORMAL);
     if (&slot == current_) currentSerial_ = image.loadSerial;
@@ -217,11 +218,14 @@ void CImageForm::OnSize() {
 // --- layout --------------------------------------------------------------------------------
 
 void CImageForm::TakePaintSource() {
-    const CImage& image = *current_->image;
+    CImage& image = *current_->image;
     if (current_->headerPending && image.IsLoading()) {
         DropPaintSource();
         return;
     }
+    // The display's fields are the loader's until it has handed the source over, which takes
+    // it no time: wait for that rather than read them while they are written.
+    if (current_->handsOverSource && image.IsLoading()) image.FinishLoad();
     paint_.bits = image.displayBuffer;
     paint_.header = image.displayHeader;
     paint_.hasSource = image.sourceBuffer != nullptr;

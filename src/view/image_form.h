@@ -77,6 +77,9 @@ private:
         // This load decodes the whole picture at once and cannot be stopped during that decode;
         // stopped later, it would leave its source picture incomplete. Changes wait for its end.
         bool oneShot = false;
+        // This load decodes nothing: its loader hands the source held to the display, writing
+        // the display's header and pointers as it does, and ends at once.
+        bool handsOverSource = false;
     };
     // What paint reads, copied from the current image only while its buffers cannot change.
     struct PaintSource {
