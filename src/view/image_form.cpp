@@ -1,5 +1,7 @@
 #include "view/image_form.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "app/ui/resources.h"
@@ -30,6 +32,10 @@ bool DecodeRevealsHeader(const CImage& image) {
     // A stopped load may have dropped its reader; the next one makes a new one of that format.
     const auto fresh = CreateReader(image.path);
     return fresh && fresh->deferredHeader;
+}
+
+int64_t Nanoseconds(const timespec& t) {
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
 }  // namespace
@@ -121,6 +127,34 @@ void CImageForm::ComputeTarget(Slot& slot, bool inLoader) {
     } else {
         modeUsed_ = mode_;
     }
+}
+
+CImageForm::FileStamp CImageForm::StampOf(const std::string& path) {
+    FileStamp stamp;
+    struct stat info {};
+    if (path.empty() || stat(path.c_str(), &info) != 0) return stamp;
+    stamp.exists = true;
+    stamp.device = info.st_dev;
+    stamp.inode = info.st_ino;
+    stamp.size = static_cast<uint64_t>(info.st_size);
+    stamp.modified = Nanoseconds(info.st_mtim);
+    stamp.changed = Nanoseconds(info.st_ctim);
+    return stamp;
+}
+
+void CImageForm::OpenImage(Slot& slot, const std::string& path) {
+    slot.opened = StampOf(path);
+    slot.image->Open(path);
+}
+
+// Whether the slot's image is path, complete or on its way, and the file is still the one it
+// was opened with: a decode would give the same picture again.
+bool CImageForm::HoldsUnchanged(const Slot& slot, const std::string& path) const {
+    const CImage& image = *slot.image;
+    if (path.empty() || image.path != path || image.outOfMemory) return false;
+    if (!image.done && !image.IsLoading()) return false;
+    const FileStamp now = StampOf(path);
+    return now.exists && now == slot.opened;
 }
 
 void CImageForm::StartImage(Slot& slot) {
@@ -305,6 +339,16 @@ void CImageForm::InvalidateAll() {
 // --- loading and its messages --------------------------------------------------------------
 
 void CImageForm::Show(const std::string& name, const std::string& preloadName, bool immediate) {
+    // The file on screen selected again (its listing rebuilt or sorted anew) keeps its picture
+    // and its pre-load rather than decoding both again before the user's eyes. Reload, which
+    // comes without the immediate flag, and a file changed since it was opened, are read again.
+    if (immediate && name == currentName_ && HoldsUnchanged(*current_, name)) {
+        preloadName_ = preloadName;
+        // A neighbour that changed with the order is pre-loaded now, or once the picture is done.
+        if (current_->image->done) CurrentFinished();
+        return;
+    }
+
     CImage& leaving = *current_->image;
     leaving.immediate = immediate;
     leaving.StopLoad();
@@ -334,7 +378,7 @@ void CImageForm::Show(const std::string& name, const std::string& preloadName, b
             Recompute(true);
         }
     } else {
-        image.Open(name);
+        OpenImage(*current_, name);
         image.StopLoad();
         ComputeTarget(*current_, true);
         StartImage(*current_);
@@ -357,7 +401,7 @@ void CImageForm::CurrentFinished() {
         return;
     }
     if (reopen || modeUsed_ != mode_) {
-        if (reopen) image.Open(preloadName_);
+        if (reopen) OpenImage(slot, preloadName_);
         image.StopLoad();
         if (HasPixelsToLoad(image)) {
             ComputeTarget(slot, true);
