@@ -289,6 +289,43 @@ TEST_F(MainCommandsTest, TheFileOnScreenSelectedAgainIsNotDecodedAgainUnlessItCh
     EXPECT_EQ(pane.currentImage()->GetWidth(), 8);
 }
 
+TEST_F(MainCommandsTest, DeletingTheFileOnScreenShowsTheOneThatTakesItsPlace) {
+    BmpDesc desc;
+    desc.width = 4;
+    desc.height = 2;
+    desc.pixels.assign(24, 0x40);
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp"})
+        WriteFileBytes(dir_.file(name), BuildBmp(desc));
+    WriteRegString("InitialDirectory", Folder());
+    CMainForm form({}, SW_SHOWNORMAL);
+    HWND list = form.fileView()->window();
+    // Yes to every question.
+    QTimer answer;
+    answer.setInterval(20);
+    QObject::connect(&answer, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->button(QMessageBox::Yes)->click();
+    });
+    answer.start();
+    // The file after it moves into its place; after the last file, the one before it.
+    const struct {
+        int row;
+        const char* after;
+    } steps[] = {{2, "c.bmp"}, {2, "a.bmp"}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.after);
+        ListView_SetItemState(list, -1, 0, LVIS_SELECTED);
+        ListView_SetItemState(list, step.row, LVIS_SELECTED | LVIS_FOCUSED,
+                              LVIS_SELECTED | LVIS_FOCUSED);
+        const std::string deleted = form.imagePane()->currentName();
+        list->SendMessage(WM_COMMAND, ID_DELETE_SELECTED, 0);
+        EXPECT_FALSE(std::filesystem::exists(deleted));
+        EXPECT_EQ(form.imagePane()->currentName(), dir_.file(step.after));
+        EXPECT_EQ(form.fileView()->CurrentFilePath(), dir_.file(step.after));
+        EXPECT_EQ(ListView_GetSelectedCount(list), 1);
+    }
+}
+
 TEST_F(MainCommandsTest, AFileRemovedSinceTheListingShowsAnEmptyPane) {
     BmpDesc desc;
     desc.width = 2;
