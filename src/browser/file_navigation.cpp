@@ -46,16 +46,19 @@ std::string CFileView::CurrentFilePath() const {
     return IsFileEntry(currentEntry_) ? EntryPath(currentEntry_) : std::string();
 }
 
+int CFileView::FindEntry(const std::string& path, int kind) const {
+    const int count = ListView_GetItemCount(window());
+    for (int i = 0; i < count; ++i)
+        if (KindOf(i) == kind && EntryPath(i) == path) return i;
+    return -1;
+}
+
 bool CFileView::SelectFile(const std::string& path, int kind) {
-    HWND list = window();
-    const int count = ListView_GetItemCount(list);
-    for (int i = 0; i < count; ++i) {
-        if (KindOf(i) != kind || EntryPath(i) != path) continue;
-        ListView_SetItemState(list, i, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-        ListView_EnsureVisible(list, i);
-        return true;
-    }
-    return false;
+    const int i = FindEntry(path, kind);
+    if (i == -1) return false;
+    ListView_SetItemState(window(), i, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_EnsureVisible(window(), i);
+    return true;
 }
 
 void CFileView::GetFileList(std::vector<std::string>* files, int32_t* position) const {

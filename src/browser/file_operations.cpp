@@ -64,9 +64,28 @@ void CFileView::DeleteSelected() {
     for (int i = ListView_GetNextItem(list, -1, LVNI_SELECTED); i != -1;
          i = ListView_GetNextItem(list, i, LVNI_SELECTED))
         if (IsFileEntry(i)) paths.push_back(EntryPath(i));
+    // Should the file on screen go, the one that takes its place is shown, as the viewer does
+    // after a delete: the next file that stays, else the nearest one before it.
+    const std::string shown = CurrentFilePath();
+    const bool shownGoes =
+        !shown.empty() && ListView_GetItemState(list, currentEntry_, LVIS_SELECTED) != 0;
+    std::vector<std::string> successors;
+    if (shownGoes) {
+        for (int i = currentEntry_ + 1; i < fileEnd_; ++i)
+            if (!ListView_GetItemState(list, i, LVIS_SELECTED)) successors.push_back(EntryPath(i));
+        for (int i = currentEntry_ - 1; i >= folderCount_; --i)
+            if (!ListView_GetItemState(list, i, LVIS_SELECTED)) successors.push_back(EntryPath(i));
+    }
     // One move per file; one that cannot be moved stays and is listed again.
     for (const std::string& path : paths) ShellDelete(path);
     main_->SendMessage(WM_KEYDOWN, VK_F5, 0);
+    if (!shownGoes || FindEntry(shown, kFile) != -1) return;
+    for (const std::string& successor : successors) {
+        if (FindEntry(successor, kFile) == -1) continue;
+        ClearSelection();
+        SelectFile(successor, kFile);
+        return;
+    }
 }
 
 void CFileView::OnRelayedSelection(const SelectionRecord& record) {

@@ -127,7 +127,9 @@ bool CFileView::OnMouseMove(WPARAM keys, LPARAM where) {
     const int32_t x = GET_X_LPARAM(where);
     const int32_t y = GET_Y_LPARAM(where);
     const bool inZone = x > listWidth_ - 7 && x < listWidth_ && y >= 1 && y <= listHeight_ - 1;
-    if ((inZone || dragging_) && (keys & MK_LBUTTON)) {
+    // Only a press in the zone starts a drag: one that began on an entry and crosses the edge
+    // is the list's, and measured from a stale last x it would throw the splitter across.
+    if (dragging_ && (keys & MK_LBUTTON)) {
         if (x != lastX_) {
             const int32_t delta = x - lastX_;
             main_->SendMessage(WM_SPLITTER_MOVED, static_cast<WPARAM>(static_cast<intptr_t>(delta)),
@@ -139,7 +141,7 @@ bool CFileView::OnMouseMove(WPARAM keys, LPARAM where) {
         lastX_ = x;
         return true;
     }
-    if (dragging_) return false;
+    if (dragging_ || (keys & MK_LBUTTON)) return false;
     if (inZone) {
         SetClassCursor(list, resize_);
         SetCursor(list, resize_);
@@ -180,9 +182,14 @@ LRESULT CFileView::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM l
                 return 0;
             }
             break;
-        case WM_RBUTTONDOWN:
-            // The entry under the mouse becomes selected first, as with the left button.
+        case WM_RBUTTONDOWN: {
+            // The entry under the mouse becomes selected first. A press of the right button
+            // itself does that and keeps a selection the entry is part of, so that "Delete
+            // selected" acts on all of it; below the entries it clears, as a left press does.
+            const POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+            if (ListView_HitTest(window, at) != -1) break;
             return CallWindowProc(window, WM_LBUTTONDOWN, wParam & ~MK_RBUTTON, lParam);
+        }
         case WM_CONTEXTMENU:
             OnContextMenu(lParam);
             return 0;

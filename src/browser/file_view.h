@@ -44,7 +44,9 @@ public:
         return history_.MenuEntries();
     }
 
-    // Selects and focuses the first entry of the kind whose full path is path; false if none.
+    // The first entry of the kind whose full path is path, or -1.
+    int FindEntry(const std::string& path, int kind) const;
+    // Selects and focuses that entry; false if there is none.
     bool SelectFile(const std::string& path, int kind);
     // Asks the main window to show the current entry when it is a file.
     void ShowCurrent(bool immediate);

@@ -1,5 +1,7 @@
 #include "view/image_form.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -41,6 +43,10 @@ bool FailureLogOn() {
         return value && std::strcmp(value, "1") == 0;
     }();
     return on;
+}
+
+int64_t Nanoseconds(const timespec& t) {
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
 }  // namespace
@@ -134,10 +140,39 @@ void CImageForm::ComputeTarget(Slot& slot, bool inLoader) {
     }
 }
 
+CImageForm::FileStamp CImageForm::StampOf(const std::string& path) {
+    FileStamp stamp;
+    struct stat info {};
+    if (path.empty() || stat(path.c_str(), &info) != 0) return stamp;
+    stamp.exists = true;
+    stamp.device = info.st_dev;
+    stamp.inode = info.st_ino;
+    stamp.size = static_cast<uint64_t>(info.st_size);
+    stamp.modified = Nanoseconds(info.st_mtim);
+    stamp.changed = Nanoseconds(info.st_ctim);
+    return stamp;
+}
+
+void CImageForm::OpenImage(Slot& slot, const std::string& path) {
+    slot.opened = StampOf(path);
+    slot.image->Open(path);
+}
+
+// Whether the slot's image is path, complete or on its way, and the file is still the one it
+// was opened with: a decode would give the same picture again.
+bool CImageForm::HoldsUnchanged(const Slot& slot, const std::string& path) const {
+    const CImage& image = *slot.image;
+    if (path.empty() || image.path != path || image.outOfMemory) return false;
+    if (!image.done && !image.IsLoading()) return false;
+    const FileStamp now = StampOf(path);
+    return now.exists && now == slot.opened;
+}
+
 void CImageForm::StartImage(Slot& slot) {
     CImage& image = *slot.image;
     image.StopLoad();
     slot.headerPending = slot.oneShot = DecodeRevealsHeader(image);
+    slot.handsOverSource = !image.decodePending && !image.downscale && !image.upscale;
     if (&slot == current_ && slot.headerPending) DropPaintSource();
     image.StartLoad(THREAD_PRIORITY_NORMAL);
     if (&slot == current_) currentSerial_ = image.loadSerial;
@@ -228,11 +263,14 @@ void CImageForm::OnSize() {
 // --- layout --------------------------------------------------------------------------------
 
 void CImageForm::TakePaintSource() {
-    const CImage& image = *current_->image;
+    CImage& image = *current_->image;
     if (current_->headerPending && image.IsLoading()) {
         DropPaintSource();
         return;
     }
+    // The display's fields are the loader's until it has handed the source over, which takes
+    // it no time: wait for that rather than read them while they are written.
+    if (current_->handsOverSource && image.IsLoading()) image.FinishLoad();
     paint_.bits = image.displayBuffer;
     paint_.header = image.displayHeader;
     paint_.hasSource = image.sourceBuffer != nullptr;
@@ -312,6 +350,16 @@ void CImageForm::InvalidateAll() {
 // --- loading and its messages --------------------------------------------------------------
 
 void CImageForm::Show(const std::string& name, const std::string& preloadName, bool immediate) {
+    // The file on screen selected again (its listing rebuilt or sorted anew) keeps its picture
+    // and its pre-load rather than decoding both again before the user's eyes. Reload, which
+    // comes without the immediate flag, and a file changed since it was opened, are read again.
+    if (immediate && name == currentName_ && HoldsUnchanged(*current_, name)) {
+        preloadName_ = preloadName;
+        // A neighbour that changed with the order is pre-loaded now, or once the picture is done.
+        if (current_->image->done) CurrentFinished();
+        return;
+    }
+
     CImage& leaving = *current_->image;
     leaving.immediate = immediate;
     leaving.StopLoad();
@@ -342,7 +390,7 @@ void CImageForm::Show(const std::string& name, const std::string& preloadName, b
             Recompute(true);
         }
     } else {
-        image.Open(name);
+        OpenImage(*current_, name);
         image.StopLoad();
         ComputeTarget(*current_, true);
         StartImage(*current_);
@@ -376,7 +424,7 @@ void CImageForm::CurrentFinished() {
         return;
     }
     if (reopen || modeUsed_ != mode_) {
-        if (reopen) image.Open(preloadName_);
+        if (reopen) OpenImage(slot, preloadName_);
         image.StopLoad();
         if (HasPixelsToLoad(image)) {
             ComputeTarget(slot, true);
@@ -609,11 +657,14 @@ void CImageForm::OnMouseMove(LPARAM where) {
 }
 
 void CImageForm::OnLeftButtonUp() {
-    if (!layout_.draggable) return;
+    // A drag ends with its button even when the picture shown meanwhile fits the pane: left
+    // running, plain mouse moves would scroll the next picture that overflows.
+    if (!dragging_ && !layout_.draggable) return;
     dragging_ = false;
-    SetClassCursor(window(), hand_);
-    SetCursor(window(), hand_);
-    ReleaseCapture();
+    HCURSOR cursor = layout_.draggable ? hand_ : arrow_;
+    SetClassCursor(window(), cursor);
+    SetCursor(window(), cursor);
+    if (GetCapture() == window()) ReleaseCapture();
 }
 
 // --- menu and commands ---------------------------------------------------------------------

@@ -66,6 +66,13 @@ public:
     HMENU imageMenu() const { return menu_; }
 
 private:
+    // What tells a file changed on disk from the one an image was opened with.
+    struct FileStamp {
+        bool exists = false;
+        uint64_t device = 0, inode = 0, size = 0;
+        int64_t modified = 0, changed = 0;  // nanoseconds
+        bool operator==(const FileStamp&) const = default;
+    };
     // One of the two images, with the owner it asks for its size from its loader thread.
     struct Slot : ISetMaxDim {
         void SetMaxDim() override;
@@ -77,6 +84,11 @@ private:
         // This load decodes the whole picture at once and cannot be stopped during that decode;
         // stopped later, it would leave its source picture incomplete. Changes wait for its end.
         bool oneShot = false;
+        // This load decodes nothing: its loader hands the source held to the display, writing
+        // the display's header and pointers as it does, and ends at once.
+        bool handsOverSource = false;
+        // The file as it was when the image was opened.
+        FileStamp opened;
     };
     // What paint reads, copied from the current image only while its buffers cannot change.
     struct PaintSource {
@@ -89,6 +101,9 @@ private:
 
     TargetParams Params();
     void ComputeTarget(Slot& slot, bool inLoader);
+    static FileStamp StampOf(const std::string& path);
+    void OpenImage(Slot& slot, const std::string& path);
+    bool HoldsUnchanged(const Slot& slot, const std::string& path) const;
     void StartImage(Slot& slot);
     void Recompute(bool inLoader);
     bool DeferChange();

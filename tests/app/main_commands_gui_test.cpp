@@ -13,6 +13,7 @@
 
 #include "app/ui/main_form.h"
 #include "app/ui/resources.h"
+#include "image/loader.h"
 #include "platform/qt/list_view.h"
 #include "platform/qt/toolbar.h"
 #include "settings/registry.h"
@@ -244,6 +245,88 @@ TEST_F(MainCommandsTest, ChoosingAFileShowsItAndTheWheelOverTheImageStepsOn) {
     EXPECT_EQ(form.fileView()->HistoryCount(), 1);
     form.fileView()->window()->SendMessage(WM_COMMAND, ID_RELOAD, 0);
     EXPECT_EQ(form.imagePane()->currentName(), dir_.file("b.bmp"));
+}
+
+TEST_F(MainCommandsTest, TheFileOnScreenSelectedAgainIsNotDecodedAgainUnlessItChanged) {
+    BmpDesc desc;
+    desc.width = 4;
+    desc.height = 2;
+    desc.pixels.assign(24, 0x40);
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp"})
+        WriteFileBytes(dir_.file(name), BuildBmp(desc));
+    WriteRegString("InitialDirectory", Folder());
+    CMainForm form({}, SW_SHOWNORMAL);
+    HWND list = form.fileView()->window();
+    CImageForm& pane = *form.imagePane();
+    auto preloaded = [&] {
+        return pane.preloadImage()->path == dir_.file("b.bmp") && pane.preloadImage()->done;
+    };
+    ListView_SetItemState(list, 1, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    ASSERT_TRUE(PumpUntil(preloaded));
+    // A late size of the new window would load it again; let that pass first.
+    PumpFor(300);
+    ASSERT_TRUE(PumpUntil(preloaded));
+    CImage* shown = pane.currentImage();
+    const int32_t loads = PeekLoadSerialCounter();
+    // The listing rebuilt and sorted the other way round selects a.bmp again.
+    for (int command : {ID_REFRESH, ID_SORT_BY_TYPE}) {
+        SCOPED_TRACE(command);
+        list->SendMessage(WM_COMMAND, command, 0);
+        PumpFor(50);
+        EXPECT_EQ(pane.currentName(), dir_.file("a.bmp"));
+        EXPECT_EQ(pane.currentImage(), shown);
+        EXPECT_TRUE(shown->done);
+        EXPECT_EQ(pane.preloadImage()->path, dir_.file("b.bmp"));
+        EXPECT_EQ(PeekLoadSerialCounter(), loads);
+    }
+    // Reload reads it again, and so does a refresh once the file has changed on disk.
+    list->SendMessage(WM_COMMAND, ID_RELOAD, 0);
+    ASSERT_TRUE(PumpUntil([&] { return pane.currentImage()->done.load(); }));
+    EXPECT_GT(PeekLoadSerialCounter(), loads);
+    ASSERT_TRUE(PumpUntil(preloaded));
+    desc.width = 8;
+    desc.pixels.assign(48, 0x40);
+    WriteFileBytes(dir_.file("a.bmp"), BuildBmp(desc));
+    list->SendMessage(WM_COMMAND, ID_REFRESH, 0);
+    ASSERT_TRUE(PumpUntil([&] { return pane.currentImage()->done.load(); }));
+    EXPECT_EQ(pane.currentImage()->GetWidth(), 8);
+}
+
+TEST_F(MainCommandsTest, DeletingTheFileOnScreenShowsTheOneThatTakesItsPlace) {
+    BmpDesc desc;
+    desc.width = 4;
+    desc.height = 2;
+    desc.pixels.assign(24, 0x40);
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp"})
+        WriteFileBytes(dir_.file(name), BuildBmp(desc));
+    WriteRegString("InitialDirectory", Folder());
+    CMainForm form({}, SW_SHOWNORMAL);
+    HWND list = form.fileView()->window();
+    // Yes to every question.
+    QTimer answer;
+    answer.setInterval(20);
+    QObject::connect(&answer, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->button(QMessageBox::Yes)->click();
+    });
+    answer.start();
+    // The file after it moves into its place; after the last file, the one before it.
+    const struct {
+        int row;
+        const char* after;
+    } steps[] = {{2, "c.bmp"}, {2, "a.bmp"}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.after);
+        ListView_SetItemState(list, -1, 0, LVIS_SELECTED);
+        ListView_SetItemState(list, step.row, LVIS_SELECTED | LVIS_FOCUSED,
+                              LVIS_SELECTED | LVIS_FOCUSED);
+        const std::string deleted = form.imagePane()->currentName();
+        list->SendMessage(WM_COMMAND, ID_DELETE_SELECTED, 0);
+        EXPECT_FALSE(std::filesystem::exists(deleted));
+        EXPECT_EQ(form.imagePane()->currentName(), dir_.file(step.after));
+        EXPECT_EQ(form.fileView()->CurrentFilePath(), dir_.file(step.after));
+        EXPECT_EQ(ListView_GetSelectedCount(list), 1);
+    }
 }
 
 TEST_F(MainCommandsTest, AFileRemovedSinceTheListingShowsAnEmptyPane) {

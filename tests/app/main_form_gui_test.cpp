@@ -182,6 +182,17 @@ TEST_F(MainFormTest, AFolderOrSeveralWordsShowNothingAndAnOldDriveRootMeansHome)
         EXPECT_EQ(form.currentFolder(), Folder() + "inner/");
         PumpFor(400);
         EXPECT_TRUE(form.imagePane()->currentName().empty());
+        // The listing's own selection stays, as it does for a file that is not there.
+        EXPECT_EQ(ListView_GetSelectedCount(form.fileView()->window()), 1);
+        EXPECT_EQ(ListView_GetItemState(form.fileView()->window(), 0, LVIS_SELECTED),
+                  LVIS_SELECTED);
+    }
+    {
+        CMainForm form({dir_.file("missing.bmp")}, SW_SHOWNORMAL);
+        EXPECT_EQ(form.currentFolder(), Folder());
+        PumpFor(400);
+        EXPECT_EQ(ListView_GetItemState(form.fileView()->window(), 0, LVIS_SELECTED),
+                  LVIS_SELECTED);
     }
     WriteRegString("InitialDirectory", "C:\\");
     {

@@ -6,8 +6,10 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QListView>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QTimer>
 #include <fstream>
 
@@ -184,6 +186,21 @@ TEST_F(FileViewTest, DraggingTheRightEdgeMovesTheSplitterAndNarrowsTheColumn) {
     EXPECT_EQ(main_.Of(WM_SPLITTER_MOVED).size(), 2u);
 }
 
+TEST_F(FileViewTest, APressOnAnEntryDraggedOverTheEdgeDoesNotMoveTheSplitter) {
+    Touch("a.jpg");
+    Open(Folder());
+    RECT client{};
+    GetClientRect(list(), &client);
+    const int edge = client.right - 3;
+    list()->SendMessage(WM_MOUSEMOVE, 0, MAKELPARAM(20, 5));
+    list()->SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 5));
+    for (int x : {edge - 20, edge, edge + 1, edge + 30})
+        list()->SendMessage(WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x, 5));
+    list()->SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(edge + 30, 5));
+    EXPECT_TRUE(main_.Of(WM_SPLITTER_MOVED).empty());
+    EXPECT_EQ(ListView_GetColumnWidth(list()), client.right);
+}
+
 // Answers the next message box with the button, and counts the boxes and their texts.
 struct BoxAnswer {
     explicit BoxAnswer(QMessageBox::StandardButton button) {
@@ -270,6 +287,40 @@ TEST_F(FileViewTest, TheContextMenuGreysReloadOffTheEntriesAndDeleteWithoutFiles
     view_->SetThumbnailsShown(true);
     states = MenuStates(list(), POINT{item.left + 5, item.top + 3});
     EXPECT_FALSE(states[ID_RELOAD]);
+}
+
+// A right-click as the desktop sends it: press and release of the right button on the list.
+void RightClick(HWND list, int row) {
+    RECT item{};
+    ListView_GetItemRect(list, row, &item);
+    QWidget* viewport = GetClientWidget(list)->findChild<QListView*>()->viewport();
+    const QPointF at(item.left + 5, item.top + 3);
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, at, viewport->mapToGlobal(at), Qt::RightButton,
+                          type == QEvent::MouseButtonPress ? Qt::RightButton : Qt::NoButton,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(viewport, &event);
+    }
+}
+
+TEST_F(FileViewTest, ARightClickKeepsASelectionItFallsInAndSelectsAnEntryOutsideIt) {
+    for (const char* file : {"a.jpg", "b.jpg", "c.jpg"}) Touch(file);
+    Open(Folder());
+    const int a = IndexOf("a.jpg");
+    ListView_SetItemState(list(), 0, 0, LVIS_SELECTED);
+    ListView_SetItemState(list(), a, LVIS_SELECTED, LVIS_SELECTED);
+    ListView_SetItemState(list(), a + 2, LVIS_SELECTED, LVIS_SELECTED);
+    RightClick(list(), a + 2);
+    EXPECT_EQ(Selected(), (std::vector<int>{a, a + 2}));
+    EXPECT_EQ(view_->SelectedFileCount(), 2);
+    // The same message from the frame's own window procedure, as tests and menus send it.
+    RECT item{};
+    ListView_GetItemRect(list(), a, &item);
+    list()->SendMessage(WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(item.left + 5, item.top + 3));
+    EXPECT_EQ(Selected(), (std::vector<int>{a, a + 2}));
+    RightClick(list(), a + 1);
+    EXPECT_EQ(Selected(), std::vector<int>{a + 1});
+    EXPECT_EQ(view_->CurrentFilePath(), dir_.file("b.jpg"));
 }
 
 TEST_F(FileViewTest, NamesThatAreNotUtf8KeepTheirBytes) {

@@ -212,6 +212,27 @@ TEST_F(ImagePaneTest, PercentageOfImageMovesTheSizeFromTheWindowTowardsTheImage)
     g_adjustType = 0;
 }
 
+// A picture held whole and shown at its own size is loaded again without decoding: the loader
+// only hands its source to the display. The pane must not read the display meanwhile (the
+// thread sanitizer sees it when this runs in a build with it).
+TEST_F(ImagePaneTest, APictureShownAtItsOwnSizeStaysWholeThroughRefreshesAndResizes) {
+    Place(400, 300);
+    ShowAndWait(File("own.bmp", QuadrantBmp(200, 100)));
+    for (int i = 0; i < 20; ++i) {
+        SCOPED_TRACE(i);
+        if (i % 2)
+            pane_->Refresh();
+        else
+            Place(400 + i, 300);
+        ASSERT_TRUE(PumpUntil([&] { return pane_->currentImage()->done.load(); }));
+        EXPECT_EQ(pane_->currentImage()->GetWidth(), 200);
+        const QImage shot = Grab();
+        const int left = pane_->layout().leftMargin;
+        EXPECT_EQ(shot.pixelColor(left, 100), QColor(255, 0, 0));
+        EXPECT_EQ(shot.pixelColor(left + 199, 199), QColor(255, 255, 255));
+    }
+}
+
 TEST_F(ImagePaneTest, ProgressBandsOfTheCurrentLoadAreRepaintedAndStaleRecordsIgnored) {
     // The pane's window stays hidden, so what a message invalidates is still there to be seen.
     Place(400, 300);
@@ -311,6 +332,24 @@ TEST_F(ImagePaneTest, ScrollRequestsStayWithinTheBarAndDraggingMovesTheImage) {
     EXPECT_EQ(GetClassCursor(window)->shape(), LoadCursor(IDC_HAND)->shape());
     window->SendMessage(WM_MOUSEMOVE, 0, MAKELPARAM(480, 100));
     EXPECT_EQ(pane_->layout().verticalPosition, 0);
+}
+
+TEST_F(ImagePaneTest, AButtonReleasedOverAPictureThatFitsStillEndsTheDrag) {
+    pane_->SetResampleMode(kResampleHorizontal);
+    const std::string tall = File("tall.bmp", QuadrantBmp(1000, 2000));
+    ShowAndWait(tall);
+    HWND window = pane_->window();
+    window->SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(500, 400));
+    // The wheel steps on to a picture that fits while the button is held.
+    ShowAndWait(File("small.bmp", QuadrantBmp(100, 100)));
+    ASSERT_FALSE(pane_->layout().draggable);
+    window->SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(500, 400));
+    EXPECT_EQ(GetCapture(), nullptr);
+    EXPECT_EQ(GetClassCursor(window)->shape(), LoadCursor(IDC_ARROW)->shape());
+    ShowAndWait(tall);
+    const int32_t position = pane_->layout().verticalPosition;
+    window->SendMessage(WM_MOUSEMOVE, 0, MAKELPARAM(500, 100));
+    EXPECT_EQ(pane_->layout().verticalPosition, position);
 }
 
 TEST_F(ImagePaneTest, TheImageMenuTicksTheModeAndPassesItsCommandsToTheFrame) {

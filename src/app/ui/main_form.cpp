@@ -148,6 +148,9 @@ void CMainForm::ShowFile(LPARAM immediate) {
 void CMainForm::ShowStartFile() {
     // The start file becomes the one selection, not a second one beside the listing's first
     // entry; and when selecting it has already put it on screen, it is not decoded a second time.
+    // A start path that names a folder, or a file that is not there, leaves the listing's own
+    // selection.
+    if (fileView_->FindEntry(startFile_, CFileView::kFile) == -1) return;
     fileView_->ClearSelection();
     if (!fileView_->SelectFile(startFile_, CFileView::kFile)) return;
     if (imagePane_->currentName() != startFile_) fileView_->ShowCurrent(false);
