@@ -1,6 +1,7 @@
 #include "image/writer.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -117,6 +118,8 @@ FILE* CImageWriter::CreateOutput() {
             Fail(std::strerror(errno));
             return nullptr;
         }
+        // Held until the file is closed: a cache sweep never takes a file still being written.
+        flock(fd, LOCK_EX | LOCK_NB);
         if (replacing_) fchmod(fd, existing.st_mode & 07777);
         FILE* file = fdopen(fd, "wb");
         if (!file) {
