@@ -217,7 +217,12 @@ void CImageLoad::Run() {
             RunSincPath(job);
         } else {
             path_ = Path::kDirect;
-            if (im.sourceBuffer) RunDirectPath(job, reader);
+            // The display is the source here: its rows are cleared and filled in the source
+            // buffer, which must hold every one of them.
+            const bool fits =
+                im.sourceBuffer && im.displayStride == im.sourceStride && dw <= job.sourceWidth &&
+                static_cast<size_t>(im.sourceStride) * displayHeight_ <= im.sourceBytes;
+            if (fits) RunDirectPath(job, reader);
         }
         outOfMemory = job.outOfMemory;
     }
