@@ -235,9 +235,17 @@ void CImageLoad::Run() {
         // reader had only begun to fill is decoded afresh by any later load.
         im.outOfMemory = true;
         im.DeleteReader();
-    } else if (im.decodePending && im.reader_ && (!stopped || im.reader_->deferredHeader)) {
-        im.decodePending = false;
-        im.reader_->Close();
+    } else if (im.decodePending && im.reader_) {
+        // A whole-picture decode stopped part-way has put only some of its rows into the
+        // source: shown from memory, the missing rows would show as black. It is decoded
+        // again, and its decoded picture goes at once.
+        const bool wholeSource = im.currentLine >= std::abs(im.sourceHeader.bmiHeader.biHeight) - 1;
+        if (!stopped || (im.reader_->deferredHeader && wholeSource)) {
+            im.decodePending = false;
+            im.reader_->Close();
+        } else if (im.reader_->deferredHeader) {
+            im.DeleteReader();
+        }
     }
     if (streamed) {
         // What DiscardSource leaves: the display stands in for the source, and the file is

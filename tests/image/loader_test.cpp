@@ -392,7 +392,7 @@ TEST_F(LoaderTest, ADeferredHeaderIsSizedOnceDecodeAllHasRun) {
     EXPECT_TRUE(plain.done);
 }
 
-TEST_F(LoaderTest, ADeferredHeaderLoadStoppedBeforeDecodeAllEndsWithoutAWord) {
+TEST_F(LoaderTest, AStoppedDeferredHeaderLoadDecodesAgainUnlessItsSourceIsWhole) {
     auto picture = Picture(30, 20);
     picture->deferredHeader = true;
     CImage image;
@@ -411,18 +411,39 @@ TEST_F(LoaderTest, ADeferredHeaderLoadStoppedBeforeDecodeAllEndsWithoutAWord) {
     EXPECT_EQ(image.reader(), nullptr);
     EXPECT_TRUE(image.decodePending);
 
-    // Stopped while its rows are read, a deferred load keeps what it has and resamples from
-    // memory next time.
+    // Stopped while its rows are copied out, the source holds only some of them: the next
+    // load decodes again, whether it shows the picture at its own size or reduced.
     picture->holdInOpen = false;
-    picture->holdAtRow = 8;
+    for (const int32_t width : {1 << 30, 15}) {
+        picture->holdAtRow = 8;
+        image.Open(image.path);
+        image.SetSizeLimit(1 << 30, 1 << 30, false, false);
+        const int decodes = picture->decodeAllCalls;
+        StopAtHold(image, *picture);
+        EXPECT_TRUE(image.decodePending);
+        EXPECT_FALSE(image.done);
+        picture->holdAtRow = -1;
+        window_.Clear();
+        Load(image, width, 0);
+        EXPECT_EQ(picture->decodeAllCalls, decodes + 2);
+        EXPECT_TRUE(image.done);
+        EXPECT_EQ(Log(window_).back(), "D");
+        if (width == 15)
+            EXPECT_EQ(Display(image).pixels, BoxReference(picture->rows, 15, 10, false).pixels);
+        else
+            ExpectSourceRows(image, picture->rows, 20);
+    }
+
+    // Stopped after its last row, the picture is whole and is resampled from memory.
+    picture->holdAtRow = 19;
+    image.Open(image.path);
     image.SetSizeLimit(1 << 30, 1 << 30, false, false);
     StopAtHold(image, *picture);
     EXPECT_FALSE(image.decodePending);
-    EXPECT_EQ(picture->decodeAllCalls, 2);
-    ExpectSourceRows(image, picture->rows, 9);
+    const int decodes = picture->decodeAllCalls;
     Load(image, 15, 0);
-    EXPECT_EQ(picture->readersMade, 3);
-    EXPECT_EQ(image.GetWidth(), 15);
+    EXPECT_EQ(picture->decodeAllCalls, decodes);
+    EXPECT_EQ(Display(image).pixels, BoxReference(picture->rows, 15, 10, false).pixels);
 }
 
 TEST_F(LoaderTest, RgbOrderPicturesLookTheSameReducedOrAtFullSize) {
