@@ -49,6 +49,7 @@ private:
 
     void PostProgress(int32_t first, int32_t last);
     bool ReopenReader();
+    bool StopHonouredBeforeRows() const;
     void RunDirectPath(const ResampleJob& job, CImageReader* reader);
     void TakeDecodedSourceAsDisplay();
 
@@ -63,6 +64,12 @@ void CImageLoad::PostProgress(int32_t first, int32_t last) {
     HWND window = image_.notifyWindow.load();
     if (window && image_.progressNotices)
         Post(window, WM_IMAGE_PROGRESS, &image_, new ProgressRecord{first, last});
+}
+
+// The stop rule before the first row: no share of the rows is done yet.
+bool CImageLoad::StopHonouredBeforeRows() const {
+    return image_.stop.load(std::memory_order_acquire) &&
+           (!image_.immediate.load() || g_minLoadPercentage.load() < 1);
 }
 
 bool CImageLoad::AfterRow(int32_t j) {
@@ -165,7 +172,15 @@ void CImageLoad::Run() {
                 im.DeleteReader();
                 return;
             }
+            // Leaving an image must not wait for its whole decode: asked to stop, the reader
+            // leaves it, and the load ends as one stopped before its decode.
+            im.reader_->decodeStopped = [this] { return StopHonouredBeforeRows(); };
             im.reader_->DecodeAll();
+            im.reader_->decodeStopped = nullptr;
+            if (StopHonouredBeforeRows()) {
+                im.DeleteReader();
+                return;
+            }
             im.AdoptHeader(im.reader_.get());
             if (im.sizeLimitOwner)
                 im.sizeLimitOwner->SetMaxDim();
