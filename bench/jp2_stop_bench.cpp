@@ -2,7 +2,8 @@
 // StopLoad on the GUI thread, after the load has run for a while. Files are given on the
 // command line (bench/jp2_stop.sh makes 24-megapixel ones, single tile and tiled). For each
 // file and each delay: the wall time StopLoad blocked, the CPU time (user + system) the calling
-// thread spent in it, and the process's CPU time over the same span (the decoders' threads).
+// thread spent in it, the process's CPU time over the same span (the decoders' threads), and
+// how long the decode that was left went on before it ended and freed its memory.
 //
 //   build/bench/jp2_stop_bench FILE.jp2 ...
 
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "image/image.h"
+#include "image/jp2_reader.h"
 #include "image/resample.h"
 
 namespace {
@@ -37,8 +39,8 @@ double Now() {
 
 int main(int argc, char** argv) {
     BuildGammaTables();
-    std::printf("%-28s %9s %9s %11s %11s %12s\n", "file", "decode ms", "stop at", "blocked ms",
-                "thread CPU", "process CPU");
+    std::printf("%-28s %9s %9s %11s %11s %12s %13s\n", "file", "decode ms", "stop at",
+                "blocked ms", "thread CPU", "process CPU", "left ends ms");
     for (int a = 1; a < argc; ++a) {
         const std::string path = argv[a];
         const std::string name = path.substr(path.find_last_of('/') + 1);
@@ -55,7 +57,7 @@ int main(int argc, char** argv) {
         const double decodeMs = (Now() - start) * 1000;
         for (const double fraction : {0.1, 0.3, 0.5, 0.7, 0.9}) {
             const int delayMs = static_cast<int>(decodeMs * fraction);
-            std::vector<double> blocked, threadCpu, processCpu;
+            std::vector<double> blocked, threadCpu, processCpu, leftRuns;
             for (int repeat = 0; repeat < 3; ++repeat) {
                 CImage image;
                 image.Open(path);
@@ -69,14 +71,17 @@ int main(int argc, char** argv) {
                 blocked.push_back((Now() - wall0) * 1000);
                 threadCpu.push_back((CpuSeconds(RUSAGE_THREAD) - thread0) * 1000);
                 processCpu.push_back((CpuSeconds(RUSAGE_SELF) - process0) * 1000);
+                // Whatever was left ends before the next measurement.
+                while (Jp2DecodesRunning() > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                leftRuns.push_back((Now() - wall0) * 1000);
             }
-            // Whatever was left running in the background ends before the next measurement.
-            std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(decodeMs)));
             auto worst = [](const std::vector<double>& v) {
                 return *std::max_element(v.begin(), v.end());
             };
-            std::printf("%-28s %9.0f %7d ms %11.1f %9.1f ms %9.1f ms\n", name.c_str(), decodeMs,
-                        delayMs, worst(blocked), worst(threadCpu), worst(processCpu));
+            std::printf("%-28s %9.0f %7d ms %11.1f %9.1f ms %9.1f ms %13.0f\n", name.c_str(),
+                        decodeMs, delayMs, worst(blocked), worst(threadCpu), worst(processCpu),
+                        worst(leftRuns));
         }
     }
     return 0;
