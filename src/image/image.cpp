@@ -106,6 +106,9 @@ void CImage::SetSizeLimit(int32_t maxWidth, int32_t maxHeight, bool inLoader, bo
     if (!inLoader) {
         StopLoad();
         if (path.empty()) return;
+        // A decode that starts over reads the header afresh, and the file may have changed
+        // since: the fit must be made against the header and buffers held from here on.
+        if (decodePending && (!reader_ || reader_->lineCounter != -1)) Open(path);
     }
     const int32_t sw = GetSourceWidth();
     const int32_t sh = GetSourceHeight();
@@ -128,8 +131,6 @@ void CImage::SetSizeLimit(int32_t maxWidth, int32_t maxHeight, bool inLoader, bo
         w = sw;
         h = sh;
     }
-
-    if (!inLoader && decodePending && (!reader_ || reader_->lineCounter != -1)) Open(path);
 
     const bool bottomUp = displayHeader.bmiHeader.biHeight > 0 ||
                           (displayHeader.bmiHeader.biHeight == 0 && sourceHeader.bmiHeader.biHeight > 0);

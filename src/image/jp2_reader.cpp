@@ -6,9 +6,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <list>
+#include <mutex>
 #include <new>
+#include <string>
 #include <thread>
 
 #include "platform/file_io.h"
@@ -20,16 +27,19 @@ enum class Family { kNone, kGrey, kRgb, kYCbCr };
 void IgnoreMessage(const char*, void*) {}
 
 // The library reads through these three calls; the file is read with pread, so a stream is
-// nothing but a descriptor, its size and a position.
+// nothing but a descriptor, its size and a position. Once the decode is abandoned every read
+// fails, which ends a tiled decode after its current tile.
 struct FileSource {
     int fd = -1;
     uint64_t size = 0;
     uint64_t position = 0;
+    const std::atomic<bool>* abandoned = nullptr;
 };
 
 OPJ_SIZE_T ReadSource(void* into, OPJ_SIZE_T bytes, void* user) {
     auto* source = static_cast<FileSource*>(user);
-    if (source->position >= source->size) return static_cast<OPJ_SIZE_T>(-1);
+    if (source->position >= source->size || source->abandoned->load(std::memory_order_relaxed))
+        return static_cast<OPJ_SIZE_T>(-1);
     const size_t wanted =
         static_cast<size_t>(std::min<uint64_t>(bytes, source->size - source->position));
     size_t done = 0;
@@ -130,8 +140,9 @@ struct CodecDeleter {
 };
 
 // Decodes the file as the JP2 file format, or returns none.
-opj_image_t* DecodeFile(const std::string& path) {
+opj_image_t* DecodeFile(const std::string& path, const std::atomic<bool>& abandoned) {
     FileSource source;
+    source.abandoned = &abandoned;
     source.fd = OpenRegularFile(path, &source.size);
     if (source.fd < 0) return nullptr;
 
@@ -201,42 +212,25 @@ cmsHTRANSFORM MakeProfileTransform(const opj_image_t& image, Family family) {
     return transform;
 }
 
-}  // namespace
+// The picture a decode made: rows of width x 3 bytes B, G, R, top row first, on its own heap.
+struct DecodedPicture {
+    std::unique_ptr<CPrivateHeap> heap;
+    uint8_t* pixels = nullptr;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    std::string failure;  // why there are no pixels
+};
 
-void CJp2Reader::OpenFile() {
-    DeclareHeader(0, 0, 24);
-    heap_.reset();
-    picture_ = nullptr;
-    lineCounter = -1;
-}
-
-void CJp2Reader::DecodeAll() {
-    heap_.reset(new (std::nothrow) CPrivateHeap);
-    picture_ = nullptr;
-    if (!heap_) {
-        Refuse("out of memory");
-        return;
-    }
-    opj_image_t* image = DecodeFile(path);
-    if (!image) {
-        struct stat st {};
-        if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) RefuseOpen();
-        Refuse("not a JP2 file, or damaged");
-        return;
-    }
-    BuildPicture(*image);
-    opj_image_destroy(image);
-}
-
-void CJp2Reader::BuildPicture(const opj_image_t& image) {
+// Turns the decoded components into the picture, or leaves it empty.
+void BuildPicture(const opj_image_t& image, DecodedPicture& result) {
     const Family family = FamilyOf(image);
     if (family == Family::kNone) {
-        Refuse("unsupported JPEG 2000 colour space");
+        result.failure = "unsupported JPEG 2000 colour space";
         return;
     }
     const OPJ_UINT32 wanted = family == Family::kGrey ? 1 : 3;
     if (image.numcomps < wanted) {
-        Refuse("too few colour components");
+        result.failure = "too few colour components";
         return;
     }
     const uint32_t width = image.x1 - image.x0;
@@ -251,7 +245,7 @@ void CJp2Reader::BuildPicture(const opj_image_t& image) {
         if (!comp.data || comp.w != width || comp.h != height || comp.x0 != 0 || comp.y0 != 0 ||
             comp.dx != 1 || comp.dy != 1 || comp.sgnd != 0 || comp.factor != 0 || comp.prec < 1 ||
             comp.prec > 31) {
-            Refuse("subsampled or signed colour components");
+            result.failure = "subsampled or signed colour components";
             return;
         }
         planes[c] = comp.data;
@@ -260,18 +254,19 @@ void CJp2Reader::BuildPicture(const opj_image_t& image) {
     }
 
     const size_t rowSize = static_cast<size_t>(width) * 3;
-    uint8_t* picture = static_cast<uint8_t*>(heap_->Alloc(rowSize * height));
+    std::unique_ptr<CPrivateHeap> heap(new (std::nothrow) CPrivateHeap);
+    uint8_t* picture = heap ? static_cast<uint8_t*>(heap->Alloc(rowSize * height)) : nullptr;
     if (!picture) {
-        Refuse("out of memory");
+        result.failure = "out of memory";
         return;
     }
     cmsHTRANSFORM transform = nullptr;
     uint8_t* scratch = nullptr;
     if (family != Family::kYCbCr && HasFileProfile(image)) {
         transform = MakeProfileTransform(image, family);
-        scratch = transform ? static_cast<uint8_t*>(heap_->Alloc(rowSize)) : nullptr;
+        scratch = transform ? static_cast<uint8_t*>(heap->Alloc(rowSize)) : nullptr;
         if (transform && !scratch) {
-            Refuse("out of memory");
+            result.failure = "out of memory";
             cmsDeleteTransform(transform);
             return;
         }
@@ -320,12 +315,161 @@ void CJp2Reader::BuildPicture(const opj_image_t& image) {
         if (transform) cmsDoTransform(transform, scratch, out, width);
     }
     if (transform) cmsDeleteTransform(transform);
-    if (scratch) heap_->Free(scratch);
+    if (scratch) heap->Free(scratch);
 
-    picture_ = picture;
-    rowSize_ = static_cast<uint32_t>(rowSize);
-    height_ = static_cast<int32_t>(height);
-    DeclareHeader(static_cast<int32_t>(width), -static_cast<int32_t>(height), 24);
+    result.heap = std::move(heap);
+    result.pixels = picture;
+    result.width = width;
+    result.height = height;
+}
+
+// One decode, shared by the reader that waits for it and the thread that runs it.
+struct DecodeJob {
+    explicit DecodeJob(std::string file) : path(std::move(file)) {}
+    const std::string path;
+    std::atomic<bool> abandoned{false};
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false;       // under lock
+    DecodedPicture picture;  // under lock, once done
+};
+
+std::atomic<void (*)()> g_decodeHook{nullptr};
+
+void RunDecode(DecodeJob& job) {
+    if (auto hook = g_decodeHook.load()) hook();
+    DecodedPicture picture;
+    if (!job.abandoned) {
+        if (opj_image_t* image = DecodeFile(job.path, job.abandoned)) {
+            if (!job.abandoned) BuildPicture(*image, picture);
+            opj_image_destroy(image);
+        } else {
+            picture.failure = "not a JP2 file, or damaged";
+        }
+    }
+    // Nobody takes the picture of a decode that was left: it goes now, not with the job.
+    if (job.abandoned) picture = DecodedPicture();
+    {
+        std::lock_guard<std::mutex> hold(job.lock);
+        job.picture = std::move(picture);
+        job.done = true;
+    }
+    job.finished.notify_all();
+}
+
+// The decode threads. A decode that was left still holds its memory and its share of the
+// processor until it ends, so only a few run at once; all are joined before the process ends.
+class DecodeThreads {
+public:
+    static constexpr int kMaxRunning = 3;
+
+    ~DecodeThreads() {
+        std::lock_guard<std::mutex> hold(lock_);
+        for (Runner& runner : runners_) runner.thread.join();
+    }
+
+    // Starts the job once a place is free, asking stopped() while it waits; false when the
+    // load was stopped first. Without a thread the job runs here and now.
+    bool Start(const std::shared_ptr<DecodeJob>& job, const std::function<bool()>& stopped) {
+        std::unique_lock<std::mutex> hold(lock_);
+        while (Reap() >= kMaxRunning) {
+            if (stopped && stopped()) return false;
+            changed_.wait_for(hold, std::chrono::milliseconds(5));
+        }
+        try {
+            runners_.push_back(Runner{std::thread(), job});
+            runners_.back().thread = std::thread([this, job] {
+                RunDecode(*job);
+                changed_.notify_all();
+            });
+        } catch (const std::exception&) {
+            if (!runners_.empty() && !runners_.back().thread.joinable()) runners_.pop_back();
+            hold.unlock();
+            RunDecode(*job);
+        }
+        return true;
+    }
+
+    int Running() {
+        std::lock_guard<std::mutex> hold(lock_);
+        return Reap();
+    }
+
+private:
+    struct Runner {
+        std::thread thread;
+        std::shared_ptr<DecodeJob> job;
+    };
+
+    // Joins the threads whose decode has ended; returns how many have not. Under lock_.
+    int Reap() {
+        int running = 0;
+        for (auto it = runners_.begin(); it != runners_.end();) {
+            bool done;
+            {
+                std::lock_guard<std::mutex> hold(it->job->lock);
+                done = it->job->done;
+            }
+            if (done) {
+                it->thread.join();
+                it = runners_.erase(it);
+            } else {
+                ++running;
+                ++it;
+            }
+        }
+        return running;
+    }
+
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::list<Runner> runners_;
+};
+
+DecodeThreads& Threads() {
+    static DecodeThreads threads;
+    return threads;
+}
+
+}  // namespace
+
+void SetJp2DecodeHook(void (*hook)()) { g_decodeHook = hook; }
+
+int Jp2DecodesRunning() { return Threads().Running(); }
+
+void CJp2Reader::OpenFile() {
+    DeclareHeader(0, 0, 24);
+    heap_.reset();
+    picture_ = nullptr;
+    lineCounter = -1;
+}
+
+void CJp2Reader::DecodeAll() {
+    heap_.reset();
+    picture_ = nullptr;
+    auto job = std::make_shared<DecodeJob>(path);
+    if (!Threads().Start(job, decodeStopped)) return;
+    std::unique_lock<std::mutex> hold(job->lock);
+    while (!job->done) {
+        if (decodeStopped && decodeStopped()) {
+            // Left to end on its own thread; nothing of it is declared.
+            job->abandoned = true;
+            return;
+        }
+        job->finished.wait_for(hold, std::chrono::milliseconds(5));
+    }
+    DecodedPicture& picture = job->picture;
+    if (!picture.pixels) {
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) RefuseOpen();
+        Refuse(picture.failure.empty() ? "not a JP2 file, or damaged" : picture.failure);
+        return;
+    }
+    heap_ = std::move(picture.heap);
+    picture_ = picture.pixels;
+    rowSize_ = picture.width * 3;
+    height_ = static_cast<int32_t>(picture.height);
+    DeclareHeader(static_cast<int32_t>(picture.width), -height_, 24);
 }
 
 int CJp2Reader::NextLine(uint8_t** row) {

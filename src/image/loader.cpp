@@ -49,6 +49,7 @@ private:
 
     void PostProgress(int32_t first, int32_t last);
     bool ReopenReader();
+    bool StopHonouredBeforeRows() const;
     void RunDirectPath(const ResampleJob& job, CImageReader* reader);
     void TakeDecodedSourceAsDisplay();
 
@@ -63,6 +64,12 @@ void CImageLoad::PostProgress(int32_t first, int32_t last) {
     HWND window = image_.notifyWindow.load();
     if (window && image_.progressNotices)
         Post(window, WM_IMAGE_PROGRESS, &image_, new ProgressRecord{first, last});
+}
+
+// The stop rule before the first row: no share of the rows is done yet.
+bool CImageLoad::StopHonouredBeforeRows() const {
+    return image_.stop.load(std::memory_order_acquire) &&
+           (!image_.immediate.load() || g_minLoadPercentage.load() < 1);
 }
 
 bool CImageLoad::AfterRow(int32_t j) {
@@ -168,7 +175,15 @@ void CImageLoad::Run() {
                 im.DeleteReader();
                 return;
             }
+            // Leaving an image must not wait for its whole decode: asked to stop, the reader
+            // leaves it, and the load ends as one stopped before its decode.
+            im.reader_->decodeStopped = [this] { return StopHonouredBeforeRows(); };
             im.reader_->DecodeAll();
+            im.reader_->decodeStopped = nullptr;
+            if (StopHonouredBeforeRows()) {
+                im.DeleteReader();
+                return;
+            }
             im.AdoptHeader(im.reader_.get());
             if (im.sizeLimitOwner)
                 im.sizeLimitOwner->SetMaxDim();
@@ -220,7 +235,12 @@ void CImageLoad::Run() {
             RunSincPath(job);
         } else {
             path_ = Path::kDirect;
-            if (im.sourceBuffer) RunDirectPath(job, reader);
+            // The display is the source here: its rows are cleared and filled in the source
+            // buffer, which must hold every one of them.
+            const bool fits =
+                im.sourceBuffer && im.displayStride == im.sourceStride && dw <= job.sourceWidth &&
+                static_cast<size_t>(im.sourceStride) * displayHeight_ <= im.sourceBytes;
+            if (fits) RunDirectPath(job, reader);
         }
         outOfMemory = job.outOfMemory;
         // Damage the reader met on the way (a file cut short).
@@ -236,9 +256,17 @@ void CImageLoad::Run() {
         im.outOfMemory = true;
         im.failure = "out of memory";
         im.DeleteReader();
-    } else if (im.decodePending && im.reader_ && (!stopped || im.reader_->deferredHeader)) {
-        im.decodePending = false;
-        im.reader_->Close();
+    } else if (im.decodePending && im.reader_) {
+        // A whole-picture decode stopped part-way has put only some of its rows into the
+        // source: shown from memory, the missing rows would show as black. It is decoded
+        // again, and its decoded picture goes at once.
+        const bool wholeSource = im.currentLine >= std::abs(im.sourceHeader.bmiHeader.biHeight) - 1;
+        if (!stopped || (im.reader_->deferredHeader && wholeSource)) {
+            im.decodePending = false;
+            im.reader_->Close();
+        } else if (im.reader_->deferredHeader) {
+            im.DeleteReader();
+        }
     }
     if (streamed) {
         // What DiscardSource leaves: the display stands in for the source, and the file is

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,9 @@ public:
     std::string path;
     // The header is only known after DecodeAll.
     bool deferredHeader = false;
+    // Asked now and then during a long DecodeAll: true when the load no longer wants the
+    // picture, which DecodeAll may then leave undecoded.
+    std::function<bool()> decodeStopped;
     // Every row is written on the first NextLine call, starting at the row pointer of that call
     // and stepping by the source stride of the declared format.
     bool allRowsAtOnce = false;

@@ -9,9 +9,11 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <thread>
 
 #include "image/image.h"
 #include "image/resample.h"
+#include "support/recording_window.h"
 #include "support/reference.h"
 #include "support/temp_dir.h"
 
@@ -423,6 +425,77 @@ TEST_F(Jp2ReaderTest, HostileSizesAreRefusedBeforeDecoding) {
     EncodeJp2(path, desc);
     PatchSizes(path, 64, 64, 64, 64);
     EXPECT_EQ(LoadFile(path).size(), 64u * 64 * 3);
+}
+
+// Holds every decode on its thread until released (or ten seconds have passed).
+std::atomic<bool> g_holdDecodes{false};
+std::atomic<int> g_decodesHeld{0};
+std::atomic<bool> g_holdTimedOut{false};
+
+void HoldDecode() {
+    ++g_decodesHeld;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (g_holdDecodes) {
+        if (std::chrono::steady_clock::now() > until) {
+            g_holdTimedOut = true;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// Stepping away from a picture that is still decoding: StopLoad returns while the decode goes
+// on without it, nothing of the decode reaches the image, and the next load decodes again.
+// Decodes that were left count against the few that may run at once; a load waiting for its
+// place is stopped just as quickly.
+TEST_F(Jp2ReaderTest, ALoadLeftDuringItsDecodeStopsWithoutWaitingForIt) {
+    Jp2Desc desc;
+    desc.width = 64;
+    desc.height = 48;
+    const std::string path = dir_.file("held.jp2");
+    EncodeJp2(path, desc);
+    const std::vector<uint8_t> whole = LoadFile(path);
+    ASSERT_EQ(whole.size(), 64u * 48 * 3);
+
+    g_holdDecodes = true;
+    g_decodesHeld = 0;
+    SetJp2DecodeHook(HoldDecode);
+    RecordingWindow window;
+    std::vector<std::unique_ptr<CImage>> images;
+    for (int i = 0; i < 4; ++i) {
+        images.push_back(std::make_unique<CImage>());
+        CImage& image = *images.back();
+        image.notifyWindow = &window;
+        image.Open(path);
+        image.SetSizeLimit(1 << 30, 1 << 30, false, false);
+        image.StartLoad(THREAD_PRIORITY_NORMAL);
+        if (i < 3) {
+            while (g_decodesHeld < i + 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            EXPECT_EQ(g_decodesHeld, 3);  // no place for a fourth
+        }
+        image.StopLoad();
+        EXPECT_FALSE(image.IsLoading());
+        EXPECT_FALSE(g_holdTimedOut);
+        EXPECT_FALSE(image.done);
+        EXPECT_TRUE(image.decodePending);
+        EXPECT_EQ(image.GetWidth(), 0);
+    }
+    EXPECT_EQ(Jp2DecodesRunning(), 3);
+    EXPECT_EQ(window.Count(WM_IMAGE_DONE), 0);
+
+    g_holdDecodes = false;
+    SetJp2DecodeHook(nullptr);
+    for (auto& image : images) {
+        image->SetSizeLimit(1 << 30, 1 << 30, false, false);
+        image->StartLoad(THREAD_PRIORITY_NORMAL);
+        image->FinishLoad();
+        EXPECT_TRUE(image->done);
+        EXPECT_EQ(TopDownRgb(*image), whole);
+    }
+    // The decodes that were left end on their own and free what they hold.
+    while (Jp2DecodesRunning() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 TEST_F(Jp2ReaderTest, TruncatedFilesShowNothingAndTheLoadEnds) {

@@ -266,6 +266,63 @@ TEST_F(LoaderTest, AReopenedReaderThatNoLongerFitsDecodesNothing) {
     EXPECT_EQ(Log(window_), (Log_t{"P0,0", "D"}));
 }
 
+// A load stopped part-way, the file saved again smaller (or in another shape) by another
+// program, then a new size asked for: the size is fitted to the picture now in the file, on
+// every path, and the image shows what a fresh image of that file shows.
+TEST_F(LoaderTest, ANewSizeAfterTheFileChangedIsFittedToTheFileAsItIsNow) {
+    struct Case {
+        const char* name;
+        bool deferred;
+        int32_t maxWidth, maxHeight;
+        bool upscale;
+        int32_t newWidth, newHeight;
+        int32_t width, height;  // expected display size
+    };
+    for (const Case& c : {Case{"direct", false, 1 << 30, 1 << 30, false, 12, 9, 12, 9},
+                          Case{"box", false, 20, 0, false, 12, 9, 12, 9},
+                          Case{"box reduced", false, 6, 0, false, 24, 24, 6, 6},
+                          Case{"sinc", false, 80, 0, true, 12, 12, 80, 80},
+                          Case{"deferred", true, 20, 0, false, 60, 60, 20, 20}}) {
+        SCOPED_TRACE(c.name);
+        auto picture = Picture(40, 30);
+        picture->deferredHeader = c.deferred;
+        CImage image;
+        image.notifyWindow = &window_;
+        image.progressStep = 25;
+        image.Open(RegisterFakePicture(picture));
+        if (c.deferred) {
+            // Decoded once, then only the display kept: the next size decodes again.
+            Load(image, 1 << 30, 1 << 30);
+            image.DiscardSource();
+        } else {
+            picture->holdAtRow = 5;
+            picture->release = &image.stop;
+            image.SetSizeLimit(1 << 30, 1 << 30, false, false);
+            StopAtHold(image, *picture);
+            picture->holdAtRow = -1;
+        }
+        auto replacement = Picture(c.newWidth, c.newHeight, 3, 5);
+        replacement->deferredHeader = c.deferred;
+        picture->rows = replacement->rows;
+
+        image.SetSizeLimit(c.maxWidth, c.maxHeight, false, c.upscale);
+        if (!c.deferred) {
+            // Larger than the buffers held, the load's clearing of the display runs past them.
+            EXPECT_EQ(image.GetWidth(), c.width);
+            EXPECT_EQ(image.GetHeight(), c.height);
+        }
+        image.StartLoad(THREAD_PRIORITY_NORMAL);
+        image.FinishLoad();
+        EXPECT_TRUE(image.done);
+        CImage fresh;
+        fresh.Open(RegisterFakePicture(replacement));
+        Load(fresh, c.maxWidth, c.maxHeight, c.upscale);
+        EXPECT_EQ(image.GetWidth(), c.width);
+        EXPECT_EQ(image.GetHeight(), c.height);
+        EXPECT_EQ(Display(image).pixels, Display(fresh).pixels);
+    }
+}
+
 // After DiscardSource the source buffer is the display's. A load started without a new size
 // decodes the file again into a source of its own, whether the display is smaller than the
 // source or larger (where the old buffer would have room for the decoded rows).
@@ -335,7 +392,7 @@ TEST_F(LoaderTest, ADeferredHeaderIsSizedOnceDecodeAllHasRun) {
     EXPECT_TRUE(plain.done);
 }
 
-TEST_F(LoaderTest, ADeferredHeaderLoadStoppedBeforeDecodeAllEndsWithoutAWord) {
+TEST_F(LoaderTest, AStoppedDeferredHeaderLoadDecodesAgainUnlessItsSourceIsWhole) {
     auto picture = Picture(30, 20);
     picture->deferredHeader = true;
     CImage image;
@@ -354,18 +411,39 @@ TEST_F(LoaderTest, ADeferredHeaderLoadStoppedBeforeDecodeAllEndsWithoutAWord) {
     EXPECT_EQ(image.reader(), nullptr);
     EXPECT_TRUE(image.decodePending);
 
-    // Stopped while its rows are read, a deferred load keeps what it has and resamples from
-    // memory next time.
+    // Stopped while its rows are copied out, the source holds only some of them: the next
+    // load decodes again, whether it shows the picture at its own size or reduced.
     picture->holdInOpen = false;
-    picture->holdAtRow = 8;
+    for (const int32_t width : {1 << 30, 15}) {
+        picture->holdAtRow = 8;
+        image.Open(image.path);
+        image.SetSizeLimit(1 << 30, 1 << 30, false, false);
+        const int decodes = picture->decodeAllCalls;
+        StopAtHold(image, *picture);
+        EXPECT_TRUE(image.decodePending);
+        EXPECT_FALSE(image.done);
+        picture->holdAtRow = -1;
+        window_.Clear();
+        Load(image, width, 0);
+        EXPECT_EQ(picture->decodeAllCalls, decodes + 2);
+        EXPECT_TRUE(image.done);
+        EXPECT_EQ(Log(window_).back(), "D");
+        if (width == 15)
+            EXPECT_EQ(Display(image).pixels, BoxReference(picture->rows, 15, 10, false).pixels);
+        else
+            ExpectSourceRows(image, picture->rows, 20);
+    }
+
+    // Stopped after its last row, the picture is whole and is resampled from memory.
+    picture->holdAtRow = 19;
+    image.Open(image.path);
     image.SetSizeLimit(1 << 30, 1 << 30, false, false);
     StopAtHold(image, *picture);
     EXPECT_FALSE(image.decodePending);
-    EXPECT_EQ(picture->decodeAllCalls, 2);
-    ExpectSourceRows(image, picture->rows, 9);
+    const int decodes = picture->decodeAllCalls;
     Load(image, 15, 0);
-    EXPECT_EQ(picture->readersMade, 3);
-    EXPECT_EQ(image.GetWidth(), 15);
+    EXPECT_EQ(picture->decodeAllCalls, decodes);
+    EXPECT_EQ(Display(image).pixels, BoxReference(picture->rows, 15, 10, false).pixels);
 }
 
 TEST_F(LoaderTest, RgbOrderPicturesLookTheSameReducedOrAtFullSize) {
