@@ -9,7 +9,8 @@ cd "$(dirname "$0")/.."
 build=${1:-build}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-opj_decompress -i ../shared/corpus/jp2/glymur/nemo.jp2 -o "$work/nemo.ppm" >/dev/null
+command -v opj_compress >/dev/null || apt-get install -y -qq libopenjp2-tools >/dev/null
+opj_decompress -i tests/data/corpus/jp2/glymur/nemo.jp2 -o "$work/nemo.ppm" >/dev/null
 convert "$work/nemo.ppm" -resize '6000x4000!' "$work/photo.ppm"
 opj_compress -i "$work/photo.ppm" -o "$work/single-tile-24mp.jp2" -I -r 12 >/dev/null
 opj_compress -i "$work/photo.ppm" -o "$work/tiled-1024-24mp.jp2" -I -r 12 -t 1024,1024 >/dev/null
