@@ -1,8 +1,11 @@
 #include "thumbs/cache_relocation.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
 #include "settings/settings.h"
 #include "thumbs/cache_index.h"
@@ -17,29 +20,92 @@ std::string WithoutTrailingSlash(std::string path) {
     return path;
 }
 
-// Moves one item to target, merging folders into existing folders and replacing files.
-bool MovePath(const fs::path& source, const fs::path& target) {
+// True when inner is outer or lies inside it; both lexically normal and absolute.
+bool IsWithin(const std::string& inner, const std::string& outer) {
+    if (outer == "/") return true;
+    return inner == outer || inner.compare(0, outer.size() + 1, outer + "/") == 0;
+}
+
+// The path with symbolic links and dot components resolved as far as it exists.
+std::string Resolved(const std::string& path) {
     std::error_code error;
-    auto targetStatus = fs::symlink_status(target, error);
-    if (fs::is_directory(targetStatus) && fs::is_directory(fs::symlink_status(source, error))) {
-        bool ok = true;
-        for (const auto& entry : fs::directory_iterator(source, error))
-            ok = MovePath(entry.path(), target / entry.path().filename()) && ok;
-        if (error) return false;
-        fs::remove(source, error);
-        return ok && !error;
-    }
-    if (fs::exists(targetStatus) && fs::is_directory(targetStatus)) fs::remove_all(target, error);
-    if (std::rename(source.c_str(), target.c_str()) == 0) return true;
-    if (errno != EXDEV) return false;
-    // Another file system: copy, and remove the original only when the copy is whole.
-    fs::copy(source, target,
-             fs::copy_options::recursive | fs::copy_options::copy_symlinks |
-                 fs::copy_options::overwrite_existing,
-             error);
+    fs::path resolved = fs::weakly_canonical(fs::absolute(path, error), error);
+    if (error) resolved = fs::path(path).lexically_normal();
+    return WithoutTrailingSlash(resolved.string());
+}
+
+// True when every folder and file under source is under target too, files at the same size.
+bool HoldsCopyOf(const fs::path& source, const fs::path& target) {
+    std::error_code error;
+    fs::recursive_directory_iterator it(source, error), end;
     if (error) return false;
-    fs::remove_all(source, error);
+    for (; it != end; it.increment(error)) {
+        if (error) return false;
+        const fs::path counterpart = target / fs::relative(it->path(), source, error);
+        if (error) return false;
+        const fs::file_status status = it->symlink_status(error);
+        const fs::file_status copied = fs::symlink_status(counterpart, error);
+        if (error || status.type() != copied.type()) return false;
+        if (fs::is_regular_file(status) &&
+            fs::file_size(it->path(), error) != fs::file_size(counterpart, error))
+            return false;
+    }
     return !error;
+}
+
+// Copies source's entries into target (made when missing), checks the copy, and only then
+// removes source. The index goes last and through a temporary name, so a copy cut short never
+// leaves target with an index that names folders it lacks; what the copy made is taken away
+// again when it fails.
+OldCacheResult CopyThenRemove(const fs::path& source, const fs::path& target) {
+    std::error_code error;
+    bool madeTarget = false;
+    if (!fs::exists(fs::symlink_status(target, error))) {
+        if (mkdir(target.c_str(), 0700) != 0) return OldCacheResult::kMoveFailed;
+        madeTarget = true;
+    }
+    std::vector<fs::path> made;
+    bool ok = true;
+    bool hasIndex = false;
+    const auto copyOptions = fs::copy_options::recursive | fs::copy_options::copy_symlinks |
+                             fs::copy_options::overwrite_existing;
+    std::error_code listing;
+    fs::directory_iterator it(source, listing);
+    for (; !listing && it != fs::directory_iterator(); it.increment(listing)) {
+        const fs::directory_entry& entry = *it;
+        const std::string name = entry.path().filename().string();
+        if (name == CThumbnailCache::kNewIndexName) continue;  // a write that never finished
+        if (name == CThumbnailCache::kIndexName) {
+            hasIndex = true;
+            continue;
+        }
+        const fs::path copy = target / name;
+        if (!fs::exists(fs::symlink_status(copy, error))) made.push_back(copy);
+        fs::copy(entry.path(), copy, copyOptions, error);
+        if (error || !HoldsCopyOf(entry.path(), copy)) {
+            ok = false;
+            break;
+        }
+    }
+    if (listing) ok = false;
+    if (ok && hasIndex) {
+        const fs::path staged = target / CThumbnailCache::kNewIndexName;
+        fs::copy_file(source / CThumbnailCache::kIndexName, staged,
+                      fs::copy_options::overwrite_existing, error);
+        ok = !error &&
+             fs::file_size(staged, error) ==
+                 fs::file_size(source / CThumbnailCache::kIndexName, error) &&
+             !error &&
+             std::rename(staged.c_str(), (target / CThumbnailCache::kIndexName).c_str()) == 0;
+        if (!ok) fs::remove(staged, error);
+    }
+    if (!ok) {
+        for (const fs::path& path : made) fs::remove_all(path, error);
+        if (madeTarget) fs::remove_all(target, error);
+        return OldCacheResult::kMoveFailed;
+    }
+    fs::remove_all(source, error);
+    return error ? OldCacheResult::kNotRemoved : OldCacheResult::kDone;
 }
 
 }  // namespace
@@ -70,23 +136,31 @@ bool IsCacheFolder(const std::string& root) {
 OldCacheResult MoveCacheFolder(const std::string& oldRoot, const std::string& newRoot) {
     const std::string source = WithoutTrailingSlash(oldRoot);
     const std::string target = WithoutTrailingSlash(newRoot);
-    if (source.empty() || target.empty() || source == "/") return OldCacheResult::kFailed;
+    if (source.empty() || target.empty() || source == "/") return OldCacheResult::kMoveFailed;
     size_t slash = target.find_last_of('/');
-    if (slash == std::string::npos) return OldCacheResult::kFailed;
+    if (slash == std::string::npos) return OldCacheResult::kMoveFailed;
     const std::string parent = slash == 0 ? "/" : target.substr(0, slash);
     const fs::path destination = fs::path(parent) / fs::path(source).filename();
-    if (destination == fs::path(source)) return OldCacheResult::kDone;
-    // A folder cannot go inside itself.
-    const std::string destinationText = destination.string();
-    if (destinationText.compare(0, source.size() + 1, source + "/") == 0)
-        return OldCacheResult::kFailed;
     std::error_code error;
-    if (!fs::exists(fs::symlink_status(source, error))) return OldCacheResult::kFailed;
+    // Nothing left to move: nothing can be lost either.
+    if (!fs::exists(fs::symlink_status(source, error))) return OldCacheResult::kDone;
+    const std::string from = Resolved(source);
+    const std::string to = Resolved(destination.string());
+    const std::string newPlace = Resolved(target);
+    if (to == from) return OldCacheResult::kDone;
+    // A folder cannot go inside itself, nor swallow the folder it is going into.
+    if (IsWithin(to, from) || IsWithin(from, to) || IsWithin(newPlace, from) ||
+        IsWithin(from, newPlace))
+        return OldCacheResult::kNested;
     if (!IsCacheFolder(source)) return OldCacheResult::kNotACache;
+    const bool merge = fs::exists(fs::symlink_status(destination, error));
     // A merge replaces files of the same name: only another cache may be merged into.
-    if (fs::exists(fs::symlink_status(destination, error)) && !IsCacheFolder(destination))
-        return OldCacheResult::kTargetTaken;
-    return MovePath(source, destination) ? OldCacheResult::kDone : OldCacheResult::kFailed;
+    if (merge && !IsCacheFolder(destination)) return OldCacheResult::kTargetTaken;
+    if (!merge) {
+        if (std::rename(source.c_str(), destination.c_str()) == 0) return OldCacheResult::kDone;
+        if (errno != EXDEV) return OldCacheResult::kMoveFailed;
+    }
+    return CopyThenRemove(source, destination);
 }
 
 OldCacheResult DeleteCacheFolder(const std::string& oldRoot) {
@@ -132,10 +206,22 @@ std::string DescribeOldCacheResult(OldCacheResult result, const std::string& old
             return folder +
                    " was not moved: the folder it would go into holds files that are not part of "
                    "a thumbnail cache.";
+        case OldCacheResult::kNested:
+            return folder +
+                   " was not moved: the new cache folder lies inside it, or it inside the new one. "
+                   "It stays the cache.";
+        case OldCacheResult::kMoveFailed:
+            return folder + " could not be moved. It is whole and stays the cache.";
+        case OldCacheResult::kNotRemoved:
+            return folder + " was copied to its new place but could not be removed completely.";
         case OldCacheResult::kFailed:
-            return folder + " could not be moved or deleted completely.";
+            return folder + " could not be deleted completely.";
     }
     return {};
+}
+
+bool KeepsOldCache(OldCacheResult result) {
+    return result == OldCacheResult::kNested || result == OldCacheResult::kMoveFailed;
 }
 
 CacheRelocation RelocateCache(std::unique_ptr<CThumbnailCache> cache, const std::string& newRoot,
@@ -143,11 +229,13 @@ CacheRelocation RelocateCache(std::unique_ptr<CThumbnailCache> cache, const std:
                               const std::string& currentFolder) {
     const std::string oldRoot = ReadSetting(settings::kCacheDir);
     cache.reset();
-    WriteSetting(settings::kCacheDir, newRoot);
     CacheRelocation result;
     if (!oldRoot.empty() && !newRoot.empty())
         result.oldCache = ApplyCacheChoice(ask(), oldRoot, newRoot);
-    result.cache = std::make_unique<CThumbnailCache>(newRoot);
-    if (result.cache->IsAvailable()) result.cache->SetDirectory(currentFolder);
+    const bool keepOld = KeepsOldCache(result.oldCache);
+    if (!keepOld) WriteSetting(settings::kCacheDir, newRoot);
+    result.cache = std::make_unique<CThumbnailCache>(keepOld ? oldRoot : newRoot);
+    if (result.cache->IsAvailable() && !currentFolder.empty())
+        result.cache->SetDirectory(currentFolder);
     return result;
 }

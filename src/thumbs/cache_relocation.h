@@ -17,7 +17,10 @@ enum class OldCacheResult {
     kInUse,        // another running copy is using it: left where it is
     kNotACache,    // it holds files a cache does not make: left untouched
     kTargetTaken,  // the folder it would merge into holds files a cache does not make
-    kFailed,       // the move or delete did not (wholly) succeed
+    kNested,       // the new folder lies inside the old one or the old inside the new: not moved
+    kMoveFailed,   // the move did not succeed: the old folder is whole and stays in use
+    kNotRemoved,   // moved whole, but the old folder could not be removed completely
+    kFailed,       // the delete did not (wholly) succeed
 };
 
 // A folder the cache may move or delete as a whole: it holds the index and nothing besides what
@@ -27,9 +30,11 @@ enum class OldCacheResult {
 bool IsCacheFolder(const std::string& root);
 
 // Moves oldRoot with everything in it into the folder that holds newRoot, keeping its own name
-// (which is newRoot's last component when the settings dialog made it). Merges into a cache
-// folder of that name that exists already, replacing files; copies and removes across file
-// systems. Only a cache folder is moved, and only into nothing or another cache folder.
+// (which is newRoot's last component when the settings dialog made it). Within one file system
+// and into nothing, a rename. Otherwise (across file systems, or merging into a cache folder of
+// that name, replacing files) a copy that is checked before the old folder goes; a copy that
+// fails is taken away again and leaves the old folder whole. Only a cache folder is moved, and
+// only into nothing or another cache folder, and never into or over itself.
 OldCacheResult MoveCacheFolder(const std::string& oldRoot, const std::string& newRoot);
 // Removes oldRoot with everything in it, for good, when it is a cache folder.
 OldCacheResult DeleteCacheFolder(const std::string& oldRoot);
@@ -45,9 +50,15 @@ struct CacheRelocation {
     OldCacheResult oldCache = OldCacheResult::kLeft;
 };
 
-// Changes the cache folder to newRoot: the current cache is closed, "CacheDir" is written, ask
-// chooses what happens to the old folder when both folders are set, and the new cache is opened
-// and, when available, pointed at currentFolder. The size limit is the caller's to set after.
+// True when the move of oldRoot to newRoot failed or was refused, so the old folder is still
+// the cache.
+bool KeepsOldCache(OldCacheResult result);
+
+// Changes the cache folder to newRoot: the current cache is closed, ask chooses what happens to
+// the old folder when both folders are set, "CacheDir" is written, and the new cache is opened
+// and, when available and currentFolder is set, pointed at currentFolder. A move that fails or
+// is refused keeps the old folder in use: "CacheDir" is not written and the cache reopens there.
+// The size limit is the caller's to set after.
 CacheRelocation RelocateCache(std::unique_ptr<CThumbnailCache> cache, const std::string& newRoot,
                               const std::function<CacheChoice()>& ask,
                               const std::string& currentFolder);

@@ -14,6 +14,7 @@
 #include "app/ui/main_form.h"
 #include "app/ui/resources.h"
 #include "image/loader.h"
+#include "platform/qt/base_dialog.h"
 #include "platform/qt/list_view.h"
 #include "platform/qt/toolbar.h"
 #include "settings/registry.h"
@@ -134,8 +135,9 @@ TEST_F(MainCommandsTest, ResampleButtonsPressOnlyTheChosenModeAndGreyWhatHasNoPa
     static_cast<QAbstractButton*>(Button(form, ID_RESAMPLE_VERTICAL))->click();
     EXPECT_EQ(Toolbar_GetState(form.toolbar(), ID_RESAMPLE_VERTICAL),
               TBSTATE_ENABLED | TBSTATE_PRESSED);
-    for (int command : {ID_FULLSCREEN, ID_THUMBNAILS, ID_SETTINGS})
+    for (int command : {ID_FULLSCREEN, ID_THUMBNAILS})
         EXPECT_EQ(Toolbar_GetState(form.toolbar(), command), 0);
+    EXPECT_EQ(Toolbar_GetState(form.toolbar(), ID_SETTINGS), TBSTATE_ENABLED);
     EXPECT_TRUE(IsWindowEnabled(form.trackbar()));
 }
 
@@ -219,6 +221,28 @@ TEST_F(MainCommandsTest, TheAboutBoxNamesTheVersionAndTheLibraries) {
     for (const char* library : {"libpng", "LIBTIFF", "libjpeg-turbo", "giflib", "OpenJPEG",
                                 "Little CMS", "zlib", "viewing images only"})
         EXPECT_NE(text.find(library), std::string::npos) << library;
+}
+
+// The settings button opens the settings dialog over the window; OK there stores the limits.
+TEST_F(MainCommandsTest, TheSettingsButtonOpensTheSettingsDialog) {
+    CMainForm form({}, SW_SHOWNORMAL);
+    std::string title;
+    QWidget* owner = nullptr;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        HWND dialog = GetActiveDialog();
+        if (!dialog || !GetDialogWidget(dialog)->isVisible()) return;
+        poll.stop();
+        title = GetDialogWidget(dialog)->windowTitle().toStdString();
+        owner = GetDialogWidget(dialog)->parentWidget();
+        SetDlgItemText(dialog, 1002, "64");
+        dialog->SendMessage(WM_COMMAND, IDOK, 0);
+    });
+    poll.start(5);
+    static_cast<QAbstractButton*>(Button(form, ID_SETTINGS))->click();
+    EXPECT_EQ(title, "Lumora settings");
+    EXPECT_EQ(owner, GetWindowWidget(form.window()));
+    EXPECT_EQ(ReadRegDword("MaxCacheSize", -1), 64);
 }
 
 TEST_F(MainCommandsTest, ChoosingAFileShowsItAndTheWheelOverTheImageStepsOn) {

@@ -1,6 +1,7 @@
 #include "thumbs/cache_relocation.h"
 
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -202,8 +203,9 @@ TEST_F(CacheRelocationTest, MovesMergeIntoAnExistingFolderAndCrossFileSystems) {
     EXPECT_TRUE(fs::is_directory(newRoot + "/b2"));
     EXPECT_EQ(ReadFileBytes(newRoot + "/CacheList.txt"), FormatCacheIndex({{"a1", 100, images_}}));
     EXPECT_FALSE(fs::exists(root_));
-    // A folder cannot be moved into itself.
-    EXPECT_EQ(MoveCacheFolder(newRoot, newRoot + "/deeper/LumoraCache"), OldCacheResult::kFailed);
+    // A folder cannot be moved into itself, nor out of a new cache folder that holds it.
+    EXPECT_EQ(MoveCacheFolder(newRoot, newRoot + "/deeper/LumoraCache"), OldCacheResult::kNested);
+    EXPECT_EQ(MoveCacheFolder(newRoot, dir_.file("new")), OldCacheResult::kNested);
     EXPECT_TRUE(fs::exists(newRoot + "/a1"));
 
     struct stat shm {
@@ -216,6 +218,41 @@ TEST_F(CacheRelocationTest, MovesMergeIntoAnExistingFolderAndCrossFileSystems) {
     EXPECT_FALSE(fs::exists(newRoot));
     EXPECT_EQ(fs::file_size(other.file("LumoraCache/a1/f0.png.jpg")), 100u);
     EXPECT_TRUE(fs::is_directory(other.file("LumoraCache/b2")));
+}
+
+// The old cache must survive any move that does not finish: it stays whole and stays the cache.
+TEST_F(CacheRelocationTest, AMoveThatFailsOrIsRefusedKeepsTheOldCacheInUse) {
+    const std::string newRoot = NewRoot();
+    // Into itself: the settings dialog makes that of the old folder picked again.
+    {
+        auto [cache, result] = RelocateCache(
+            OldCache(), root_ + "/LumoraCache", [] { return CacheChoice::kMove; }, images_);
+        EXPECT_EQ(result, OldCacheResult::kNested);
+        EXPECT_EQ(ReadSetting(settings::kCacheDir), root_);
+        EXPECT_FALSE(fs::exists(root_ + "/LumoraCache"));
+        ASSERT_TRUE(cache->IsAvailable());
+        EXPECT_EQ(cache->CurrentSubfolder(), root_ + "/a1");
+        EXPECT_NE(DescribeOldCacheResult(result, root_).find("stays the cache"), std::string::npos);
+    }
+    // Cut short: a merge copies, and a file the copy cannot take stops it part way.
+    fs::create_directories(newRoot + "/c3");
+    WriteFileBytes(newRoot + "/CacheList.txt", "c3\t0\t/c\n");
+    const std::vector<std::string> targetBefore = Listing(newRoot);
+    auto cache = OldCache();
+    cache.reset();
+    MakeFolder("b2", {50});
+    ASSERT_EQ(mkfifo((root_ + "/b2/pipe").c_str(), 0600), 0);
+    const std::vector<std::string> sourceBefore = Listing(root_);
+    auto [reopened, result] = RelocateCache(
+        nullptr, newRoot, [] { return CacheChoice::kMove; }, images_);
+    EXPECT_EQ(result, OldCacheResult::kMoveFailed);
+    EXPECT_EQ(Listing(root_), sourceBefore);
+    EXPECT_EQ(Listing(newRoot), targetBefore);
+    EXPECT_EQ(ReadFileBytes(newRoot + "/CacheList.txt"), "c3\t0\t/c\n");
+    EXPECT_EQ(ReadSetting(settings::kCacheDir), root_);
+    ASSERT_TRUE(reopened->IsAvailable());
+    EXPECT_EQ(reopened->Root(), root_);
+    EXPECT_EQ(BytesIn("a1"), 300);
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include "platform/qt/toolbar.h"
 #include "settings/helpers.h"
 #include "settings/settings.h"
+#include "settings/ui/show_settings.h"
+#include "thumbs/thumbnail_cache.h"
 #include "view/core/target_box.h"
 
 CMainForm::CMainForm(const std::vector<std::string>& words, int showCommand) {
@@ -201,14 +203,23 @@ void CMainForm::OnCommand(int command, LPARAM) {
                              TBSTATE_ENABLED | (upscale_ ? TBSTATE_PRESSED : 0));
             imagePane_->SetUpscale(upscale_);
             break;
-        // The settings dialog, fullscreen and the thumbnail pane belong to panes this window
-        // does not have; their buttons stay greyed and their keys do nothing.
         case ID_SETTINGS:
+            ShowSettings();
+            break;
+        // Fullscreen and the thumbnail pane belong to panes this window does not have; their
+        // buttons stay greyed and their keys do nothing.
         case ID_FULLSCREEN:
         case ID_THUMBNAILS:
         default:
             break;
     }
+}
+
+void CMainForm::ShowSettings() {
+    // Without a thumbnail pane no cache is open here: the dialog's answer still moves, deletes
+    // or leaves the old cache folder and prepares the new one, which the pane opens when shown.
+    std::unique_ptr<CThumbnailCache> cache;
+    ShowSettingsDialog(window(), cache, "");
 }
 
 void CMainForm::OnContextMenu(LPARAM where) {

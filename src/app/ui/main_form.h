@@ -58,6 +58,7 @@ private:
     void ShowHistoryMenu();
     void StepAdjust(int command);
     void ShowAbout();
+    void ShowSettings();
     void OnCommand(int command, LPARAM lParam);
     void OnSplitterMoved(int32_t delta);
     void OnContextMenu(LPARAM where);

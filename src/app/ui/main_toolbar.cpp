@@ -14,7 +14,7 @@ void CMainForm::CreateToolbar() {
     // Read while the toolbar is made: the upscale button shows it.
     upscale_ = ReadSetting(settings::kUpscale) != 0;
     const uint8_t on = TBSTATE_ENABLED;
-    // Fullscreen, thumbnails and settings need panes this window does not have yet.
+    // Fullscreen and thumbnails need panes this window does not have yet.
     const uint8_t absent = 0;
     const TBBUTTON separator{2, 0, 0, BTNS_SEP};
     Toolbar_AddButtons(
@@ -25,7 +25,7 @@ void CMainForm::CreateToolbar() {
          {2, ID_FULLSCREEN, absent, BTNS_BUTTON},
          separator,
          {3, ID_THUMBNAILS, absent, BTNS_BUTTON},
-         {10, ID_SETTINGS, absent, BTNS_BUTTON},
+         {10, ID_SETTINGS, on, BTNS_BUTTON},
          separator,
          {4, ID_RESAMPLE_NONE, static_cast<uint8_t>(on | TBSTATE_PRESSED), BTNS_BUTTON},
          {5, ID_RESAMPLE_BOTH, on, BTNS_BUTTON},

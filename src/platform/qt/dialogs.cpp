@@ -1,13 +1,16 @@
 #include "platform/qt/dialogs.h"
 
 #include <QColorDialog>
+#include <QFileDialog>
 #include <QMessageBox>
 
+#include "platform/qt/base_dialog.h"
 #include "platform/qt/window_impl.h"
 
 namespace {
 
 QWidget* OwnerWidget(HWND owner) {
+    if (QWidget* dialog = GetDialogWidget(owner)) return dialog;
     CWindow* w = AsWindow(owner);
     return (w && w->alive()) ? w->frame_->window() : nullptr;
 }
@@ -84,4 +87,10 @@ bool ChooseColor(CHOOSECOLOR* choose) {
             choose->lpCustColors[i] = ToColorRef(QColorDialog::customColor(i));
     if (confirmed) choose->rgbResult = ToColorRef(dialog.selectedColor());
     return confirmed;
+}
+
+std::string BrowseForFolder(HWND owner, const std::string& title, const std::string& start) {
+    const QString folder = QFileDialog::getExistingDirectory(
+        OwnerWidget(owner), QString::fromStdString(title), QString::fromStdString(start));
+    return folder.toStdString();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-// Message boxes and the colour dialog.
+// Message boxes, the colour dialog and the folder picker.
 
 #include <string>
 
@@ -20,3 +20,6 @@ struct CHOOSECOLOR {
 // True when the user confirmed a colour (then in rgbResult). Without CC_RGBINIT the dialog
 // starts on black.
 bool ChooseColor(CHOOSECOLOR* choose);
+
+// A folder the user picks, starting at start; "" when the picker was cancelled.
+std::string BrowseForFolder(HWND owner, const std::string& title, const std::string& start);
