@@ -247,6 +247,56 @@ TEST_F(JpegReaderTest, EveryCorpusJpegDecodesOrIsRefused) {
     EXPECT_GE(files, 50);
 }
 
+TEST_F(JpegReaderTest, ReducedDecodesChooseTheSmallestEighthThatIsLargeEnough) {
+    static_assert(CJpegReader::kMinScaleEighths == 5, "the cases below assume 5/8");
+    const std::string photo = Corpus("jpeg/photos-4mp/plasma_Kite_2560x1600.jpg");
+    struct Case {
+        int32_t minWidth, minHeight;
+        bool reduced;
+        int32_t width, height;
+    } cases[] = {{256, 160, true, 1600, 1000},   {1600, 1000, true, 1600, 1000},
+                 {1601, 1000, true, 1920, 1200}, {256, 1201, true, 2240, 1400},
+                 {2240, 1400, true, 2240, 1400}, {2241, 100, false, 2560, 1600},
+                 {1, 1, true, 1600, 1000}};
+    for (const Case& c : cases) {
+        CJpegReader reader(photo);
+        reader.reducible = true;
+        reader.OpenFile();
+        ASSERT_EQ(reader.header.bmiHeader.biWidth, 2560);  // the file's size, whatever comes
+        ASSERT_EQ(reader.header.bmiHeader.biHeight, -1600);
+        int32_t w = 0, h = 0;
+        EXPECT_EQ(reader.Reduce(c.minWidth, c.minHeight, &w, &h), c.reduced) << c.minWidth;
+        if (c.reduced) {
+            EXPECT_EQ(std::make_pair(w, h), std::make_pair(c.width, c.height));
+        }
+        // Exactly that many rows of that width come, and nothing past them.
+        std::vector<uint8_t> row(static_cast<size_t>(c.width) * 3 + 1, 0xEE);
+        int last = -1;
+        for (int y = 0; y < c.height + 2; ++y) {
+            uint8_t* p = row.data();
+            last = reader.NextLine(&p);
+        }
+        EXPECT_EQ(last, c.height - 1) << c.minWidth;
+        EXPECT_EQ(row.back(), 0xEE);
+        EXPECT_NE(row[3 * c.width - 1], 0xEE);
+        EXPECT_TRUE(reader.failure.empty()) << reader.failure;
+        reader.Close();
+    }
+
+    // Too late once rows have come, and never for a reader that was not opened for it.
+    CJpegReader started(photo);
+    started.reducible = true;
+    started.OpenFile();
+    std::vector<uint8_t> row(2560 * 3 + 1);
+    uint8_t* p = row.data();
+    started.NextLine(&p);
+    int32_t w = 0, h = 0;
+    EXPECT_FALSE(started.Reduce(256, 160, &w, &h));
+    CJpegReader plain(photo);
+    plain.OpenFile();
+    EXPECT_FALSE(plain.Reduce(256, 160, &w, &h));
+}
+
 TEST_F(JpegReaderTest, HostileSizesAreRefusedBeforeAnythingIsAllocated) {
     // 64250 x 64250, progressive, in 1407 bytes: decoding would need gigabytes.
     CJpegReader huge(CorpusPath("jpeg/gdk-pixbuf-edge/issue205.jpg"));
