@@ -371,6 +371,15 @@ TEST_F(JpegReaderTest, ReducedThumbnailsLookLikeThumbnailsOfTheFullDecode) {
         const double pixels = static_cast<double>(full.GetWidth()) * full.GetHeight();
         for (int c = 0; c < 3; ++c) EXPECT_LE(sums[c] / pixels, 1.0) << file << " channel " << c;
         EXPECT_LE(maxDiff, 12) << file;
+        // Streamed through a few rows of working memory, the reduced rows give the same bytes.
+        CImage streamed;
+        streamed.reducedDecode = streamed.streamSource = true;
+        streamed.LoadNow(file, 128, 128);
+        ASSERT_EQ(streamed.displayStride * streamed.GetHeight(),
+                  reduced.displayStride * reduced.GetHeight());
+        EXPECT_EQ(0, std::memcmp(streamed.displayBuffer, reduced.displayBuffer,
+                                 static_cast<size_t>(reduced.displayStride) * reduced.GetHeight()))
+            << file;
     }
 }
 
