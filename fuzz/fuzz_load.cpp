@@ -31,5 +31,8 @@ void FuzzLoadImage(const uint8_t* data, size_t size, const std::string& extensio
     image.SetSizeLimit(48, 48, false, true);  // enlarged (sinc path) when smaller than 48 x 48
     image.StartLoad(0);
     image.FinishLoad();
+    CImage thumbnail;  // as thumbnails load: the reader may deliver the picture reduced
+    thumbnail.reducedDecode = true;
+    thumbnail.LoadNow(path, 128, 128);
     unlink(path.c_str());
 }

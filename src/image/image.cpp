@@ -58,6 +58,7 @@ void CImage::Open(const std::string& newPath) {
     heap_.Free(sourceBuffer);
     sourceBuffer = nullptr;
     sourceBytes = 0;
+    reader_->reducible = reducedDecode;
     reader_->OpenFile();
     decodePending = true;
     AdoptHeader(reader_.get());

@@ -96,6 +96,11 @@ public:
     // few rows of working memory instead of a full-size buffer, and ends as DiscardSource
     // leaves an image (the display only; a later load decodes the file again).
     bool streamSource = false;
+    // Thumbnail use, set before Open: a reduced load may have the reader deliver the picture
+    // at a smaller size (at least twice the display's each way) for the box path to finish.
+    // GetSourceWidth and GetSourceHeight still give the file's own size, and such a load ends as
+    // DiscardSource leaves an image.
+    bool reducedDecode = false;
 
     // State the owners read.
     std::string path;

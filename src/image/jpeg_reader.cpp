@@ -64,6 +64,12 @@ bool ReadHeaderGuarded(j_decompress_ptr d, JpegErrorManager* errors, FILE* file)
     return jpeg_read_header(d, TRUE) == JPEG_HEADER_OK;
 }
 
+bool CalcOutputGuarded(j_decompress_ptr d, JpegErrorManager* errors) {
+    if (setjmp(errors->jump)) return false;
+    jpeg_calc_output_dimensions(d);
+    return true;
+}
+
 bool StartGuarded(j_decompress_ptr d, JpegErrorManager* errors) {
     if (setjmp(errors->jump)) return false;
     return jpeg_start_decompress(d) != FALSE;
@@ -103,13 +109,16 @@ void CJpegReader::OpenFile() {
     file_ = OpenRegularFileStream(path);
     if (!file_) RefuseOpen();
     if (!CreateGuarded(&decompressor_, &errors_)) RefuseWithLibraryMessage("out of memory");
-    if (!failure.empty() || !StartDecoding()) {
+    // A reducible reader starts the library only once the output size is settled (Reduce or
+    // the first row): the scale cannot change after that.
+    if (!failure.empty() || !ReadHeader() || (!reducible && !StartDecoding())) {
         // Nothing to deliver: the header stays 0 x 0 and nothing is held on to.
         header = EmptyBitmapInfo();
         CloseFile();
         return;
     }
-    DeclareHeader(width_, -height_, 24);
+    DeclareHeader(static_cast<int32_t>(decompressor_.image_width),
+                  -static_cast<int32_t>(decompressor_.image_height), 24);
     rgbOrder = layout_ != Layout::kGrey;
 }
 
@@ -117,7 +126,7 @@ bool CJpegReader::RefuseWithLibraryMessage(const char* otherwise) {
     return Refuse(errors_.message[0] ? errors_.message : otherwise);
 }
 
-bool CJpegReader::StartDecoding() {
+bool CJpegReader::ReadHeader() {
     if (!ReadHeaderGuarded(&decompressor_, &errors_, file_))
         return RefuseWithLibraryMessage("not a JPEG file");
 
@@ -150,25 +159,64 @@ bool CJpegReader::StartDecoding() {
 
     progress_.progress_monitor = CheckScanCount;
     decompressor_.progress = &progress_;
+    width_ = static_cast<int32_t>(width);
+    height_ = static_cast<int32_t>(height);
+    return true;
+}
+
+// Starts the library at the output size width_ x height_, which the header or Reduce set.
+bool CJpegReader::StartDecoding() {
+    started_ = true;
     if (!StartGuarded(&decompressor_, &errors_))
         return RefuseWithLibraryMessage("damaged JPEG data");
 
     const int components = layout_ == Layout::kGrey ? 1 : layout_ == Layout::kRgb ? 3 : 4;
     if (decompressor_.output_components != components ||
-        static_cast<int64_t>(decompressor_.output_width) != width ||
-        static_cast<int64_t>(decompressor_.output_height) != height)
+        static_cast<int64_t>(decompressor_.output_width) != width_ ||
+        static_cast<int64_t>(decompressor_.output_height) != height_)
         return Refuse("unexpected decoder output");
-    width_ = static_cast<int32_t>(width);
-    height_ = static_cast<int32_t>(height);
     if (layout_ != Layout::kRgb) {
-        scanline_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(width) * components]);
+        scanline_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(width_) * components]);
         if (!scanline_) return Refuse("out of memory");
     }
     return true;
 }
 
+bool CJpegReader::Reduce(int32_t minWidth, int32_t minHeight, int32_t* width, int32_t* height) {
+    if (!reducible || !decompressorAlive_ || started_ || lineCounter != -1) return false;
+    // libjpeg scales by n/8 inside the inverse DCT; the first n that gives enough rows.
+    for (unsigned n = kMinScaleEighths; n < 8; ++n) {
+        decompressor_.scale_num = n;
+        decompressor_.scale_denom = 8;
+        if (!CalcOutputGuarded(&decompressor_, &errors_)) break;
+        const int64_t w = decompressor_.output_width, h = decompressor_.output_height;
+        if (w < minWidth || h < minHeight) continue;
+        // Never larger than the declared picture, whose buffer the rows go into.
+        if (w <= 0 || h <= 0 || w > decompressor_.image_width || h > decompressor_.image_height)
+            break;
+        width_ = static_cast<int32_t>(w);
+        height_ = static_cast<int32_t>(h);
+        if (!StartDecoding()) {
+            // Nothing will come: the rows stay as they are, as for a file damaged at its start.
+            DestroyDecompressor();
+            return false;
+        }
+        *width = width_;
+        *height = height_;
+        return true;
+    }
+    decompressor_.scale_num = decompressor_.scale_denom = 1;
+    width_ = static_cast<int32_t>(decompressor_.image_width);
+    height_ = static_cast<int32_t>(decompressor_.image_height);
+    return false;
+}
+
 int CJpegReader::NextLine(uint8_t** row) {
     if (!decompressorAlive_ || lineCounter + 1 >= height_) return lineCounter;
+    if (!started_ && !StartDecoding()) {
+        DestroyDecompressor();
+        return lineCounter;
+    }
     ++lineCounter;
     bool ok;
     if (layout_ == Layout::kRgb) {

@@ -99,6 +99,7 @@ bool CImageLoad::ReopenReader() {
     im.reader_ = CreateReader(im.path);
     if (!im.reader_) return false;
     CImageReader& reader = *im.reader_;
+    reader.reducible = im.reducedDecode;
     reader.OpenFile();
     if (reader.deferredHeader) return true;
     const BITMAPINFOHEADER& fresh = reader.header.bmiHeader;
@@ -167,6 +168,7 @@ void CImageLoad::Run() {
 
     bool readable = true;
     bool streamed = false;
+    bool reduced = false;
     bool outOfMemory = false;
     if (im.decodePending) {
         if (!im.reader_ || im.reader_->lineCounter != -1) readable = ReopenReader();
@@ -216,6 +218,19 @@ void CImageLoad::Run() {
         job.rgbOrder = im.reader() && im.reader()->rgbOrder;
         job.hook = this;
         im.currentLine = -1;
+
+        // Loads that allow it take the rows at a reduced size, still at least twice the display
+        // each way, so that the box path still averages every display pixel over an area.
+        int32_t reducedWidth = 0, reducedHeight = 0;
+        reduced = reader && reader->reducible && im.downscale && im.sourceBuffer && dw > 0 &&
+                  displayHeight_ > 0 &&
+                  reader->Reduce(2 * dw, 2 * displayHeight_, &reducedWidth, &reducedHeight);
+        if (reduced) {
+            job.sourceWidth = reducedWidth;
+            job.sourceHeight = reducedHeight;
+            job.sourceStride =
+                static_cast<int32_t>(DibStride(reducedWidth, im.sourceHeader.bmiHeader.biBitCount));
+        }
 
         streamed = im.streamSource && reader && im.downscale && !reader->allRowsAtOnce;
         if (streamed) {
@@ -268,9 +283,10 @@ void CImageLoad::Run() {
             im.DeleteReader();
         }
     }
-    if (streamed) {
+    if (streamed || reduced) {
         // What DiscardSource leaves: the display stands in for the source, and the file is
-        // decoded again by any later load.
+        // decoded again by any later load. Reduced rows no longer match the source header.
+        if (im.sourceBuffer != im.displayBuffer) im.heap_.Free(im.sourceBuffer);
         im.sourceBuffer = im.displayBuffer;
         im.sourceBytes = im.displayBytes;
         im.DeleteReader();

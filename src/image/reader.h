@@ -26,6 +26,14 @@ public:
     virtual void CloseFile() = 0;
     // Decodes the whole picture at once; only readers with a deferred header do anything here.
     virtual void DecodeAll() {}
+    // Before the first row of a reader opened with reducible set: delivers the picture at the
+    // smallest size the format can make cheaply that is still at least minWidth x minHeight,
+    // with the declared bit count and row order. True, with that size in *width and *height,
+    // when the rows will be smaller than the declared header, which keeps the file's own size.
+    virtual bool Reduce(int32_t minWidth, int32_t minHeight, int32_t* width, int32_t* height) {
+        (void)minWidth, (void)minHeight, (void)width, (void)height;
+        return false;
+    }
 
     // CloseFile once, however often it is called.
     void Close();
@@ -39,6 +47,9 @@ public:
     // Asked now and then during a long DecodeAll: true when the load no longer wants the
     // picture, which DecodeAll may then leave undecoded.
     std::function<bool()> decodeStopped;
+    // Set before OpenFile when the load may ask for a smaller picture (Reduce): the reader then
+    // holds back whatever depends on the output size until Reduce or the first row.
+    bool reducible = false;
     // Every row is written on the first NextLine call, starting at the row pointer of that call
     // and stepping by the source stride of the declared format.
     bool allRowsAtOnce = false;

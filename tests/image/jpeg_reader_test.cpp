@@ -242,9 +242,166 @@ TEST_F(JpegReaderTest, EveryCorpusJpegDecodesOrIsRefused) {
             EXPECT_EQ(image.GetWidth() == 0, refused) << name;
             image.LoadNow(link, 61, 61);  // and reduced, through the box path
             EXPECT_TRUE(image.done) << name;
+            CImage thumb;  // and as a thumbnail, whose decode may start late and reduced
+            thumb.reducedDecode = true;
+            thumb.LoadNow(link, 61, 61);
+            EXPECT_TRUE(thumb.done) << name;
+            EXPECT_EQ(thumb.GetWidth(), image.GetWidth()) << name;
+            EXPECT_EQ(thumb.GetSourceWidth(), image.GetSourceWidth()) << name;
         }
     }
     EXPECT_GE(files, 50);
+}
+
+// Re-encoded as a camera writes it (quality 92, 4:2:0), from a loaded image's B, G, R display.
+std::string EncodeLikeACamera(const CImage& image, bool progressive, bool grey) {
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &out, &size);
+    c.image_width = image.GetWidth();
+    c.image_height = image.GetHeight();
+    c.input_components = 3;
+    c.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&c);
+    if (grey) jpeg_set_colorspace(&c, JCS_GRAYSCALE);
+    jpeg_set_quality(&c, 92, TRUE);
+    if (progressive) jpeg_simple_progression(&c);
+    jpeg_start_compress(&c, TRUE);
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW row = const_cast<uint8_t*>(DisplayRow(image, static_cast<int>(c.next_scanline)));
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    std::string bytes(reinterpret_cast<char*>(out), size);
+    free(out);
+    return bytes;
+}
+
+TEST_F(JpegReaderTest, ReducedDecodesChooseTheSmallestEighthThatIsLargeEnough) {
+    static_assert(CJpegReader::kMinScaleEighths == 5, "the cases below assume 5/8");
+    const std::string photo = Corpus("jpeg/photos-4mp/plasma_Kite_2560x1600.jpg");
+    struct Case {
+        int32_t minWidth, minHeight;
+        bool reduced;
+        int32_t width, height;
+    } cases[] = {{256, 160, true, 1600, 1000},   {1600, 1000, true, 1600, 1000},
+                 {1601, 1000, true, 1920, 1200}, {256, 1201, true, 2240, 1400},
+                 {2240, 1400, true, 2240, 1400}, {2241, 100, false, 2560, 1600},
+                 {1, 1, true, 1600, 1000}};
+    for (const Case& c : cases) {
+        CJpegReader reader(photo);
+        reader.reducible = true;
+        reader.OpenFile();
+        ASSERT_EQ(reader.header.bmiHeader.biWidth, 2560);  // the file's size, whatever comes
+        ASSERT_EQ(reader.header.bmiHeader.biHeight, -1600);
+        int32_t w = 0, h = 0;
+        EXPECT_EQ(reader.Reduce(c.minWidth, c.minHeight, &w, &h), c.reduced) << c.minWidth;
+        if (c.reduced) {
+            EXPECT_EQ(std::make_pair(w, h), std::make_pair(c.width, c.height));
+        }
+        // Exactly that many rows of that width come, and nothing past them.
+        std::vector<uint8_t> row(static_cast<size_t>(c.width) * 3 + 1, 0xEE);
+        int last = -1;
+        for (int y = 0; y < c.height + 2; ++y) {
+            uint8_t* p = row.data();
+            last = reader.NextLine(&p);
+        }
+        EXPECT_EQ(last, c.height - 1) << c.minWidth;
+        EXPECT_EQ(row.back(), 0xEE);
+        EXPECT_NE(row[3 * c.width - 1], 0xEE);
+        EXPECT_TRUE(reader.failure.empty()) << reader.failure;
+        reader.Close();
+    }
+
+    // Too late once rows have come, and never for a reader that was not opened for it.
+    CJpegReader started(photo);
+    started.reducible = true;
+    started.OpenFile();
+    std::vector<uint8_t> row(2560 * 3 + 1);
+    uint8_t* p = row.data();
+    started.NextLine(&p);
+    int32_t w = 0, h = 0;
+    EXPECT_FALSE(started.Reduce(256, 160, &w, &h));
+    CJpegReader plain(photo);
+    plain.OpenFile();
+    EXPECT_FALSE(plain.Reduce(256, 160, &w, &h));
+}
+
+TEST_F(JpegReaderTest, ReducedThumbnailsLookLikeThumbnailsOfTheFullDecode) {
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(CorpusPath("jpeg/photos-4mp")))
+        files.push_back(Corpus("jpeg/photos-4mp/" + entry.path().filename().string()));
+    std::sort(files.begin(), files.end());
+    ASSERT_GE(files.size(), 10u);
+    {
+        // Progressive and grey files take other ways through the library.
+        CImage photo;
+        photo.LoadNow(files[0], 1 << 30, 1 << 30);
+        ASSERT_GT(photo.GetWidth(), 0);
+        files.push_back(Write(EncodeLikeACamera(photo, true, false)));
+        files.push_back(Write(EncodeLikeACamera(photo, false, true)));
+    }
+    for (const std::string& file : files) {
+        CImage full, reduced;
+        reduced.reducedDecode = true;
+        full.LoadNow(file, 128, 128);
+        reduced.LoadNow(file, 128, 128);
+        ASSERT_GT(full.GetWidth(), 0) << file;
+        ASSERT_EQ(reduced.GetWidth(), full.GetWidth()) << file;
+        ASSERT_EQ(reduced.GetHeight(), full.GetHeight()) << file;
+        EXPECT_EQ(reduced.GetSourceWidth(), full.GetSourceWidth()) << file;
+        EXPECT_EQ(reduced.GetSourceHeight(), full.GetSourceHeight()) << file;
+        EXPECT_TRUE(reduced.failure.empty()) << reduced.failure;
+        // The reduced load ends holding only its display, as a decode at a reduced size must.
+        EXPECT_EQ(reduced.sourceBuffer, reduced.displayBuffer) << file;
+        EXPECT_NE(full.sourceBuffer, full.displayBuffer) << file;
+        int maxDiff = 0;
+        double sums[3] = {0, 0, 0};
+        for (int y = 0; y < full.GetHeight(); ++y)
+            for (int x = 0; x < 3 * full.GetWidth(); ++x) {
+                const int d = std::abs(DisplayRow(full, y)[x] - DisplayRow(reduced, y)[x]);
+                maxDiff = std::max(maxDiff, d);
+                sums[x % 3] += d;
+            }
+        const double pixels = static_cast<double>(full.GetWidth()) * full.GetHeight();
+        for (int c = 0; c < 3; ++c) EXPECT_LE(sums[c] / pixels, 1.0) << file << " channel " << c;
+        EXPECT_LE(maxDiff, 12) << file;
+        // Streamed through a few rows of working memory, the reduced rows give the same bytes.
+        CImage streamed;
+        streamed.reducedDecode = streamed.streamSource = true;
+        streamed.LoadNow(file, 128, 128);
+        ASSERT_EQ(streamed.displayStride * streamed.GetHeight(),
+                  reduced.displayStride * reduced.GetHeight());
+        EXPECT_EQ(0, std::memcmp(streamed.displayBuffer, reduced.displayBuffer,
+                                 static_cast<size_t>(reduced.displayStride) * reduced.GetHeight()))
+            << file;
+    }
+}
+
+TEST_F(JpegReaderTest, AReducedLoadIsDecodedAgainForALargerBox) {
+    // The reduced rows do not match the source header, so a later load must not take them for
+    // the picture.
+    const std::string photo = Corpus("jpeg/photos-4mp/plasma_Path_2560x1600.jpg");
+    CImage image, expected;
+    image.reducedDecode = true;
+    image.LoadNow(photo, 128, 128);
+    ASSERT_EQ(image.GetWidth(), 128);
+    EXPECT_EQ(image.GetSourceWidth(), 2560);
+    EXPECT_EQ(image.GetSourceHeight(), 1600);
+    // Too large a box for any reduction: the whole file is decoded again.
+    image.SetSizeLimit(2000, 2000, false, false);
+    image.StartLoad(0);
+    image.FinishLoad();
+    expected.LoadNow(photo, 2000, 2000);
+    ASSERT_EQ(image.GetWidth(), 2000);
+    ASSERT_EQ(image.GetHeight(), expected.GetHeight());
+    EXPECT_EQ(0, std::memcmp(image.displayBuffer, expected.displayBuffer,
+                             static_cast<size_t>(expected.displayStride) * expected.GetHeight()));
 }
 
 TEST_F(JpegReaderTest, HostileSizesAreRefusedBeforeAnythingIsAllocated) {
@@ -381,6 +538,10 @@ TEST_F(JpegReaderTest, DamagedFilesLoadWithoutHarm) {
             EXPECT_TRUE(image.done) << sample << " " << round;
             image.LoadNow(Write(bytes), 33, 33);
             EXPECT_TRUE(image.done) << sample << " " << round;
+            CImage thumb;
+            thumb.reducedDecode = true;
+            thumb.LoadNow(Write(bytes), 33, 33);
+            EXPECT_TRUE(thumb.done) << sample << " " << round;
         }
     }
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
