@@ -39,14 +39,16 @@ files=(src/image/bmp_reader.cpp src/image/gif_reader.cpp src/image/ico_reader.cp
        src/settings/registry.cpp src/image/loader.cpp src/image/resample.cpp)
 echo
 printf '%-30s %6s %7s %7s\n' file lines missed covered
-# The report names the files below their common folder (src/). Its columns: regions, missed, cover, functions, missed, executed, lines, missed, cover.
+# The report names the files below their common folder (src/). Its columns: regions, missed,
+# cover, functions, missed, executed, lines, missed, cover.
 llvm-cov report "${objects[@]}" -instr-profile "$profiles/all.profdata" "${files[@]}" \
     | awk '$1 ~ /\.cpp$/ { printf "%-30s %6s %7s %7s\n", $1, $8, $9, $10 }'
 # The cache index file also draws new folder keys, which no parser reaches: count the parser's
 # own functions apart.
 llvm-cov report "${objects[@]}" -instr-profile "$profiles/all.profdata" -show-functions \
         src/thumbs/cache_index.cpp \
-    | awk '/ParseCacheIndex|FormatCacheIndex|IsFolderKey|ParseSize/ { lines += $(NF-5); missed += $(NF-4) }
+    | awk '/ParseCacheIndex|FormatCacheIndex|IsFolderKey|ParseSize/ {
+               lines += $(NF-5); missed += $(NF-4) }
            END { printf "%-30s %6d %7d %6.2f%%\n", "thumbs/cache_index.cpp parser", lines, missed,
                         lines ? 100 * (lines - missed) / lines : 0 }'
 echo
