@@ -38,7 +38,8 @@ for fuzzer in "$build"/fuzz/*_fuzzer; do
         echo "FINDING in $name:"
         tail -n 60 "$log"
         mkdir -p fuzz/findings
-        cp "$work"/crash-* "$work"/leak-* "$work"/timeout-* "$work"/oom-* fuzz/findings/ 2>/dev/null || true
+        cp "$work"/crash-* "$work"/leak-* "$work"/timeout-* "$work"/oom-* fuzz/findings/ \
+            2>/dev/null || true
         status=1
     fi
     rm -rf "$work" "$log"
