@@ -31,10 +31,19 @@ void RemoveScratch() {
     std::filesystem::remove_all(ScratchBase() + "-config", error);
 }
 
-// Never stops the path: the loader's stop and progress rules need a running load.
-class RunToEnd : public IRowHook {
+// The size every load is fitted to, known only once the header is: half the source, at most
+// 64 x 64, so anything of 2 x 2 or more takes the box path.
+class HalfSize : public ISetMaxDim {
 public:
-    bool AfterRow(int32_t) override { return false; }
+    explicit HalfSize(CImage& image) : image_(image) {}
+    void SetMaxDim() override {
+        const int32_t sw = image_.GetSourceWidth();
+        const int32_t sh = image_.GetSourceHeight();
+        image_.SetSizeLimit(std::clamp(sw / 2, 1, 64), std::clamp(sh / 2, 1, 64), true, false);
+    }
+
+private:
+    CImage& image_;
 };
 
 }  // namespace
@@ -71,40 +80,12 @@ void FuzzReadImage(const uint8_t* data, size_t size, const std::string& extensio
     const std::string path = FuzzWriteInput(data, size, extension);
     if (path.empty()) return;
 
-    // The steps of a load, as the loader takes them, without its thread.
+    // The loader's own routine, on this thread.
     CImage image;
+    HalfSize owner(image);
+    image.sizeLimitOwner = &owner;
     image.Open(path);
-    CImageReader* reader = image.reader();
-    if (!reader) return;
-    if (reader->deferredHeader) {
-        reader->DecodeAll();
-        image.AdoptHeader(reader);
-    }
-    // Half the source, at most 64 x 64: the box path for anything of 2 x 2 or more.
-    const int32_t sw = image.GetSourceWidth();
-    const int32_t sh = image.GetSourceHeight();
-    image.SetSizeLimit(std::clamp(sw / 2, 1, 64), std::clamp(sh / 2, 1, 64), true, false);
-
-    RunToEnd hook;
-    ResampleJob job;
-    job.lines = reader;
-    job.fromReader = true;
-    job.source = image.sourceBuffer;
-    job.sourceStride = image.sourceStride;
-    job.sourceWidth = image.sourceBuffer ? image.sourceHeader.bmiHeader.biWidth : 0;
-    job.sourceHeight = image.sourceBuffer ? std::abs(image.sourceHeader.bmiHeader.biHeight) : 0;
-    job.currentLine = &image.currentLine;
-    job.display = image.displayBuffer;
-    job.displayStride = image.displayStride;
-    job.displayWidth = image.displayBuffer ? image.displayHeader.bmiHeader.biWidth : 0;
-    job.displayHeight = image.displayBuffer ? std::abs(image.displayHeader.bmiHeader.biHeight) : 0;
-    job.bytesPerPixel = image.displayHeader.bmiHeader.biBitCount / 8;
-    job.rgbOrder = reader->rgbOrder;
-    job.hook = &hook;
-    image.currentLine = -1;
-    if (image.downscale)
-        RunBoxPath(job);
-    else if (image.sourceBuffer)
-        RunDirectPath(job);
-    reader->Close();
+    if (!image.reader()) return;
+    if (!image.reader()->deferredHeader) owner.SetMaxDim();
+    image.LoadHere();
 }

@@ -68,6 +68,9 @@ public:
     bool IsLoading() const;
     // Open, fit, load at normal priority and wait: the display image is complete on return.
     void LoadNow(const std::string& path, int32_t maxWidth, int32_t maxHeight);
+    // The load StartLoad runs, on the calling thread instead of a loader thread (fuzzing and
+    // tools that need no thread); nothing is posted unless a notify window is set.
+    void LoadHere();
 
     // Keeps only the display image; a later load decodes the file again.
     void DiscardSource();

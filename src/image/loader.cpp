@@ -320,6 +320,14 @@ void CImage::StartLoad(int priority) {
     thread_.Start([this] { RunLoad(); }, priority);
 }
 
+void CImage::LoadHere() {
+    StopLoad();
+    stop = false;
+    done = false;
+    outOfMemory = false;
+    RunLoad();
+}
+
 void CImage::StopLoad() {
     stop = true;
     thread_.WaitUntilStopped();
