@@ -20,6 +20,15 @@
 // and the generation of the pane's parameters it used.
 constexpr UINT WM_IMAGE_SIZE_KNOWN = WM_USER + 0x100;
 
+// Hides the mouse cursor in fullscreen once the mouse has rested this long.
+constexpr uintptr_t kCursorTimer = 1;
+constexpr unsigned kCursorRestMs = 1500;
+
+// The file name before its last run of digits ("IMG_" for IMG_0012.jpg); "" when the name has
+// no extension, no digits, or its last run of digits starts it. Files sharing a non-empty key
+// form a series.
+std::string SeriesKey(const std::string& path);
+
 class CImageForm : public CBaseForm {
 public:
     explicit CImageForm(HWND parent);
@@ -41,6 +50,16 @@ public:
     void Refresh();
     // Size changes are ignored while set (the pane's own layout, the frame's fullscreen switch).
     void SetSwitching(bool switching) { switching_ = switching; }
+
+    // Fullscreen: called by the main frame after its own switch; it calls Refresh next.
+    void SetFullscreen(bool fullscreen);
+    bool fullscreen() const { return fullscreen_; }
+    // One browsing step through the file list: VK_PRIOR, VK_NEXT, VK_END, VK_HOME, or VK_F5 to
+    // re-sync after deletions. With shift, Page Up and Page Down step by series.
+    void Navigate(WPARAM key, bool shift);
+    // Moves the file to the trash unless it is the current one still being decoded.
+    void DeleteFile(int32_t index, bool notify);
+    void DeleteSeries();
 
     // Set by the main frame when fullscreen starts.
     std::vector<std::string> fileList;
@@ -125,10 +144,15 @@ private:
     void OnScroll(int bar, int code);
     void OnLeftButtonDown(LPARAM where);
     void OnMouseMove(LPARAM where);
+    void DragTo(LPARAM where);
     void OnLeftButtonUp();
     void OnContextMenu(LPARAM where);
     void OnCommand(WPARAM wParam, LPARAM lParam);
     void ChooseBackground();
+    void OnFullscreenKey(WPARAM key);
+    void ScrollByKey(WPARAM key);
+    bool CurrentSettled() const;
+    bool RemoveFile(int32_t index);
 
     UniqueWindow window_;
     Slot slots_[2];
