@@ -115,10 +115,13 @@ TEST_F(MainCommandsTest, TheKeyboardTableRunsItsCommands) {
     Trackbar_SetPos(form.trackbar(), 3);
     Press(form, Qt::Key_Left, Qt::ShiftModifier);
     EXPECT_EQ(Trackbar_GetPos(form.trackbar()), 0);
-    // Fullscreen, thumbnails and the adjust bar have no pane here: their keys change nothing.
-    for (Qt::Key key : {Qt::Key_F, Qt::Key_T, Qt::Key_R}) Press(form, key, Qt::ControlModifier);
+    // Thumbnails have no pane here, and the adjust bar shows only in fullscreen.
+    for (Qt::Key key : {Qt::Key_T, Qt::Key_R}) Press(form, key, Qt::ControlModifier);
     EXPECT_TRUE(IsWindowVisible(form.fileView()->window()));
     EXPECT_TRUE(IsWindowVisible(form.imagePane()->window()));
+    Press(form, Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(form.fullscreen());
+    EXPECT_FALSE(IsWindowVisible(form.fileView()->window()));
 }
 
 TEST_F(MainCommandsTest, ResampleButtonsPressOnlyTheChosenModeAndGreyWhatHasNoPane) {
@@ -135,8 +138,8 @@ TEST_F(MainCommandsTest, ResampleButtonsPressOnlyTheChosenModeAndGreyWhatHasNoPa
     static_cast<QAbstractButton*>(Button(form, ID_RESAMPLE_VERTICAL))->click();
     EXPECT_EQ(Toolbar_GetState(form.toolbar(), ID_RESAMPLE_VERTICAL),
               TBSTATE_ENABLED | TBSTATE_PRESSED);
-    for (int command : {ID_FULLSCREEN, ID_THUMBNAILS})
-        EXPECT_EQ(Toolbar_GetState(form.toolbar(), command), 0);
+    EXPECT_EQ(Toolbar_GetState(form.toolbar(), ID_FULLSCREEN), TBSTATE_ENABLED);
+    EXPECT_EQ(Toolbar_GetState(form.toolbar(), ID_THUMBNAILS), 0);
     EXPECT_EQ(Toolbar_GetState(form.toolbar(), ID_SETTINGS), TBSTATE_ENABLED);
     EXPECT_TRUE(IsWindowEnabled(form.trackbar()));
 }

@@ -45,6 +45,7 @@ public:
     int resampleCommand() const { return resampleCommand_; }
     int32_t fileListWidth() const { return fileListWidth_; }
     bool upscale() const { return upscale_; }
+    bool fullscreen() const { return fullscreen_; }
     // The tooltip text of a toolbar button, as the tooltip gets it.
     std::string TooltipText(int command) const;
 
@@ -53,6 +54,7 @@ private:
     void PlaceTrackbar();
     void SelectResampleMode(int command);
     void LayoutPanes();
+    void SwitchFullscreen();
     void ShowStartFile();
     void ShowFile(LPARAM immediate);
     void ShowHistoryMenu();

@@ -504,6 +504,39 @@ void ShowWindow(HWND window, int command) {
         w->frame_->show();
 }
 
+namespace {
+
+QScreen* ScreenOf(const CWindow& w) {
+    QScreen* screen = w.frame_ ? w.frame_->window()->screen() : nullptr;
+    return screen ? screen : QGuiApplication::primaryScreen();
+}
+
+}  // namespace
+
+void SetWindowFullscreen(HWND window, bool fullscreen) {
+    CWindow* w = AsWindow(window);
+    if (!w || !w->alive() || !w->style.topLevel || w->fullscreen == fullscreen) return;
+    w->fullscreen = fullscreen;
+    QWidget* frame = w->frame_;
+    if (fullscreen) {
+        w->wasMaximized = frame->isMaximized();
+        w->normalGeometry = w->wasMaximized ? frame->normalGeometry() : frame->geometry();
+        // Without a window manager nobody honours the request; cover the screen ourselves.
+        if (QScreen* screen = ScreenOf(*w)) frame->setGeometry(screen->geometry());
+        frame->showFullScreen();
+        return;
+    }
+    frame->showNormal();
+    frame->setGeometry(w->normalGeometry);
+    if (w->wasMaximized) frame->showMaximized();
+}
+
+RECT GetScreenRect(HWND window) {
+    CWindow* w = AsWindow(window);
+    QScreen* screen = w ? ScreenOf(*w) : QGuiApplication::primaryScreen();
+    return screen ? ToRect(screen->geometry()) : RECT{0, 0, 0, 0};
+}
+
 bool IsWindowVisible(HWND window) {
     CWindow* w = AsWindow(window);
     return w && w->alive() && w->frame_->isVisible();

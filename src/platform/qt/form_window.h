@@ -55,6 +55,11 @@ HWND GetParent(HWND window);
 void MoveWindow(HWND window, int x, int y, int width, int height);
 void ShowWindow(HWND window, int command);
 bool IsWindowVisible(HWND window);
+// A top-level window covers the screen it is on, without caption or frame; leaving returns it to
+// its former geometry and maximised state.
+void SetWindowFullscreen(HWND window, bool fullscreen);
+// The screen the window is on, in screen coordinates.
+RECT GetScreenRect(HWND window);
 void SetWindowText(HWND window, const std::string& text);
 void SetWindowIcon(HWND window, const std::string& resourcePath);
 bool GetClientRect(HWND window, RECT* rect);
