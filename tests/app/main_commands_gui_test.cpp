@@ -402,3 +402,66 @@ TEST_F(MainCommandsTest, TheTrackbarsContextMenuChoosesTheAdjustTypeAndAppliesIt
 }
 
 }  // namespace
+
+TEST_F(MainCommandsTest, FullscreenBrowsesTheFolderAndEscReturnsWithTheLastPictureSelected) {
+    BmpDesc desc;
+    desc.width = 4;
+    desc.height = 2;
+    desc.pixels.assign(24, 0x40);
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp", "d.bmp"})
+        WriteFileBytes(dir_.file(name), BuildBmp(desc));
+    WriteRegString("InitialDirectory", Folder());
+    CMainForm form({}, SW_SHOWNORMAL);
+    HWND list = form.fileView()->window();
+    CImageForm& pane = *form.imagePane();
+    QWidget* frame = GetWindowWidget(form.window());
+    frame->showNormal();
+    frame->setGeometry(40, 30, 700, 500);
+    PumpFor(20);
+    const QRect windowed = frame->geometry();
+    ListView_SetItemState(list, 1, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    ASSERT_EQ(pane.currentName(), dir_.file("a.bmp"));
+
+    // A double-click in the pane goes fullscreen.
+    pane.window()->SendMessage(WM_LBUTTONDBLCLK, 0, 0);
+    ASSERT_TRUE(form.fullscreen());
+    EXPECT_TRUE(pane.fullscreen());
+    const RECT screen = GetScreenRect(form.window());
+    RECT r{};
+    GetWindowRect(pane.window(), &r);
+    EXPECT_EQ(r.right - r.left, screen.right - screen.left);
+    EXPECT_EQ(r.bottom - r.top, screen.bottom - screen.top);
+    EXPECT_FALSE(IsWindowVisible(form.toolbar()));
+    EXPECT_FALSE(IsWindowVisible(list));
+    EXPECT_EQ(GetFocus(), pane.window());
+    EXPECT_EQ(pane.fileList.size(), 4u);
+    EXPECT_EQ(pane.currentIndex, 0);
+
+    auto key = [&](QEvent::Type type, Qt::Key k) {
+        QKeyEvent event(type, k, Qt::NoModifier);
+        QCoreApplication::sendEvent(GetClientWidget(pane.window()), &event);
+    };
+    key(QEvent::KeyPress, Qt::Key_PageDown);
+    key(QEvent::KeyPress, Qt::Key_PageDown);
+    EXPECT_EQ(pane.currentName(), dir_.file("c.bmp"));
+    // Delete relayed through the frame: gone from the file list too, the next picture shows.
+    ASSERT_TRUE(PumpUntil([&] { return pane.currentImage()->done.load(); }));
+    key(QEvent::KeyPress, Qt::Key_Delete);
+    EXPECT_FALSE(std::filesystem::exists(dir_.file("c.bmp")));
+    EXPECT_EQ(form.fileView()->FindEntry(dir_.file("c.bmp"), CFileView::kFile), -1);
+    EXPECT_EQ(pane.currentName(), dir_.file("d.bmp"));
+
+    key(QEvent::KeyRelease, Qt::Key_Escape);
+    ASSERT_FALSE(form.fullscreen());
+    EXPECT_FALSE(pane.fullscreen());
+    EXPECT_EQ(frame->geometry(), windowed);
+    EXPECT_FALSE(frame->isFullScreen());
+    EXPECT_TRUE(IsWindowVisible(form.toolbar()));
+    EXPECT_TRUE(IsWindowVisible(list));
+    EXPECT_EQ(form.fileView()->CurrentFilePath(), dir_.file("d.bmp"));
+    EXPECT_EQ(form.fileView()->SelectedFileCount(), 1);
+    EXPECT_EQ(GetMenuItemText(pane.imageMenu(), ID_FULLSCREEN), "Fullscreen");
+    // Outside fullscreen the browsing keys belong to the file list, not the pane.
+    pane.window()->SendMessage(WM_KEYDOWN, VK_HOME, 0);
+    EXPECT_EQ(pane.currentName(), dir_.file("d.bmp"));
+}
