@@ -691,7 +691,8 @@ void CImageForm::OnCommand(WPARAM wParam, LPARAM lParam) {
             ChooseBackground();
             break;
         case ID_WALLPAPER:
-            break;  // the wallpaper command comes with the fullscreen viewer
+            SetAsWallpaper();
+            break;
         default:
             if (HWND parent = GetParent(window())) parent->SendMessage(WM_COMMAND, wParam, lParam);
             break;

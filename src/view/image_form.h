@@ -29,6 +29,13 @@ constexpr unsigned kCursorRestMs = 1500;
 // form a series.
 std::string SeriesKey(const std::string& path);
 
+// Decodes source to fit the screen without enlarging it and writes it to target with the
+// writer of target's extension; false when either step failed.
+bool WriteWallpaperFile(const std::string& source, int32_t screenWidth, int32_t screenHeight,
+                        const std::string& target);
+// Where "Set as wallpaper" writes its picture.
+std::string WallpaperPath();
+
 class CImageForm : public CBaseForm {
 public:
     explicit CImageForm(HWND parent);
@@ -60,6 +67,8 @@ public:
     // Moves the file to the trash unless it is the current one still being decoded.
     void DeleteFile(int32_t index, bool notify);
     void DeleteSeries();
+    // Makes the current file the desktop picture; says so in a message box when it could not.
+    void SetAsWallpaper();
 
     // Set by the main frame when fullscreen starts.
     std::vector<std::string> fileList;
