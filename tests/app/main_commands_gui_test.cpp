@@ -465,3 +465,45 @@ TEST_F(MainCommandsTest, FullscreenBrowsesTheFolderAndEscReturnsWithTheLastPictu
     pane.window()->SendMessage(WM_KEYDOWN, VK_HOME, 0);
     EXPECT_EQ(pane.currentName(), dir_.file("d.bmp"));
 }
+
+TEST_F(MainCommandsTest, InFullscreenTheTrackbarRidesTheAdjustBarWhichCtrlROrEscShowsAndHides) {
+    WriteRegDword("AdjustVisible", 1);
+    CMainForm form({}, SW_SHOWNORMAL);
+    HWND bar = form.adjustBar();
+    EXPECT_EQ(GetWindowWidget(bar)->windowTitle().toStdString(), "Adjust resampling");
+    EXPECT_TRUE(GetWindowWidget(bar)->windowFlags() & Qt::Tool);
+    EXPECT_FALSE(IsWindowVisible(bar));
+    EXPECT_EQ(GetParent(form.trackbar()), form.toolbar());
+
+    form.window()->SendMessage(WM_COMMAND, ID_FULLSCREEN, 0);
+    EXPECT_TRUE(IsWindowVisible(bar));
+    EXPECT_EQ(GetParent(form.trackbar()), bar);
+    EXPECT_TRUE(IsWindowVisible(form.trackbar()));
+    EXPECT_FALSE(IsMenuItemEnabled(form.imagePane()->imageMenu(), ID_ADJUST_BAR));
+    // The trackbar on the bar still reaches the image pane through the main window.
+    Trackbar_SetPos(form.trackbar(), 40);
+    Press(form, Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_EQ(Trackbar_GetPos(form.trackbar()), 45);
+
+    // Esc on the bar closes it like Ctrl+R, and the visibility goes with it.
+    bar->SendMessage(WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_FALSE(IsWindowVisible(bar));
+    EXPECT_FALSE(form.adjustBarVisible());
+    EXPECT_TRUE(IsMenuItemEnabled(form.imagePane()->imageMenu(), ID_ADJUST_BAR));
+    form.window()->SendMessage(WM_COMMAND, ID_ADJUST_BAR, 0);
+    EXPECT_TRUE(IsWindowVisible(bar));
+    // Deactivating the application hides it; activating shows it again.
+    form.window()->SendMessage(WM_ACTIVATEAPP, 0, 0);
+    EXPECT_FALSE(IsWindowVisible(bar));
+    form.window()->SendMessage(WM_ACTIVATEAPP, 1, 0);
+    EXPECT_TRUE(IsWindowVisible(bar));
+
+    form.window()->SendMessage(WM_COMMAND, ID_FULLSCREEN, 0);
+    EXPECT_FALSE(IsWindowVisible(bar));
+    EXPECT_EQ(GetParent(form.trackbar()), form.toolbar());
+    EXPECT_TRUE(IsWindowVisible(form.trackbar()));
+    // Outside fullscreen Ctrl+R changes nothing.
+    form.window()->SendMessage(WM_COMMAND, ID_ADJUST_BAR, 0);
+    EXPECT_FALSE(IsWindowVisible(bar));
+    EXPECT_TRUE(form.adjustBarVisible());
+}

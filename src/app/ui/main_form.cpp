@@ -26,6 +26,7 @@ CMainForm::CMainForm(const std::vector<std::string>& words, int showCommand) {
     SetWindowIcon(window(), kIconResource);
 
     CreateToolbar();
+    adjustForm_ = std::make_unique<CAdjustForm>(window(), trackbar());
     fileView_ = std::make_unique<CFileView>(window());
     imagePane_ = std::make_unique<CImageForm>(window());
 
@@ -90,6 +91,7 @@ void CMainForm::LayoutPanes() {
         EnableWindow(trackbar(), true);
         return;
     }
+    ShowWindow(adjustForm_->window(), SW_HIDE);
     RECT r{};
     GetClientRect(window(), &r);
     const int h = Toolbar_GetButtonHeight(toolbar());
@@ -138,7 +140,12 @@ void CMainForm::SwitchFullscreen() {
         SetWindowFullscreen(window(), true);
         fileView_->GetFileList(&imagePane_->fileList, &imagePane_->currentIndex);
         SetFocus(imagePane_->window());
+        SetParent(trackbar(), adjustForm_->window());
+        MoveWindow(trackbar(), 0, 0, 150, 20);
+        ShowWindow(adjustForm_->window(), adjustBarVisible_ ? SW_SHOW : SW_HIDE);
     } else {
+        ShowWindow(adjustForm_->window(), SW_HIDE);
+        SetParent(trackbar(), toolbar());
         SetWindowFullscreen(window(), false);
         const int32_t index = imagePane_->currentIndex;
         const std::vector<std::string>& files = imagePane_->fileList;
@@ -208,6 +215,7 @@ void CMainForm::OnCommand(int command, LPARAM) {
             // The adjust bar shows only in fullscreen.
             if (fullscreen_) {
                 adjustBarVisible_ = !adjustBarVisible_;
+                ShowWindow(adjustForm_->window(), adjustBarVisible_ ? SW_SHOW : SW_HIDE);
                 imagePane_->SetAdjustVisible(adjustBarVisible_);
             }
             break;
@@ -281,6 +289,10 @@ LRESULT CMainForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM l
             return 0;
         case WM_CLOSE:
             PostQuitMessage(0);
+            return 0;
+        case WM_ACTIVATEAPP:
+            if (fullscreen_ && adjustBarVisible_)
+                ShowWindow(adjustForm_->window(), wParam ? SW_SHOW : SW_HIDE);
             return 0;
         case WM_NOTIFY: {
             const auto* header = reinterpret_cast<const NMHDR*>(lParam);

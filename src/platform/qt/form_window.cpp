@@ -64,9 +64,18 @@ CWindow* AsWindow(HWND window) {
 CWindow::CWindow(HWND parentWindow, const std::string& title, const WindowStyle& windowStyle)
     : parent(parentWindow), style(windowStyle) {
     CWindow* parentObject = AsWindow(parentWindow);
-    QWidget* parentWidget = (!style.topLevel && parentObject) ? parentObject->client_ : nullptr;
+    QWidget* parentWidget = nullptr;
+    if (parentObject) {
+        if (!style.topLevel)
+            parentWidget = parentObject->client_;
+        else if (style.tool && parentObject->frame_)
+            parentWidget = parentObject->frame_->window();
+    }
     frame_ = new CFrameWidget(this, parentWidget);
     if (style.topLevel) {
+        if (style.tool)
+            frame_->setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                   Qt::WindowCloseButtonHint);
         frame_->setWindowTitle(QString::fromStdString(title));
     } else {
         // Child windows start at (0, 0) with no size, and are placed by their parent.
@@ -479,6 +488,16 @@ bool IsWindow(HWND window) {
 HWND GetParent(HWND window) {
     CWindow* w = AsWindow(window);
     return w ? w->parent : nullptr;
+}
+
+void SetParent(HWND child, HWND parent) {
+    CWindow* c = AsWindow(child);
+    CWindow* p = AsWindow(parent);
+    if (!c || !p || !c->alive() || !p->alive() || c->style.topLevel) return;
+    const bool shown = !c->frame_->isHidden();
+    c->frame_->setParent(p->client_);
+    c->parent = parent;
+    if (shown) c->frame_->show();
 }
 
 void MoveWindow(HWND window, int x, int y, int width, int height) {
