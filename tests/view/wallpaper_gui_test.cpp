@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <QDBusConnection>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -165,6 +167,56 @@ TEST_F(DesktopSetterTest, ASetterThatFailsOrHangsIsAFailureWithinItsTimeLimit) {
     // No setter on PATH at all.
     setenv("PATH", dir_.file("nowhere").c_str(), 1);
     EXPECT_FALSE(SetDesktopWallpaper("/w/Lumora.bmp", environment));
+}
+
+// The portal comes first; its refusal or absence leaves the desktop's own setter. The session
+// bus is a private one, made here, with the stand-in portal on it.
+TEST_F(DesktopSetterTest, ThePortalIsAskedFirstAndWithoutItsYesTheDesktopsSetterRuns) {
+    QProcess bus;
+    bus.start(QStringLiteral("dbus-daemon"),
+              {QStringLiteral("--session"), QStringLiteral("--nofork"),
+               QStringLiteral("--print-address=1")});
+    if (!bus.waitForStarted(5000)) GTEST_SKIP() << "dbus-daemon is not installed";
+    ASSERT_TRUE(bus.waitForReadyRead(5000));
+    setenv("DBUS_SESSION_BUS_ADDRESS", bus.readLine().trimmed().constData(), 1);
+    ASSERT_TRUE(QDBusConnection::sessionBus().isConnected());
+    const std::string portalLog = dir_.file("portal.log");
+    QProcess portal;
+    auto startPortal = [&](int code) {
+        portal.start(QString::fromUtf8(PORTAL_STANDIN_PATH),
+                     {QString::fromStdString(portalLog), QString::number(code)});
+        return portal.waitForReadyRead(5000);
+    };
+    auto stopPortal = [&] {
+        portal.kill();
+        portal.waitForFinished(3000);
+    };
+    WallpaperEnvironment environment;
+    environment.desktop = "KDE";
+    environment.sessionBus = true;
+    environment.timeoutMs = 3000;
+    const std::string file = "/home/ann/.local/share/Lumora/Lumora 1.bmp";
+    const std::string asked = "parent= uri=file:///home/ann/.local/share/Lumora/Lumora%201.bmp "
+                              "show-preview=false set-on=background token=yes\n";
+
+    ASSERT_TRUE(startPortal(0));
+    EXPECT_TRUE(SetDesktopWallpaper(file, environment));
+    EXPECT_EQ(ReadAll(portalLog), asked);
+    EXPECT_EQ(Calls(), "");
+    stopPortal();
+
+    std::filesystem::remove(portalLog);
+    ASSERT_TRUE(startPortal(2));
+    EXPECT_TRUE(SetDesktopWallpaper(file, environment));
+    EXPECT_EQ(ReadAll(portalLog), asked);
+    EXPECT_EQ(Calls(), "plasma-apply-wallpaperimage " + file + "\n");
+    stopPortal();
+
+    // No portal on the bus any more.
+    EXPECT_TRUE(SetDesktopWallpaper(file, environment));
+    EXPECT_EQ(Calls(), "plasma-apply-wallpaperimage " + file + "\n");
+    bus.kill();
+    bus.waitForFinished(3000);
 }
 
 }  // namespace
