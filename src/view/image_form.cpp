@@ -772,7 +772,9 @@ LRESULT CImageForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
                 parent->SendMessage(WM_MOUSEWHEEL, wParam, lParam);
             return 0;
         case WM_KEYDOWN:
-            if (fullscreen_) OnFullscreenKey(wParam);
+            if (!fullscreen_) return 0;
+            if (logPaints_) PaintLog("key", static_cast<int>(wParam), 0, 0);
+            OnFullscreenKey(wParam);
             return 0;
         case WM_KEYUP:
             if (fullscreen_ && wParam == VK_ESCAPE)
