@@ -10,6 +10,9 @@ CAdjustForm::CAdjustForm(HWND mainWindow, HWND trackbar) : main_(mainWindow), tr
     SetWindowForm(window(), this);
     // The client area holds the trackbar exactly; the window manager adds the small caption.
     MoveWindow(window(), 100, 100, 150, 20);
+    // Its trackbar takes no focus: the bar's own area does, so Esc reaches the bar once the
+    // user has clicked it.
+    SetFocus(window());
 }
 
 LRESULT CAdjustForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
