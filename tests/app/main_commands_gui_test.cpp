@@ -470,6 +470,7 @@ TEST_F(MainCommandsTest, InFullscreenTheTrackbarRidesTheAdjustBarWhichCtrlROrEsc
     WriteRegDword("AdjustVisible", 1);
     CMainForm form({}, SW_SHOWNORMAL);
     HWND bar = form.adjustBar();
+    ASSERT_TRUE(GetWindowWidget(form.window())->isMaximized());
     EXPECT_EQ(GetWindowWidget(bar)->windowTitle().toStdString(), "Adjust resampling");
     EXPECT_TRUE(GetWindowWidget(bar)->windowFlags() & Qt::Tool);
     EXPECT_FALSE(IsWindowVisible(bar));
@@ -499,6 +500,8 @@ TEST_F(MainCommandsTest, InFullscreenTheTrackbarRidesTheAdjustBarWhichCtrlROrEsc
     EXPECT_TRUE(IsWindowVisible(bar));
 
     form.window()->SendMessage(WM_COMMAND, ID_FULLSCREEN, 0);
+    // A maximised window returns maximised.
+    EXPECT_TRUE(GetWindowWidget(form.window())->isMaximized());
     EXPECT_FALSE(IsWindowVisible(bar));
     EXPECT_EQ(GetParent(form.trackbar()), form.toolbar());
     EXPECT_TRUE(IsWindowVisible(form.trackbar()));
