@@ -109,8 +109,8 @@ void CImageForm::Navigate(WPARAM key, bool shift) {
                     ++i;
                 } else {
                     const std::string k = keyOf(i);
-                    if (!k.empty())
-                        do ++i;
+                    if (!k.empty()) do
+                            ++i;
                         while (i < n - 1 && keyOf(i) == k);
                 }
                 p = i + 1 > n - 1 ? i - 1 : i + 1;

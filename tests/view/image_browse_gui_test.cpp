@@ -21,11 +21,17 @@ TEST(SeriesKeyTest, TheNameBeforeItsLastRunOfDigits) {
         const char* path;
         const char* key;
     } cases[] = {
-        {"/p/IMG_0012.jpg", "IMG_"},  {"/p/trip12_a.png", "trip"}, {"/p/2010.jpg", ""},
-        {"/p/photo.jpg", ""},         {"/p/README", ""},           {"IMG_0012.jpg", "IMG_"},
+        {"/p/IMG_0012.jpg", "IMG_"},
+        {"/p/trip12_a.png", "trip"},
+        {"/p/2010.jpg", ""},
+        {"/p/photo.jpg", ""},
+        {"/p/README", ""},
+        {"IMG_0012.jpg", "IMG_"},
         {"/p/a1b22.c3.jpg", "a1b22.c"},
         // Digits and dots of the folder are not the file's.
-        {"/p/v1.2/README", ""},       {"/p/2010/photo.jpg", ""},   {"/p/x9/2010.jpg", ""},
+        {"/p/v1.2/README", ""},
+        {"/p/2010/photo.jpg", ""},
+        {"/p/x9/2010.jpg", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(SeriesKey(c.path), c.key) << c.path;
 }
@@ -70,9 +76,7 @@ protected:
         pane_->Show(pane_->fileList[static_cast<size_t>(index)], "", false);
         WaitDone();
     }
-    std::vector<RecordingForm::Message> Deleted() const {
-        return parentForm_.Of(WM_FILE_DELETED);
-    }
+    std::vector<RecordingForm::Message> Deleted() const { return parentForm_.Of(WM_FILE_DELETED); }
 
     TempDir dir_;
     RecordingForm parentForm_;
@@ -91,19 +95,29 @@ TEST_F(ImageBrowseTest, NavigateStepsByFileAndBySeriesAndPreloadsTheNeighbour) {
         int32_t to;       // -2: nothing happens, not even a reload
         int32_t preload;  // -1: none
     } cases[] = {
-        {2, VK_NEXT, false, 3, 4},   {2, VK_PRIOR, false, 1, 0},  {0, VK_PRIOR, false, -2, 0},
-        {6, VK_NEXT, false, -2, 0},  {0, VK_PRIOR, true, -2, 0},  {1, VK_END, false, 6, 5},
-        {3, VK_HOME, false, 0, 1},   {-1, VK_NEXT, false, 0, 1},  {9, VK_F5, false, 6, 5},
+        {2, VK_NEXT, false, 3, 4},
+        {2, VK_PRIOR, false, 1, 0},
+        {0, VK_PRIOR, false, -2, 0},
+        {6, VK_NEXT, false, -2, 0},
+        {0, VK_PRIOR, true, -2, 0},
+        {1, VK_END, false, 6, 5},
+        {3, VK_HOME, false, 0, 1},
+        {-1, VK_NEXT, false, 0, 1},
+        {9, VK_F5, false, 6, 5},
         {6, VK_F5, false, 6, 5},
         // Shift+Page Up from the second file of a series, then from its first.
-        {4, VK_PRIOR, true, 3, 2},   {3, VK_PRIOR, true, 0, 1},   {2, VK_PRIOR, true, 0, 1},
+        {4, VK_PRIOR, true, 3, 2},
+        {3, VK_PRIOR, true, 0, 1},
+        {2, VK_PRIOR, true, 0, 1},
         {6, VK_PRIOR, true, 5, 4},
         // Shift+Page Down goes past the series; on an empty key it stays.
-        {0, VK_NEXT, true, 3, 4},    {3, VK_NEXT, true, 5, 6},    {5, VK_NEXT, true, 5, 6},
+        {0, VK_NEXT, true, 3, 4},
+        {3, VK_NEXT, true, 5, 6},
+        {5, VK_NEXT, true, 5, 6},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "from " << c.from << " key " << c.key << " shift "
-                                        << c.shift);
+        SCOPED_TRACE(testing::Message()
+                     << "from " << c.from << " key " << c.key << " shift " << c.shift);
         pane_->fileList = files;
         if (c.from >= 0 && c.from < 7) {
             ShowIndex(c.from);
@@ -153,8 +167,7 @@ TEST_F(ImageBrowseTest, DeleteWaitsForTheDecodeOnScreenThenTrashesAndTheRelaySho
     pane_->Show(files[1], files[2], true);
     ASSERT_TRUE(PumpUntil([&] { return picture->held.load(); }));
 
-    for (int press = 0; press < 3; ++press)
-        pane_->window()->SendMessage(WM_KEYDOWN, VK_DELETE, 0);
+    for (int press = 0; press < 3; ++press) pane_->window()->SendMessage(WM_KEYDOWN, VK_DELETE, 0);
     pane_->DeleteSeries();  // b.fake has no key: the current file alone, still decoding
     EXPECT_TRUE(std::filesystem::exists(files[1]));
     EXPECT_EQ(pane_->fileList.size(), 3u);
@@ -182,8 +195,7 @@ TEST_F(ImageBrowseTest, DeleteWaitsForTheDecodeOnScreenThenTrashesAndTheRelaySho
 }
 
 TEST_F(ImageBrowseTest, ASeriesGoesFromItsLastFileAndTheFileAfterItShows) {
-    const Strings files =
-        Files({"a.bmp", "s1.bmp", "s2.bmp", "s3.bmp", "t.bmp", "u.bmp", "v.bmp"});
+    const Strings files = Files({"a.bmp", "s1.bmp", "s2.bmp", "s3.bmp", "t.bmp", "u.bmp", "v.bmp"});
     pane_->fileList = files;
     ShowIndex(3);
     pane_->DeleteSeries();

@@ -3,8 +3,8 @@
 // its second (0 when absent).
 
 #include <QCoreApplication>
-#include <QDBusConnection>
 #include <QDBusArgument>
+#include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
@@ -30,7 +30,8 @@ public:
         QString sender = message.service().mid(1);
         sender.replace(QLatin1Char('.'), QLatin1Char('_'));
         const QString handle = QStringLiteral("/org/freedesktop/portal/desktop/request/") + sender +
-                               QLatin1Char('/') + options.value(QStringLiteral("handle_token")).toString();
+                               QLatin1Char('/') +
+                               options.value(QStringLiteral("handle_token")).toString();
         QFile file(log_);
         if (file.open(QIODevice::Append)) {
             const QString line =

@@ -112,13 +112,14 @@ TEST_F(DesktopSetterTest, EachDesktopGetsItsOwnSetterAndOnlyWhatWillKeepCountsAs
     const std::string gnome = "gsettings set org.gnome.desktop.background picture-uri " + uri +
                               "\ngsettings set org.gnome.desktop.background picture-uri-dark " +
                               uri + "\n";
-    const std::string xfce = "xfconf-query -c xfce4-desktop -l\n"
-                             "xfconf-query -c xfce4-desktop -p "
-                             "/backdrop/screen0/monitorHDMI-1/workspace0/last-image -s " +
-                             file +
-                             "\nxfconf-query -c xfce4-desktop -p "
-                             "/backdrop/screen0/monitoreDP-1/workspace0/last-image -s " +
-                             file + "\n";
+    const std::string xfce =
+        "xfconf-query -c xfce4-desktop -l\n"
+        "xfconf-query -c xfce4-desktop -p "
+        "/backdrop/screen0/monitorHDMI-1/workspace0/last-image -s " +
+        file +
+        "\nxfconf-query -c xfce4-desktop -p "
+        "/backdrop/screen0/monitoreDP-1/workspace0/last-image -s " +
+        file + "\n";
     const struct {
         const char* desktop;
         bool bus;
@@ -196,8 +197,9 @@ TEST_F(DesktopSetterTest, ThePortalIsAskedFirstAndWithoutItsYesTheDesktopsSetter
     environment.sessionBus = true;
     environment.timeoutMs = 3000;
     const std::string file = "/home/ann/.local/share/Lumora/Lumora 1.bmp";
-    const std::string asked = "parent= uri=file:///home/ann/.local/share/Lumora/Lumora%201.bmp "
-                              "show-preview=false set-on=background token=yes\n";
+    const std::string asked =
+        "parent= uri=file:///home/ann/.local/share/Lumora/Lumora%201.bmp "
+        "show-preview=false set-on=background token=yes\n";
 
     ASSERT_TRUE(startPortal(0));
     EXPECT_TRUE(SetDesktopWallpaper(file, environment));

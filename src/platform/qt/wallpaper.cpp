@@ -36,8 +36,7 @@ bool ThroughPortal(const QString& uri, int timeoutMs) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) return false;
     // The request's path is known before the call, so an answer that comes at once is not missed.
-    const QString token =
-        QStringLiteral("lumora%1").arg(QRandomGenerator::global()->generate());
+    const QString token = QStringLiteral("lumora%1").arg(QRandomGenerator::global()->generate());
     QString sender = bus.baseService().mid(1);
     sender.replace(QLatin1Char('.'), QLatin1Char('_'));
     QString handle = QStringLiteral("/org/freedesktop/portal/desktop/request/") + sender +
@@ -63,8 +62,8 @@ bool ThroughPortal(const QString& uri, int timeoutMs) {
             bus.disconnect(QString(), handle, kRequestInterface, QStringLiteral("Response"),
                            &response, slot);
             handle = given;
-            bus.connect(QString(), handle, kRequestInterface, QStringLiteral("Response"),
-                        &response, slot);
+            bus.connect(QString(), handle, kRequestInterface, QStringLiteral("Response"), &response,
+                        slot);
         }
         if (!response.answered) {
             QEventLoop loop;
