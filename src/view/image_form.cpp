@@ -625,7 +625,14 @@ void CImageForm::OnLeftButtonDown(LPARAM where) {
 }
 
 void CImageForm::OnMouseMove(LPARAM where) {
-    if (!dragging_) return;
+    if (dragging_) DragTo(where);
+    if (fullscreen_) {
+        ShowCursor(window(), true);
+        SetTimer(window(), kCursorTimer, kCursorRestMs);
+    }
+}
+
+void CImageForm::DragTo(LPARAM where) {
     Layout& l = layout_;
     // Read as unsigned, so positions left of or above the pane count as beyond it too.
     int32_t x = LOWORD(static_cast<uintptr_t>(where));
@@ -671,8 +678,11 @@ void CImageForm::OnLeftButtonUp() {
 
 void CImageForm::OnContextMenu(LPARAM where) {
     SetMenuItemEnabled(menu_, ID_WALLPAPER, !currentName_.empty());
+    // The cursor stays while the menu is open.
+    if (fullscreen_) KillTimer(window(), kCursorTimer);
     TrackPopupMenu(GetSubMenu(menu_, 0), TPM_LEFTALIGN | TPM_RIGHTBUTTON, GET_X_LPARAM(where),
                    GET_Y_LPARAM(where), window());
+    if (fullscreen_) SetTimer(window(), kCursorTimer, kCursorRestMs);
 }
 
 void CImageForm::OnCommand(WPARAM wParam, LPARAM lParam) {
@@ -681,7 +691,8 @@ void CImageForm::OnCommand(WPARAM wParam, LPARAM lParam) {
             ChooseBackground();
             break;
         case ID_WALLPAPER:
-            break;  // the wallpaper command comes with the fullscreen viewer
+            SetAsWallpaper();
+            break;
         default:
             if (HWND parent = GetParent(window())) parent->SendMessage(WM_COMMAND, wParam, lParam);
             break;
@@ -754,9 +765,27 @@ LRESULT CImageForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
             if (HWND parent = GetParent(window)) parent->SendMessage(WM_COMMAND, ID_FULLSCREEN, 0);
             return 0;
         case WM_MOUSEWHEEL:
-            if (!fullscreen_)
-                if (HWND parent = GetParent(window))
-                    parent->SendMessage(WM_MOUSEWHEEL, wParam, lParam);
+            if (fullscreen_)
+                Navigate(GET_WHEEL_DELTA_WPARAM(wParam) >= 0 ? VK_PRIOR : VK_NEXT,
+                         GetKeyState(VK_SHIFT) < 0);
+            else if (HWND parent = GetParent(window))
+                parent->SendMessage(WM_MOUSEWHEEL, wParam, lParam);
+            return 0;
+        case WM_KEYDOWN:
+            if (!fullscreen_) return 0;
+            if (logPaints_) PaintLog("key", static_cast<int>(wParam), 0, 0);
+            OnFullscreenKey(wParam);
+            return 0;
+        case WM_KEYUP:
+            if (fullscreen_ && wParam == VK_ESCAPE)
+                if (HWND parent = GetParent(window)) parent->SendMessage(WM_KEYUP, wParam, lParam);
+            return 0;
+        case WM_TIMER:
+            ShowCursor(window, false);
+            return 0;
+        case WM_FILE_DELETED:
+            // The frame's relay of a single delete: show what moved into the file's place.
+            if (fullscreen_ && lParam == 0) Navigate(VK_F5, false);
             return 0;
         case WM_CONTEXTMENU:
             OnContextMenu(lParam);

@@ -20,6 +20,22 @@
 // and the generation of the pane's parameters it used.
 constexpr UINT WM_IMAGE_SIZE_KNOWN = WM_USER + 0x100;
 
+// Hides the mouse cursor in fullscreen once the mouse has rested this long.
+constexpr uintptr_t kCursorTimer = 1;
+constexpr unsigned kCursorRestMs = 1500;
+
+// The file name before its last run of digits ("IMG_" for IMG_0012.jpg); "" when the name has
+// no extension, no digits, or its last run of digits starts it. Files sharing a non-empty key
+// form a series.
+std::string SeriesKey(const std::string& path);
+
+// Decodes source to fit the screen without enlarging it and writes it to target with the
+// writer of target's extension; false when either step failed.
+bool WriteWallpaperFile(const std::string& source, int32_t screenWidth, int32_t screenHeight,
+                        const std::string& target);
+// Where "Set as wallpaper" writes its picture.
+std::string WallpaperPath();
+
 class CImageForm : public CBaseForm {
 public:
     explicit CImageForm(HWND parent);
@@ -41,6 +57,18 @@ public:
     void Refresh();
     // Size changes are ignored while set (the pane's own layout, the frame's fullscreen switch).
     void SetSwitching(bool switching) { switching_ = switching; }
+
+    // Fullscreen: called by the main frame after its own switch; it calls Refresh next.
+    void SetFullscreen(bool fullscreen);
+    bool fullscreen() const { return fullscreen_; }
+    // One browsing step through the file list: VK_PRIOR, VK_NEXT, VK_END, VK_HOME, or VK_F5 to
+    // re-sync after deletions. With shift, Page Up and Page Down step by series.
+    void Navigate(WPARAM key, bool shift);
+    // Moves the file to the trash unless it is the current one still being decoded.
+    void DeleteFile(int32_t index, bool notify);
+    void DeleteSeries();
+    // Makes the current file the desktop picture; says so in a message box when it could not.
+    void SetAsWallpaper();
 
     // Set by the main frame when fullscreen starts.
     std::vector<std::string> fileList;
@@ -125,10 +153,15 @@ private:
     void OnScroll(int bar, int code);
     void OnLeftButtonDown(LPARAM where);
     void OnMouseMove(LPARAM where);
+    void DragTo(LPARAM where);
     void OnLeftButtonUp();
     void OnContextMenu(LPARAM where);
     void OnCommand(WPARAM wParam, LPARAM lParam);
     void ChooseBackground();
+    void OnFullscreenKey(WPARAM key);
+    void ScrollByKey(WPARAM key);
+    bool CurrentSettled() const;
+    bool RemoveFile(int32_t index);
 
     UniqueWindow window_;
     Slot slots_[2];

@@ -115,10 +115,13 @@ TEST_F(MainCommandsTest, TheKeyboardTableRunsItsCommands) {
     Trackbar_SetPos(form.trackbar(), 3);
     Press(form, Qt::Key_Left, Qt::ShiftModifier);
     EXPECT_EQ(Trackbar_GetPos(form.trackbar()), 0);
-    // Fullscreen, thumbnails and the adjust bar have no pane here: their keys change nothing.
-    for (Qt::Key key : {Qt::Key_F, Qt::Key_T, Qt::Key_R}) Press(form, key, Qt::ControlModifier);
+    // Thumbnails have no pane here, and the adjust bar shows only in fullscreen.
+    for (Qt::Key key : {Qt::Key_T, Qt::Key_R}) Press(form, key, Qt::ControlModifier);
     EXPECT_TRUE(IsWindowVisible(form.fileView()->window()));
     EXPECT_TRUE(IsWindowVisible(form.imagePane()->window()));
+    Press(form, Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(form.fullscreen());
+    EXPECT_FALSE(IsWindowVisible(form.fileView()->window()));
 }
 
 TEST_F(MainCommandsTest, ResampleButtonsPressOnlyTheChosenModeAndGreyWhatHasNoPane) {
@@ -135,8 +138,8 @@ TEST_F(MainCommandsTest, ResampleButtonsPressOnlyTheChosenModeAndGreyWhatHasNoPa
     static_cast<QAbstractButton*>(Button(form, ID_RESAMPLE_VERTICAL))->click();
     EXPECT_EQ(Toolbar_GetState(form.toolbar(), ID_RESAMPLE_VERTICAL),
               TBSTATE_ENABLED | TBSTATE_PRESSED);
-    for (int command : {ID_FULLSCREEN, ID_THUMBNAILS})
-        EXPECT_EQ(Toolbar_GetState(form.toolbar(), command), 0);
+    EXPECT_EQ(Toolbar_GetState(form.toolbar(), ID_FULLSCREEN), TBSTATE_ENABLED);
+    EXPECT_EQ(Toolbar_GetState(form.toolbar(), ID_THUMBNAILS), 0);
     EXPECT_EQ(Toolbar_GetState(form.toolbar(), ID_SETTINGS), TBSTATE_ENABLED);
     EXPECT_TRUE(IsWindowEnabled(form.trackbar()));
 }
@@ -399,3 +402,111 @@ TEST_F(MainCommandsTest, TheTrackbarsContextMenuChoosesTheAdjustTypeAndAppliesIt
 }
 
 }  // namespace
+
+TEST_F(MainCommandsTest, FullscreenBrowsesTheFolderAndEscReturnsWithTheLastPictureSelected) {
+    BmpDesc desc;
+    desc.width = 4;
+    desc.height = 2;
+    desc.pixels.assign(24, 0x40);
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp", "d.bmp"})
+        WriteFileBytes(dir_.file(name), BuildBmp(desc));
+    WriteRegString("InitialDirectory", Folder());
+    CMainForm form({}, SW_SHOWNORMAL);
+    HWND list = form.fileView()->window();
+    CImageForm& pane = *form.imagePane();
+    QWidget* frame = GetWindowWidget(form.window());
+    frame->showNormal();
+    frame->setGeometry(40, 30, 700, 500);
+    PumpFor(20);
+    const QRect windowed = frame->geometry();
+    ListView_SetItemState(list, 1, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    ASSERT_EQ(pane.currentName(), dir_.file("a.bmp"));
+
+    // A double-click in the pane goes fullscreen.
+    pane.window()->SendMessage(WM_LBUTTONDBLCLK, 0, 0);
+    ASSERT_TRUE(form.fullscreen());
+    EXPECT_TRUE(pane.fullscreen());
+    const RECT screen = GetScreenRect(form.window());
+    RECT r{};
+    GetWindowRect(pane.window(), &r);
+    EXPECT_EQ(r.right - r.left, screen.right - screen.left);
+    EXPECT_EQ(r.bottom - r.top, screen.bottom - screen.top);
+    EXPECT_FALSE(IsWindowVisible(form.toolbar()));
+    EXPECT_FALSE(IsWindowVisible(list));
+    EXPECT_EQ(GetFocus(), pane.window());
+    EXPECT_EQ(pane.fileList.size(), 4u);
+    EXPECT_EQ(pane.currentIndex, 0);
+
+    auto key = [&](QEvent::Type type, Qt::Key k) {
+        QKeyEvent event(type, k, Qt::NoModifier);
+        QCoreApplication::sendEvent(GetClientWidget(pane.window()), &event);
+    };
+    key(QEvent::KeyPress, Qt::Key_PageDown);
+    key(QEvent::KeyPress, Qt::Key_PageDown);
+    EXPECT_EQ(pane.currentName(), dir_.file("c.bmp"));
+    // Delete relayed through the frame: gone from the file list too, the next picture shows.
+    ASSERT_TRUE(PumpUntil([&] { return pane.currentImage()->done.load(); }));
+    key(QEvent::KeyPress, Qt::Key_Delete);
+    EXPECT_FALSE(std::filesystem::exists(dir_.file("c.bmp")));
+    EXPECT_EQ(form.fileView()->FindEntry(dir_.file("c.bmp"), CFileView::kFile), -1);
+    EXPECT_EQ(pane.currentName(), dir_.file("d.bmp"));
+
+    key(QEvent::KeyRelease, Qt::Key_Escape);
+    ASSERT_FALSE(form.fullscreen());
+    EXPECT_FALSE(pane.fullscreen());
+    EXPECT_EQ(frame->geometry(), windowed);
+    EXPECT_FALSE(frame->isFullScreen());
+    EXPECT_TRUE(IsWindowVisible(form.toolbar()));
+    EXPECT_TRUE(IsWindowVisible(list));
+    EXPECT_EQ(form.fileView()->CurrentFilePath(), dir_.file("d.bmp"));
+    EXPECT_EQ(form.fileView()->SelectedFileCount(), 1);
+    EXPECT_EQ(GetMenuItemText(pane.imageMenu(), ID_FULLSCREEN), "Fullscreen");
+    // Outside fullscreen the browsing keys belong to the file list, not the pane.
+    pane.window()->SendMessage(WM_KEYDOWN, VK_HOME, 0);
+    EXPECT_EQ(pane.currentName(), dir_.file("d.bmp"));
+}
+
+TEST_F(MainCommandsTest, InFullscreenTheTrackbarRidesTheAdjustBarWhichCtrlROrEscShowsAndHides) {
+    WriteRegDword("AdjustVisible", 1);
+    CMainForm form({}, SW_SHOWNORMAL);
+    HWND bar = form.adjustBar();
+    ASSERT_TRUE(GetWindowWidget(form.window())->isMaximized());
+    EXPECT_EQ(GetWindowWidget(bar)->windowTitle().toStdString(), "Adjust resampling");
+    EXPECT_TRUE(GetWindowWidget(bar)->windowFlags() & Qt::Tool);
+    EXPECT_FALSE(IsWindowVisible(bar));
+    EXPECT_EQ(GetParent(form.trackbar()), form.toolbar());
+
+    form.window()->SendMessage(WM_COMMAND, ID_FULLSCREEN, 0);
+    EXPECT_TRUE(IsWindowVisible(bar));
+    EXPECT_EQ(GetParent(form.trackbar()), bar);
+    EXPECT_TRUE(IsWindowVisible(form.trackbar()));
+    EXPECT_FALSE(IsMenuItemEnabled(form.imagePane()->imageMenu(), ID_ADJUST_BAR));
+    // The trackbar on the bar still reaches the image pane through the main window.
+    Trackbar_SetPos(form.trackbar(), 40);
+    Press(form, Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_EQ(Trackbar_GetPos(form.trackbar()), 45);
+
+    // Esc on the bar closes it like Ctrl+R, and the visibility goes with it.
+    bar->SendMessage(WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_FALSE(IsWindowVisible(bar));
+    EXPECT_FALSE(form.adjustBarVisible());
+    EXPECT_TRUE(IsMenuItemEnabled(form.imagePane()->imageMenu(), ID_ADJUST_BAR));
+    form.window()->SendMessage(WM_COMMAND, ID_ADJUST_BAR, 0);
+    EXPECT_TRUE(IsWindowVisible(bar));
+    // Deactivating the application hides it; activating shows it again.
+    form.window()->SendMessage(WM_ACTIVATEAPP, 0, 0);
+    EXPECT_FALSE(IsWindowVisible(bar));
+    form.window()->SendMessage(WM_ACTIVATEAPP, 1, 0);
+    EXPECT_TRUE(IsWindowVisible(bar));
+
+    form.window()->SendMessage(WM_COMMAND, ID_FULLSCREEN, 0);
+    // A maximised window returns maximised.
+    EXPECT_TRUE(GetWindowWidget(form.window())->isMaximized());
+    EXPECT_FALSE(IsWindowVisible(bar));
+    EXPECT_EQ(GetParent(form.trackbar()), form.toolbar());
+    EXPECT_TRUE(IsWindowVisible(form.trackbar()));
+    // Outside fullscreen Ctrl+R changes nothing.
+    form.window()->SendMessage(WM_COMMAND, ID_ADJUST_BAR, 0);
+    EXPECT_FALSE(IsWindowVisible(bar));
+    EXPECT_TRUE(form.adjustBarVisible());
+}

@@ -85,6 +85,12 @@ std::string RegisterFakePicture(std::shared_ptr<FakePicture> picture) {
     return path;
 }
 
+void RegisterFakePictureAt(const std::string& path, std::shared_ptr<FakePicture> picture) {
+    SetFakeReaderMaker(MakeFakeReader);
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_pictures[path] = std::move(picture);
+}
+
 void ClearFakePictures() {
     std::lock_guard<std::mutex> lock(g_lock);
     g_pictures.clear();

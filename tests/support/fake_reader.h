@@ -36,5 +36,7 @@ struct FakePicture {
 // Registers the picture under a fresh path ending in ".fake"; readers made for that path serve
 // it. The picture must outlive every image that uses the path.
 std::string RegisterFakePicture(std::shared_ptr<FakePicture> picture);
+// The same under a path of the caller's (ending in ".fake"), for a file that is really there.
+void RegisterFakePictureAt(const std::string& path, std::shared_ptr<FakePicture> picture);
 // Forgets every registered picture.
 void ClearFakePictures();

@@ -26,6 +26,7 @@ CMainForm::CMainForm(const std::vector<std::string>& words, int showCommand) {
     SetWindowIcon(window(), kIconResource);
 
     CreateToolbar();
+    adjustForm_ = std::make_unique<CAdjustForm>(window(), trackbar());
     fileView_ = std::make_unique<CFileView>(window());
     imagePane_ = std::make_unique<CImageForm>(window());
 
@@ -80,6 +81,17 @@ CMainForm::~CMainForm() {
 // --- layout ---------------------------------------------------------------------------------
 
 void CMainForm::LayoutPanes() {
+    if (fullscreen_) {
+        const RECT screen = GetScreenRect(window());
+        ShowWindow(toolbar(), SW_HIDE);
+        ShowWindow(fileView_->window(), SW_HIDE);
+        MoveWindow(imagePane_->window(), 0, 0, screen.right - screen.left,
+                   screen.bottom - screen.top);
+        ShowWindow(imagePane_->window(), SW_SHOW);
+        EnableWindow(trackbar(), true);
+        return;
+    }
+    ShowWindow(adjustForm_->window(), SW_HIDE);
     RECT r{};
     GetClientRect(window(), &r);
     const int h = Toolbar_GetButtonHeight(toolbar());
@@ -116,6 +128,37 @@ void CMainForm::OnSplitterMoved(int32_t delta) {
     LayoutPanes();
     InvalidateRect(imagePane_->window(), nullptr);
     UpdateWindow(imagePane_->window());
+}
+
+void CMainForm::SwitchFullscreen() {
+    imagePane_->SetSwitching(true);
+    fullscreen_ = !fullscreen_;
+    if (fullscreen_) {
+        // The other panes go before the window grows, so nothing shows at the new size first.
+        ShowWindow(toolbar(), SW_HIDE);
+        ShowWindow(fileView_->window(), SW_HIDE);
+        SetWindowFullscreen(window(), true);
+        fileView_->GetFileList(&imagePane_->fileList, &imagePane_->currentIndex);
+        SetFocus(imagePane_->window());
+        SetParent(trackbar(), adjustForm_->window());
+        MoveWindow(trackbar(), 0, 0, 150, 20);
+        ShowWindow(adjustForm_->window(), adjustBarVisible_ ? SW_SHOW : SW_HIDE);
+    } else {
+        ShowWindow(adjustForm_->window(), SW_HIDE);
+        SetParent(trackbar(), toolbar());
+        SetWindowFullscreen(window(), false);
+        const int32_t index = imagePane_->currentIndex;
+        const std::vector<std::string>& files = imagePane_->fileList;
+        if (index >= 0 && index < static_cast<int32_t>(files.size())) {
+            if (fileView_->SelectedFileCount() == 1) fileView_->ClearSelection();
+            fileView_->SelectFile(files[static_cast<size_t>(index)], CFileView::kFile);
+        }
+        SetFocus(fileView_->window());
+    }
+    LayoutPanes();
+    imagePane_->SetSwitching(false);
+    imagePane_->SetFullscreen(fullscreen_);
+    imagePane_->Refresh();
 }
 
 // --- commands -------------------------------------------------------------------------------
@@ -172,6 +215,7 @@ void CMainForm::OnCommand(int command, LPARAM) {
             // The adjust bar shows only in fullscreen.
             if (fullscreen_) {
                 adjustBarVisible_ = !adjustBarVisible_;
+                ShowWindow(adjustForm_->window(), adjustBarVisible_ ? SW_SHOW : SW_HIDE);
                 imagePane_->SetAdjustVisible(adjustBarVisible_);
             }
             break;
@@ -206,9 +250,10 @@ void CMainForm::OnCommand(int command, LPARAM) {
         case ID_SETTINGS:
             ShowSettings();
             break;
-        // Fullscreen and the thumbnail pane belong to panes this window does not have; their
-        // buttons stay greyed and their keys do nothing.
         case ID_FULLSCREEN:
+            if (!thumbnailsShown_) SwitchFullscreen();
+            break;
+        // The thumbnail pane is not in this window yet: its button stays greyed.
         case ID_THUMBNAILS:
         default:
             break;
@@ -245,6 +290,10 @@ LRESULT CMainForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM l
         case WM_CLOSE:
             PostQuitMessage(0);
             return 0;
+        case WM_ACTIVATEAPP:
+            if (fullscreen_ && adjustBarVisible_)
+                ShowWindow(adjustForm_->window(), wParam ? SW_SHOW : SW_HIDE);
+            return 0;
         case WM_NOTIFY: {
             const auto* header = reinterpret_cast<const NMHDR*>(lParam);
             if (!header) return 0;
@@ -267,7 +316,12 @@ LRESULT CMainForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM l
             if (wParam == VK_F5) fileView_->window()->SendMessage(WM_KEYDOWN, wParam, lParam);
             return 0;
         case WM_KEYUP:
-            return 0;  // only fullscreen answers keys here
+            if (!fullscreen_) return 0;
+            if (wParam == VK_ESCAPE)
+                SwitchFullscreen();
+            else
+                imagePane_->window()->SendMessage(message, wParam, lParam);
+            return 0;
         case WM_MOUSEWHEEL:
             return fileView_->window()->SendMessage(WM_MOUSEWHEEL, wParam, lParam);
         case WM_HSCROLL: {

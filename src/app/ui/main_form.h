@@ -14,6 +14,7 @@
 #include "platform/qt/controls.h"
 #include "platform/qt/form_window.h"
 #include "platform/qt/menu.h"
+#include "view/adjust_form.h"
 #include "view/image_form.h"
 
 // The About box's text: what the program is for and the libraries it decodes with.
@@ -39,12 +40,15 @@ public:
     HWND toolbar() const { return AsHandle(toolbar_); }
     HWND trackbar() const { return AsHandle(trackbar_); }
     HMENU adjustMenu() const { return adjustMenu_; }
+    HWND adjustBar() const { return adjustForm_->window(); }
+    bool adjustBarVisible() const { return adjustBarVisible_; }
     HMENU historyMenu() const { return historyMenu_; }
     const std::string& startFile() const { return startFile_; }
     const std::string& currentFolder() const { return fileView_->CurrentFolder(); }
     int resampleCommand() const { return resampleCommand_; }
     int32_t fileListWidth() const { return fileListWidth_; }
     bool upscale() const { return upscale_; }
+    bool fullscreen() const { return fullscreen_; }
     // The tooltip text of a toolbar button, as the tooltip gets it.
     std::string TooltipText(int command) const;
 
@@ -53,6 +57,7 @@ private:
     void PlaceTrackbar();
     void SelectResampleMode(int command);
     void LayoutPanes();
+    void SwitchFullscreen();
     void ShowStartFile();
     void ShowFile(LPARAM immediate);
     void ShowHistoryMenu();
@@ -81,6 +86,7 @@ private:
     int32_t fileListWidth_ = 150;
     int resampleCommand_ = 0;
     std::string startFile_;
+    std::unique_ptr<CAdjustForm> adjustForm_;
     std::unique_ptr<CImageForm> imagePane_;
     std::unique_ptr<CFileView> fileView_;
     std::map<int, int> resampleModes_;

@@ -14,7 +14,7 @@ void CMainForm::CreateToolbar() {
     // Read while the toolbar is made: the upscale button shows it.
     upscale_ = ReadSetting(settings::kUpscale) != 0;
     const uint8_t on = TBSTATE_ENABLED;
-    // Fullscreen and thumbnails need panes this window does not have yet.
+    // Thumbnails need a pane this window does not have yet.
     const uint8_t absent = 0;
     const TBBUTTON separator{2, 0, 0, BTNS_SEP};
     Toolbar_AddButtons(
@@ -22,7 +22,7 @@ void CMainForm::CreateToolbar() {
         {{0, ID_HISTORY_BACK, on, BTNS_BUTTON},
          {1, ID_HISTORY_FORWARD, on, BTNS_BUTTON},
          separator,
-         {2, ID_FULLSCREEN, absent, BTNS_BUTTON},
+         {2, ID_FULLSCREEN, on, BTNS_BUTTON},
          separator,
          {3, ID_THUMBNAILS, absent, BTNS_BUTTON},
          {10, ID_SETTINGS, on, BTNS_BUTTON},

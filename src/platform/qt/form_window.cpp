@@ -64,9 +64,18 @@ CWindow* AsWindow(HWND window) {
 CWindow::CWindow(HWND parentWindow, const std::string& title, const WindowStyle& windowStyle)
     : parent(parentWindow), style(windowStyle) {
     CWindow* parentObject = AsWindow(parentWindow);
-    QWidget* parentWidget = (!style.topLevel && parentObject) ? parentObject->client_ : nullptr;
+    QWidget* parentWidget = nullptr;
+    if (parentObject) {
+        if (!style.topLevel)
+            parentWidget = parentObject->client_;
+        else if (style.tool && parentObject->frame_)
+            parentWidget = parentObject->frame_->window();
+    }
     frame_ = new CFrameWidget(this, parentWidget);
     if (style.topLevel) {
+        if (style.tool)
+            frame_->setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                   Qt::WindowCloseButtonHint);
         frame_->setWindowTitle(QString::fromStdString(title));
     } else {
         // Child windows start at (0, 0) with no size, and are placed by their parent.
@@ -481,6 +490,16 @@ HWND GetParent(HWND window) {
     return w ? w->parent : nullptr;
 }
 
+void SetParent(HWND child, HWND parent) {
+    CWindow* c = AsWindow(child);
+    CWindow* p = AsWindow(parent);
+    if (!c || !p || !c->alive() || !p->alive() || c->style.topLevel) return;
+    const bool shown = !c->frame_->isHidden();
+    c->frame_->setParent(p->client_);
+    c->parent = parent;
+    if (shown) c->frame_->show();
+}
+
 void MoveWindow(HWND window, int x, int y, int width, int height) {
     CWindow* w = AsWindow(window);
     if (!w || !w->alive()) return;
@@ -502,6 +521,39 @@ void ShowWindow(HWND window, int command) {
         w->frame_->showMaximized();
     } else
         w->frame_->show();
+}
+
+namespace {
+
+QScreen* ScreenOf(const CWindow& w) {
+    QScreen* screen = w.frame_ ? w.frame_->window()->screen() : nullptr;
+    return screen ? screen : QGuiApplication::primaryScreen();
+}
+
+}  // namespace
+
+void SetWindowFullscreen(HWND window, bool fullscreen) {
+    CWindow* w = AsWindow(window);
+    if (!w || !w->alive() || !w->style.topLevel || w->fullscreen == fullscreen) return;
+    w->fullscreen = fullscreen;
+    QWidget* frame = w->frame_;
+    if (fullscreen) {
+        w->wasMaximized = frame->isMaximized();
+        w->normalGeometry = w->wasMaximized ? frame->normalGeometry() : frame->geometry();
+        // Without a window manager nobody honours the request; cover the screen ourselves.
+        if (QScreen* screen = ScreenOf(*w)) frame->setGeometry(screen->geometry());
+        frame->showFullScreen();
+        return;
+    }
+    frame->showNormal();
+    frame->setGeometry(w->normalGeometry);
+    if (w->wasMaximized) frame->showMaximized();
+}
+
+RECT GetScreenRect(HWND window) {
+    CWindow* w = AsWindow(window);
+    QScreen* screen = w ? ScreenOf(*w) : QGuiApplication::primaryScreen();
+    return screen ? ToRect(screen->geometry()) : RECT{0, 0, 0, 0};
 }
 
 bool IsWindowVisible(HWND window) {

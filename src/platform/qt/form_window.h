@@ -29,6 +29,9 @@ struct WindowStyle {
     bool visible = false;
     bool doubleClicks = false;  // double-clicks arrive as such, not as a second button-down
     bool opaque = false;        // the form paints every pixel: nothing is drawn under it first
+    // With topLevel: a small tool window with a close box, owned by the parent's window, so it
+    // stays above it (in fullscreen too) and has no place in the task bar.
+    bool tool = false;
 };
 
 struct WindowDeleter {
@@ -52,9 +55,16 @@ void DestroyWindow(HWND window);
 bool IsWindow(HWND window);
 
 HWND GetParent(HWND window);
+// Moves a child window into another window's client area, keeping whether it is shown.
+void SetParent(HWND child, HWND parent);
 void MoveWindow(HWND window, int x, int y, int width, int height);
 void ShowWindow(HWND window, int command);
 bool IsWindowVisible(HWND window);
+// A top-level window covers the screen it is on, without caption or frame; leaving returns it to
+// its former geometry and maximised state.
+void SetWindowFullscreen(HWND window, bool fullscreen);
+// The screen the window is on, in screen coordinates.
+RECT GetScreenRect(HWND window);
 void SetWindowText(HWND window, const std::string& text);
 void SetWindowIcon(HWND window, const std::string& resourcePath);
 bool GetClientRect(HWND window, RECT* rect);

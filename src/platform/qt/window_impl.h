@@ -93,6 +93,10 @@ public:
     QRegion invalid;  // invalidated and not yet painted
     CPaintContext* painting = nullptr;
     QCursor classCursor;
+    // What a top-level window returns to when it leaves fullscreen.
+    QRect normalGeometry;
+    bool wasMaximized = false;
+    bool fullscreen = false;
     QSize reportedSize{-1, -1};
     QSize reportedClientSize{-1, -1};
     std::unique_ptr<CControl> control;
