@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev llvm-14
   xvfb xauth imagemagick xdotool
-  breeze-icon-theme libqt6svg6
+  breeze-icon-theme libqt6svg6 dbus-daemon
 )
 
 # Ubuntu names the JPEG package differently.
