@@ -566,19 +566,19 @@ TEST_F(JpegReaderTest, ExifOrientationsAreShownUprightAtFullSizeAndInThumbnails)
     const std::string plain = EncodeJpeg(Quadrants(), JCS_YCbCr);
     CImage stored;
     stored.LoadNow(Write(plain), 1000, 1000);
-    const Pixels asStored = ShownPixels(stored);
+    const RgbPicture asStored = ShownPixels(stored);
     ASSERT_EQ(asStored.width, 32);
     CImage storedThumb;
     storedThumb.LoadNow(Write(plain), 8, 8);
-    const Pixels thumbAsStored = ShownPixels(storedThumb);
+    const RgbPicture thumbAsStored = ShownPixels(storedThumb);
 
     for (int o = 1; o <= 8; ++o) {
         for (bool big : {false, true}) {
             const std::string file = Write(WithExifSegment(plain, ExifBlock(o, big)));
             CImage image;
             image.LoadNow(file, 1000, 1000);
-            const Pixels want = Oriented(asStored, o);
-            const Pixels got = ShownPixels(image);
+            const RgbPicture want = Oriented(asStored, o);
+            const RgbPicture got = ShownPixels(image);
             EXPECT_EQ(got.width, want.width) << o;
             EXPECT_EQ(got.bytes, want.bytes) << "orientation " << o << (big ? " MM" : " II");
 
@@ -589,8 +589,8 @@ TEST_F(JpegReaderTest, ExifOrientationsAreShownUprightAtFullSizeAndInThumbnails)
                 thumb.streamSource = true;
                 thumb.reducedDecode = reduced;
                 thumb.LoadNow(file, 8, 8);
-                const Pixels small = ShownPixels(thumb);
-                const Pixels wantSmall = Oriented(thumbAsStored, o);
+                const RgbPicture small = ShownPixels(thumb);
+                const RgbPicture wantSmall = Oriented(thumbAsStored, o);
                 ASSERT_EQ(small.width, wantSmall.width) << o;
                 ASSERT_EQ(small.bytes.size(), wantSmall.bytes.size()) << o;
                 int worst = 0;
@@ -606,7 +606,7 @@ TEST_F(JpegReaderTest, OrientationIsIgnoredWhenTurnedOffOrDamaged) {
     const std::string plain = EncodeJpeg(Quadrants(), JCS_YCbCr);
     CImage stored;
     stored.LoadNow(Write(plain), 1000, 1000);
-    const Pixels asStored = ShownPixels(stored);
+    const RgbPicture asStored = ShownPixels(stored);
 
     std::string cut = ExifBlock(6, false);
     cut.resize(cut.size() - 6);  // the entry's value lies past the segment's end

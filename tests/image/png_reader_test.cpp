@@ -382,13 +382,13 @@ TEST_F(PngReaderTest, ExifOrientationsAreShownUprightWithAndWithoutInterlacing) 
             desc.rows = RandomBytes(7 * 37 * (colourType == PNG_COLOR_TYPE_RGB ? 3 : 4), 17);
             CImage stored;
             Load(stored, EncodePng(desc));
-            const Pixels asStored = ShownPixels(stored);
+            const RgbPicture asStored = ShownPixels(stored);
             ASSERT_EQ(asStored.height, 37);
             for (int o = 1; o <= 8; ++o) {
                 desc.exif = ExifBlock(o, o % 2 == 0);
                 CImage image;
                 Load(image, EncodePng(desc));
-                const Pixels got = ShownPixels(image);
+                const RgbPicture got = ShownPixels(image);
                 EXPECT_EQ(got.width, Oriented(asStored, o).width) << o;
                 EXPECT_EQ(got.bytes, Oriented(asStored, o).bytes)
                     << "orientation " << o << " colour type " << colourType << " interlaced "

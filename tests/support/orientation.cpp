@@ -39,9 +39,9 @@ std::string WithExifSegment(const std::string& jpeg, const std::string& block) {
     return jpeg.substr(0, 2) + segment + payload + jpeg.substr(2);
 }
 
-Pixels ShownPixels(const CImage& image) {
+RgbPicture ShownPixels(const CImage& image) {
     const BITMAPINFOHEADER& h = image.displayHeader.bmiHeader;
-    Pixels p{h.biWidth, std::abs(h.biHeight), {}};
+    RgbPicture p{h.biWidth, std::abs(h.biHeight), {}};
     const int bpp = h.biBitCount / 8;
     for (int y = 0; y < p.height; ++y) {
         const int stored = h.biHeight < 0 ? y : p.height - 1 - y;
@@ -51,10 +51,10 @@ Pixels ShownPixels(const CImage& image) {
     return p;
 }
 
-Pixels Oriented(const Pixels& s, int o) {
+RgbPicture Oriented(const RgbPicture& s, int o) {
     const int w = s.width, h = s.height;
     const bool transposed = o >= 5 && o <= 8;
-    Pixels u{transposed ? h : w, transposed ? w : h, {}};
+    RgbPicture u{transposed ? h : w, transposed ? w : h, {}};
     for (int y = 0; y < u.height; ++y)
         for (int x = 0; x < u.width; ++x) {
             int sx = x, sy = y;

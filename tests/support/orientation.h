@@ -12,12 +12,12 @@ std::string ExifBlock(int orientation, bool bigEndian);
 std::string WithExifSegment(const std::string& jpeg, const std::string& block);
 
 // Three bytes a pixel, top row first.
-struct Pixels {
+struct RgbPicture {
     int width = 0, height = 0;
     std::vector<uint8_t> bytes;
     const uint8_t* at(int x, int y) const { return &bytes[(static_cast<size_t>(y) * width + x) * 3]; }
 };
 // The image's display as it is shown: the header's row order undone, 3- or 4-byte pixels.
-Pixels ShownPixels(const CImage& image);
+RgbPicture ShownPixels(const CImage& image);
 // What a picture stored as `stored` looks like shown by Exif orientation `orientation`.
-Pixels Oriented(const Pixels& stored, int orientation);
+RgbPicture Oriented(const RgbPicture& stored, int orientation);
