@@ -30,12 +30,12 @@ constexpr bool OrientationReversesRows(int orientation) {
     return orientation == 3 || orientation == 4;
 }
 
-// Reverses the order of `width` pixels of `bytesPerPixel` bytes in place.
+// Reverses the order of `width` pixels of `bytesPerPixel` bytes (3 or 4) in place.
 void ReversePixels(uint8_t* row, int64_t width, int bytesPerPixel);
 
 // For a transposing orientation: puts `count` stored rows, starting at stored row `firstRow` of
 // a picture `width` x `height` pixels as stored, where they belong in the upright picture
-// (`height` x `width`) at `upright`, whose rows are `uprightStride` bytes apart, top row first.
+// (`height` x `width`, pixels of 3 or 4 bytes) at `upright`, whose rows are `uprightStride` bytes apart, top row first.
 void PlaceTransposedRows(const uint8_t* rows, size_t rowStride, int64_t firstRow, int64_t count,
                          int64_t width, int64_t height, int bytesPerPixel, int orientation,
                          uint8_t* upright, size_t uprightStride);

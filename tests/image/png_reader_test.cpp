@@ -376,10 +376,10 @@ TEST_F(PngReaderTest, DamagedFilesLoadWithoutHarm) {
 TEST_F(PngReaderTest, ExifOrientationsAreShownUprightWithAndWithoutInterlacing) {
     for (int colourType : {PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGB_ALPHA}) {
         for (bool interlaced : {false, true}) {
-            // Odd sizes and more rows than one strip of the transposing decode.
-            PngDesc desc = Desc(7, 37, colourType, 8);
+            // Odd sizes, more rows than one strip and more columns than one tile of the turning.
+            PngDesc desc = Desc(41, 37, colourType, 8);
             desc.interlaced = interlaced;
-            desc.rows = RandomBytes(7 * 37 * (colourType == PNG_COLOR_TYPE_RGB ? 3 : 4), 17);
+            desc.rows = RandomBytes(41 * 37 * (colourType == PNG_COLOR_TYPE_RGB ? 3 : 4), 17);
             CImage stored;
             Load(stored, EncodePng(desc));
             const RgbPicture asStored = ShownPixels(stored);
