@@ -131,7 +131,7 @@ void CJpegReader::OpenFile() {
         // Shown bottom to top, the rows are declared in that order and still come one by one.
         DeclareHeader(width, OrientationReversesRows(orientation_) ? height : -height, 24);
     }
-    rgbOrder = layout_ != Layout::kGrey;
+    rgbOrder = layout_ != Layout::kGrey && !libraryGivesBgr_;
 }
 
 bool CJpegReader::RefuseWithLibraryMessage(const char* otherwise) {
@@ -181,6 +181,10 @@ bool CJpegReader::ReadHeader() {
     // The setting is read only for the pictures it concerns: most have nothing to turn.
     if (orientation_ != kOrientationAsStored && ReadSetting(settings::kApplyOrientation) == 0)
         orientation_ = kOrientationAsStored;
+    // Turned pictures are written whole before the loader sees a row, so its per-row colour
+    // swap would walk the whole picture again from memory: the library gives B, G, R instead.
+    libraryGivesBgr_ = OrientationTransposes(orientation_) && layout_ == Layout::kRgb;
+    if (libraryGivesBgr_) decompressor_.out_color_space = JCS_EXT_BGR;
 
     progress_.progress_monitor = CheckScanCount;
     decompressor_.progress = &progress_;

@@ -79,5 +79,6 @@ private:
     std::unique_ptr<uint8_t[]> scanline_;  // grey or CMYK samples before expansion
     int32_t width_ = 0;  // of the rows decoded: the file's size, or reduced
     int32_t height_ = 0;
+    bool libraryGivesBgr_ = false;  // rows come B, G, R, so the loader need not swap them
     int orientation_ = 1;  // Exif numbering; 1 also when the setting turns it off
 };
