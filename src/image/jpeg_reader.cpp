@@ -8,8 +8,11 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <utility>
 
+#include "image/exif.h"
 #include "platform/file_io.h"
+#include "settings/settings.h"
 
 static_assert(std::endian::native == std::endian::little,
               "grey expansion stores little-endian words");
@@ -61,6 +64,8 @@ bool CreateGuarded(j_decompress_ptr d, JpegErrorManager* errors) {
 bool ReadHeaderGuarded(j_decompress_ptr d, JpegErrorManager* errors, FILE* file) {
     if (setjmp(errors->jump)) return false;
     jpeg_stdio_src(d, file);
+    // Kept for the orientation; the library bounds each marker by its 16-bit length.
+    jpeg_save_markers(d, JPEG_APP0 + 1, 0xFFFF);
     return jpeg_read_header(d, TRUE) == JPEG_HEADER_OK;
 }
 
@@ -117,9 +122,16 @@ void CJpegReader::OpenFile() {
         CloseFile();
         return;
     }
-    DeclareHeader(static_cast<int32_t>(decompressor_.image_width),
-                  -static_cast<int32_t>(decompressor_.image_height), 24);
-    rgbOrder = layout_ != Layout::kGrey;
+    const int32_t width = static_cast<int32_t>(decompressor_.image_width);
+    const int32_t height = static_cast<int32_t>(decompressor_.image_height);
+    if (OrientationTransposes(orientation_)) {
+        DeclareHeader(height, -width, 24);
+        allRowsAtOnce = true;
+    } else {
+        // Shown bottom to top, the rows are declared in that order and still come one by one.
+        DeclareHeader(width, OrientationReversesRows(orientation_) ? height : -height, 24);
+    }
+    rgbOrder = layout_ != Layout::kGrey && !libraryGivesBgr_;
 }
 
 bool CJpegReader::RefuseWithLibraryMessage(const char* otherwise) {
@@ -157,6 +169,23 @@ bool CJpegReader::ReadHeader() {
             return Refuse("unsupported JPEG colour space");
     }
 
+    // The first Exif segment counts; a second one (rare, and then usually a copy) does not.
+    orientation_ = kOrientationAsStored;
+    for (jpeg_saved_marker_ptr m = decompressor_.marker_list; m; m = m->next) {
+        if (m->marker != JPEG_APP0 + 1 || m->data_length < 6 ||
+            std::memcmp(m->data, "Exif\0\0", 6) != 0)
+            continue;
+        orientation_ = JpegApp1Orientation(m->data, m->data_length);
+        break;
+    }
+    // The setting is read only for the pictures it concerns: most have nothing to turn.
+    if (orientation_ != kOrientationAsStored && ReadSetting(settings::kApplyOrientation) == 0)
+        orientation_ = kOrientationAsStored;
+    // Turned pictures are written whole before the loader sees a row, so its per-row colour
+    // swap would walk the whole picture again from memory: the library gives B, G, R instead.
+    libraryGivesBgr_ = OrientationTransposes(orientation_) && layout_ == Layout::kRgb;
+    if (libraryGivesBgr_) decompressor_.out_color_space = JCS_EXT_BGR;
+
     progress_.progress_monitor = CheckScanCount;
     decompressor_.progress = &progress_;
     width_ = static_cast<int32_t>(width);
@@ -184,6 +213,9 @@ bool CJpegReader::StartDecoding() {
 
 bool CJpegReader::Reduce(int32_t minWidth, int32_t minHeight, int32_t* width, int32_t* height) {
     if (!reducible || !decompressorAlive_ || started_ || lineCounter != -1) return false;
+    // The library's sizes are the stored picture's; the caller's are the upright one's.
+    const bool transposed = OrientationTransposes(orientation_);
+    if (transposed) std::swap(minWidth, minHeight);
     // libjpeg scales by n/8 inside the inverse DCT; the first n that gives enough rows.
     for (unsigned n = kMinScaleEighths; n < 8; ++n) {
         decompressor_.scale_num = n;
@@ -201,8 +233,8 @@ bool CJpegReader::Reduce(int32_t minWidth, int32_t minHeight, int32_t* width, in
             DestroyDecompressor();
             return false;
         }
-        *width = width_;
-        *height = height_;
+        *width = transposed ? height_ : width_;
+        *height = transposed ? width_ : height_;
         return true;
     }
     decompressor_.scale_num = decompressor_.scale_denom = 1;
@@ -212,29 +244,69 @@ bool CJpegReader::Reduce(int32_t minWidth, int32_t minHeight, int32_t* width, in
 }
 
 int CJpegReader::NextLine(uint8_t** row) {
+    if (OrientationTransposes(orientation_)) {
+        // Every row came with the first call; the later ones only count.
+        if (lineCounter + 1 >= width_) return lineCounter;
+        ++lineCounter;
+        if (lineCounter == 0 && row && *row) DecodeTransposed(*row);
+        return lineCounter;
+    }
     if (!decompressorAlive_ || lineCounter + 1 >= height_) return lineCounter;
     if (!started_ && !StartDecoding()) {
         DestroyDecompressor();
         return lineCounter;
     }
     ++lineCounter;
+    if (ReadRow(*row) && OrientationMirrorsRows(orientation_)) ReversePixels(*row, width_, 3);
+    return lineCounter;
+}
+
+bool CJpegReader::ReadRow(uint8_t* row) {
     bool ok;
     if (layout_ == Layout::kRgb) {
-        ok = ReadScanlineGuarded(&decompressor_, &errors_, *row);
+        ok = ReadScanlineGuarded(&decompressor_, &errors_, row);
     } else {
         ok = ReadScanlineGuarded(&decompressor_, &errors_, scanline_.get());
-        if (ok && layout_ == Layout::kGrey) ExpandGrey(*row);
-        if (ok && layout_ == Layout::kCmyk) ConvertCmyk(*row);
+        if (ok && layout_ == Layout::kGrey) ExpandGrey(row);
+        if (ok && layout_ == Layout::kCmyk) ConvertCmyk(row);
     }
     // After a fatal error the rows so far stay; later calls deliver nothing.
     if (!ok) {
         Refuse(std::string(errors_.message[0] ? errors_.message : "damaged JPEG data") +
-               " at row " + std::to_string(lineCounter));
+               " at row " + std::to_string(decompressor_.output_scanline));
         DestroyDecompressor();
     } else if (errors_.endedEarly) {
-        Refuse("truncated after row " + std::to_string(lineCounter));
+        Refuse("truncated after row " + std::to_string(decompressor_.output_scanline - 1));
     }
-    return lineCounter;
+    return ok;
+}
+
+// The stored rows are decoded a strip at a time and each strip is put in its upright place, so
+// the memory beyond the picture's own buffer is one strip, whatever the picture's size.
+void CJpegReader::DecodeTransposed(uint8_t* upright) {
+    if (!decompressorAlive_) return;
+    if (!started_ && !StartDecoding()) {
+        DestroyDecompressor();
+        return;
+    }
+    // One spare byte: grey expansion stores four bytes for the last pixel.
+    const size_t rowBytes = static_cast<size_t>(width_) * 3;
+    std::unique_ptr<uint8_t[]> strip(new (std::nothrow) uint8_t[rowBytes * kTransposeStrip + 1]);
+    if (!strip) {
+        Refuse("out of memory");
+        DestroyDecompressor();
+        return;
+    }
+    const size_t uprightStride = static_cast<size_t>(DibStride(height_, 24));
+    for (int32_t first = 0; first < height_ && decompressorAlive_; first += kTransposeStrip) {
+        int32_t count = 0;
+        while (count < kTransposeStrip && first + count < height_ &&
+               ReadRow(strip.get() + static_cast<size_t>(count) * rowBytes))
+            ++count;
+        PlaceTransposedRows(strip.get(), rowBytes, first, count, width_, height_, 3, orientation_,
+                            upright, uprightStride);
+        if (count < kTransposeStrip && first + count < height_) break;
+    }
 }
 
 // One 32-bit store per pixel: g, g, g and a fourth byte that the next pixel overwrites. The last

@@ -25,6 +25,10 @@ struct JpegErrorManager {
 // Opened reducible, the reader can deliver the picture scaled by n/8 in the library's inverse DCT,
 // for loads that only show it small (thumbnails): fewer rows to hold and to average down.
 //
+// The Exif orientation is applied (unless the "ApplyOrientation" setting is 0): the header
+// declares the upright picture. Mirrored and flipped pictures still come row by row, flipped
+// through the row order; transposed ones come all at once with the first row.
+//
 // Damage is treated as kMaxDecoderWarnings describes.
 class CJpegReader : public CImageReader {
 public:
@@ -46,6 +50,8 @@ public:
     // linear-light box path makes it from the full picture (on the corpus photos by up to 5
     // levels on average at 1/8 and 1.5 at 1/2; at 5/8 by at most 0.3).
     static constexpr unsigned kMinScaleEighths = 5;
+    // Stored rows decoded at a time when the picture must be transposed to stand upright.
+    static constexpr int32_t kTransposeStrip = 16;
 
 private:
     enum class Layout { kRgb, kGrey, kCmyk };
@@ -53,6 +59,10 @@ private:
     // Reads and checks the header and chooses the layout; the output size is the file's.
     bool ReadHeader();
     bool StartDecoding();
+    // One row at the output size into `row`; false, with the reason, when decoding failed.
+    bool ReadRow(uint8_t* row);
+    // For a transposing orientation: the whole upright picture into rows from `upright` on.
+    void DecodeTransposed(uint8_t* upright);
     // Records the library's fatal error, or `otherwise` when it gave none.
     bool RefuseWithLibraryMessage(const char* otherwise);
     void DestroyDecompressor();
@@ -67,6 +77,8 @@ private:
     bool started_ = false;  // jpeg_start_decompress was called
     Layout layout_ = Layout::kRgb;
     std::unique_ptr<uint8_t[]> scanline_;  // grey or CMYK samples before expansion
-    int32_t width_ = 0;  // of the rows delivered: the file's size, or reduced
+    int32_t width_ = 0;  // of the rows decoded: the file's size, or reduced
     int32_t height_ = 0;
+    bool libraryGivesBgr_ = false;  // rows come B, G, R, so the loader need not swap them
+    int orientation_ = 1;  // Exif numbering; 1 also when the setting turns it off
 };

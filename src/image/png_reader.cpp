@@ -4,7 +4,9 @@
 #include <memory>
 #include <new>
 
+#include "image/exif.h"
 #include "platform/file_io.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -20,12 +22,13 @@ void PngWarning(png_structp png, png_const_charp) {
     ++static_cast<CPngReader*>(png_get_error_ptr(png))->warnings;
 }
 
-// Chunks the reader never uses: skipped unread rather than decompressed and stored.
 constexpr size_t kIdatPiece = 1024;
 
+// Chunks the reader never uses: skipped unread rather than decompressed and stored. eXIf is
+// kept for the orientation.
 constexpr png_byte kIgnoredChunks[] = {
-    'i', 'C', 'C', 'P', 0, 't', 'E', 'X', 't', 0, 'z', 'T', 'X', 't', 0,
-    'i', 'T', 'X', 't', 0, 'e', 'X', 'I', 'f', 0, 's', 'P', 'L', 'T', 0,
+    'i', 'C', 'C', 'P', 0, 't', 'E', 'X', 't', 0, 'z', 'T', 'X', 't',
+    0,   'i', 'T', 'X', 't', 0, 's', 'P', 'L', 'T', 0,
 };
 
 // Every call into libpng goes through one of these. The error handler jumps back into the
@@ -110,11 +113,29 @@ bool CPngReader::ReadHeader() {
         png_get_rowbytes(png_, info_) != static_cast<size_t>(width) * (bitCount / 8))
         return Refuse("unsupported PNG layout");
 
+    // Only an eXIf chunk before the image data is seen; one after it comes too late to matter.
+    orientation_ = kOrientationAsStored;
+    png_uint_32 exifSize = 0;
+    png_bytep exif = nullptr;
+    if (png_get_eXIf_1(png_, info_, &exifSize, &exif) != 0 && exif)
+        orientation_ = ExifOrientation(exif, exifSize);
+    if (orientation_ != kOrientationAsStored && ReadSetting(settings::kApplyOrientation) == 0)
+        orientation_ = kOrientationAsStored;
+
     interlaced_ = png_get_interlace_type(png_, info_) != PNG_INTERLACE_NONE;
-    allRowsAtOnce = interlaced_;
-    rowStride_ = static_cast<int32_t>(DibStride(width, bitCount));
+    bytesPerPixel_ = bitCount / 8;
+    width_ = static_cast<int32_t>(width);
     height_ = static_cast<int32_t>(height);
-    DeclareHeader(static_cast<int32_t>(width), -height_, bitCount);
+    if (OrientationTransposes(orientation_)) {
+        allRowsAtOnce = true;
+        rowStride_ = static_cast<int32_t>(DibStride(height, bitCount));
+        DeclareHeader(height_, -width_, bitCount);
+    } else {
+        allRowsAtOnce = interlaced_;
+        rowStride_ = static_cast<int32_t>(DibStride(width, bitCount));
+        DeclareHeader(width_, OrientationReversesRows(orientation_) ? height_ : -height_,
+                      bitCount);
+    }
     return true;
 }
 
@@ -131,6 +152,13 @@ bool CPngReader::RefuseDamage(const std::string& where) {
 }
 
 int CPngReader::NextLine(uint8_t** row) {
+    if (OrientationTransposes(orientation_)) {
+        // Every row came with the first call; the later ones only count.
+        if (!png_ || lineCounter + 1 >= width_) return lineCounter;
+        ++lineCounter;
+        if (lineCounter == 0) DecodeTransposed(*row);
+        return lineCounter;
+    }
     if (!png_ || lineCounter + 1 >= height_) return lineCounter;
     ++lineCounter;
     bool ok;
@@ -146,7 +174,11 @@ int CPngReader::NextLine(uint8_t** row) {
         }
         for (int32_t i = 0; i < height_; ++i) rows[i] = *row + static_cast<size_t>(i) * rowStride_;
         ok = Healthy(ReadImageGuarded(png_, rows.get()));
+        if (ok && OrientationMirrorsRows(orientation_))
+            for (int32_t i = 0; i < height_; ++i) ReversePixels(rows[i], width_, bytesPerPixel_);
     }
+    if (ok && !interlaced_ && OrientationMirrorsRows(orientation_))
+        ReversePixels(*row, width_, bytesPerPixel_);
     // After a fatal error the rows so far stay; later calls deliver nothing.
     if (!ok) {
         RefuseDamage(interlaced_ ? "in the interlaced passes"
@@ -154,6 +186,47 @@ int CPngReader::NextLine(uint8_t** row) {
         DestroyStructures();
     }
     return lineCounter;
+}
+
+// Rows in file order are put in their upright place. Without interlacing they are read a strip
+// at a time, so the memory beyond the picture's buffer is one strip; interlaced pictures only
+// come whole, so they need a second picture's worth while they are turned.
+void CPngReader::DecodeTransposed(uint8_t* upright) {
+    const size_t rowBytes = static_cast<size_t>(width_) * bytesPerPixel_;
+    const int32_t strip = interlaced_ ? height_ : kTransposeStrip;
+    std::unique_ptr<uint8_t[]> rows(new (std::nothrow) uint8_t[rowBytes * strip]);
+    std::unique_ptr<png_bytep[]> pointers(new (std::nothrow) png_bytep[strip]);
+    if (!rows || !pointers) {
+        Refuse("out of memory");
+        DestroyStructures();
+        return;
+    }
+    for (int32_t i = 0; i < strip; ++i) pointers[i] = rows.get() + static_cast<size_t>(i) * rowBytes;
+    if (interlaced_) {
+        if (!Healthy(ReadImageGuarded(png_, pointers.get()))) {
+            // A picture the passes have only partly filled is not shown turned half-way.
+            RefuseDamage("in the interlaced passes");
+            DestroyStructures();
+            return;
+        }
+        PlaceTransposedRows(rows.get(), rowBytes, 0, height_, width_, height_, bytesPerPixel_,
+                            orientation_, upright, static_cast<size_t>(rowStride_));
+        return;
+    }
+    for (int32_t first = 0; first < height_; first += strip) {
+        int32_t count = 0;
+        bool ok = true;
+        while (count < strip && first + count < height_ &&
+               (ok = Healthy(ReadRowGuarded(png_, pointers[count]))))
+            ++count;
+        PlaceTransposedRows(rows.get(), rowBytes, first, count, width_, height_, bytesPerPixel_,
+                            orientation_, upright, static_cast<size_t>(rowStride_));
+        if (!ok) {
+            RefuseDamage("after row " + std::to_string(first + count - 1));
+            DestroyStructures();
+            return;
+        }
+    }
 }
 
 void CPngReader::DestroyStructures() {

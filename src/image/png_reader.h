@@ -10,6 +10,8 @@
 // alpha channel, kept as it is, never blended), so the loader has nothing left to convert.
 // Palettes and grey are expanded to 24 bits, 16-bit samples keep their high byte.
 // Non-interlaced files are read one row per call; interlaced files whole on the first call.
+// An eXIf orientation before the image data is applied (unless "ApplyOrientation" is 0): the
+// header declares the upright picture, and transposed pictures come whole on the first call.
 //
 // Damage is treated as kMaxDecoderWarnings describes.
 class CPngReader : public CImageReader {
@@ -28,15 +30,21 @@ public:
 
 private:
     bool ReadHeader();
+    // For a transposing orientation: the whole upright picture into rows from `upright` on.
+    void DecodeTransposed(uint8_t* upright);
     void DestroyStructures();
     bool Healthy(bool callSucceeded);
     // Records the library's fatal error (or too many warnings) and what the reader was doing.
     bool RefuseDamage(const std::string& where);
 
     FILE* file_ = nullptr;
-    int32_t rowStride_ = 0;
+    int32_t rowStride_ = 0;  // of the declared (upright) rows
     png_structp png_ = nullptr;
     png_infop info_ = nullptr;
+    int32_t width_ = 0;  // as stored
     int32_t height_ = 0;
+    int bytesPerPixel_ = 3;
     bool interlaced_ = false;
+    int orientation_ = 1;  // Exif numbering; 1 also when the setting turns it off
+    static constexpr int32_t kTransposeStrip = 16;
 };

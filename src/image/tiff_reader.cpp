@@ -6,9 +6,13 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <new>
 
+#include "image/exif.h"
 #include "platform/file_io.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -82,11 +86,22 @@ void CTiffReader::OpenFile() {
     }
     width_ = width;
     height_ = height;
-    DeclareHeader(static_cast<int32_t>(width_), static_cast<int32_t>(height_), 32);
+    // A value outside 1 to 8 is taken as 1.
+    uint16_t tag = ORIENTATION_TOPLEFT;
+    TIFFGetFieldDefaulted(file_, TIFFTAG_ORIENTATION, &tag);
+    fileOrientation_ = tag >= 1 && tag <= 8 ? tag : ORIENTATION_TOPLEFT;
+    orientation_ = fileOrientation_;
+    if (orientation_ != kOrientationAsStored && ReadSetting(settings::kApplyOrientation) == 0)
+        orientation_ = kOrientationAsStored;
+    if (OrientationTransposes(orientation_))
+        DeclareHeader(static_cast<int32_t>(height_), -static_cast<int32_t>(width_), 32);
+    else
+        DeclareHeader(static_cast<int32_t>(width_), static_cast<int32_t>(height_), 32);
 }
 
 int CTiffReader::NextLine(uint8_t** row) {
-    if (lineCounter >= static_cast<int64_t>(height_) - 1) return lineCounter;
+    const uint32_t rows = OrientationTransposes(orientation_) ? width_ : height_;
+    if (lineCounter >= static_cast<int64_t>(rows) - 1) return lineCounter;
     ++lineCounter;
     if (lineCounter == 0 && file_ && row && *row) DecodeInto(*row);
     return lineCounter;
@@ -107,15 +122,33 @@ void CTiffReader::DecodeInto(uint8_t* firstRow) {
     }
     // Decoded straight into the destination: the rows are exactly width x 4 bytes apart, so no
     // second full-size raster is needed. The library's default orientation puts the bottom row
-    // first, the order the header declares.
+    // of the upright picture first, the order the header declares: it applies the file's
+    // mirroring and flipping itself, but it cannot swap rows and columns. So a transposed
+    // picture is taken in stored order, top row first, into a raster of its own and turned
+    // from there, at the cost of a second picture's worth of memory; and with the setting off
+    // the library is asked for the stored rows, bottom row first.
+    const size_t pixels = static_cast<size_t>(width_) * height_;
+    const bool transposed = OrientationTransposes(orientation_);
+    std::unique_ptr<uint32_t[]> stored;
+    uint8_t* raster = firstRow;
+    if (transposed) {
+        image.req_orientation = fileOrientation_;
+        stored.reset(new (std::nothrow) uint32_t[pixels]);
+        raster = reinterpret_cast<uint8_t*>(stored.get());
+    } else if (orientation_ != fileOrientation_) {
+        static constexpr uint16_t kFlippedVertically[9] = {0, 4, 3, 2, 1, 4, 3, 2, 1};
+        image.req_orientation = kFlippedVertically[fileOrientation_];
+    }
     bool ok = image.width == width_ && image.height == height_;
-    if (ok) {
+    if (ok && !raster) {
+        Refuse("out of memory");
+        ok = false;
+    } else if (ok) {
         if (image.UaToAa) KeepStoredColours(image.UaToAa);
-        ok = TIFFRGBAImageGet(&image, reinterpret_cast<uint32_t*>(firstRow), width_, height_) != 0;
+        ok = TIFFRGBAImageGet(&image, reinterpret_cast<uint32_t*>(raster), width_, height_) != 0;
     }
     TIFFRGBAImageEnd(&image);
 
-    const size_t pixels = static_cast<size_t>(width_) * height_;
     if (!ok) {
         RefuseWithLibraryMessage("damaged TIFF data");
         // A half-converted picture is not shown: the rows go back to the cleared state.
@@ -124,7 +157,7 @@ void CTiffReader::DecodeInto(uint8_t* firstRow) {
     }
     // Each word holds red, green, blue and alpha from its lowest byte up; the image wants blue,
     // green, red and a fourth byte. That byte is made opaque rather than left as the file's alpha.
-    uint8_t* p = firstRow;
+    uint8_t* p = raster;
     for (size_t i = 0; i < pixels; ++i, p += 4) {
         uint32_t word;
         std::memcpy(&word, p, 4);
@@ -133,6 +166,9 @@ void CTiffReader::DecodeInto(uint8_t* firstRow) {
                                  static_cast<uint8_t>(TIFFGetR(word)), 0xFF};
         std::memcpy(p, bgrx, 4);
     }
+    if (transposed)
+        PlaceTransposedRows(raster, static_cast<size_t>(width_) * 4, 0, height_, width_, height_, 4,
+                            orientation_, firstRow, static_cast<size_t>(height_) * 4);
 }
 
 int CTiffReader::KeepError(TIFF*, void* reader, const char*, const char* format, va_list args) {

@@ -25,6 +25,8 @@ struct TextSetting {
 
 namespace settings {
 
+// Photos are shown upright by their Exif orientation unless this is 0.
+inline constexpr NumberSetting kApplyOrientation{"ApplyOrientation", 1};
 // 0: the adjust percentage is relative to the window, 1: to the image; others behave as 0.
 inline constexpr NumberSetting kAdjustType{"AdjustType", 0};
 // Adjust bar shown in fullscreen when greater than 0; written as 0 or 1.
@@ -66,7 +68,7 @@ inline constexpr int kDirHistoryCount = 15;
 inline constexpr std::string_view kDirHistoryDefault = "";
 
 inline constexpr std::array kNumberSettings{
-    kAdjustType,     kAdjustVisible, kBackgroundColor, kDoubleClickOpen, kFileViewWidth,
+    kApplyOrientation, kAdjustType,     kAdjustVisible, kBackgroundColor, kDoubleClickOpen, kFileViewWidth,
     kImageResample,  kMaxCacheSize,  kMaxThumbsLoad,   kMaxUpscale,      kMinPercLoad,
     kShowThumbnails, kSortingType,   kUpscale,
 };

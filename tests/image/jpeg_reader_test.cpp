@@ -9,6 +9,8 @@
 
 #include "image/image.h"
 #include "image/resample.h"
+#include "settings/settings.h"
+#include "support/orientation.h"
 #include "support/reference.h"
 #include "support/temp_dir.h"
 
@@ -548,3 +550,78 @@ TEST_F(JpegReaderTest, DamagedFilesLoadWithoutHarm) {
 }
 
 }  // namespace
+
+// Four flat quadrants on whole 8 x 8 blocks, so that every corner keeps its own colour, and a
+// picture wider than tall, so that a transposed one shows in its size.
+Picture Quadrants() {
+    Picture p{32, 16, 3, JCS_RGB, {}};
+    const uint8_t colours[4][3] = {{200, 40, 10}, {10, 200, 40}, {40, 10, 200}, {220, 220, 60}};
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 32; ++x)
+            for (int c = 0; c < 3; ++c) p.samples.push_back(colours[(y / 8) * 2 + x / 16][c]);
+    return p;
+}
+
+TEST_F(JpegReaderTest, ExifOrientationsAreShownUprightAtFullSizeAndInThumbnails) {
+    const std::string plain = EncodeJpeg(Quadrants(), JCS_YCbCr);
+    CImage stored;
+    stored.LoadNow(Write(plain), 1000, 1000);
+    const RgbPicture asStored = ShownPixels(stored);
+    ASSERT_EQ(asStored.width, 32);
+    CImage storedThumb;
+    storedThumb.LoadNow(Write(plain), 8, 8);
+    const RgbPicture thumbAsStored = ShownPixels(storedThumb);
+
+    for (int o = 1; o <= 8; ++o) {
+        for (bool big : {false, true}) {
+            const std::string file = Write(WithExifSegment(plain, ExifBlock(o, big)));
+            CImage image;
+            image.LoadNow(file, 1000, 1000);
+            const RgbPicture want = Oriented(asStored, o);
+            const RgbPicture got = ShownPixels(image);
+            EXPECT_EQ(got.width, want.width) << o;
+            EXPECT_EQ(got.bytes, want.bytes) << "orientation " << o << (big ? " MM" : " II");
+
+            // The box path, streamed and through the library's reduced decode, as thumbnails
+            // load: the same picture as the stored one's thumbnail turned.
+            for (bool reduced : {false, true}) {
+                CImage thumb;
+                thumb.streamSource = true;
+                thumb.reducedDecode = reduced;
+                thumb.LoadNow(file, 8, 8);
+                const RgbPicture small = ShownPixels(thumb);
+                const RgbPicture wantSmall = Oriented(thumbAsStored, o);
+                ASSERT_EQ(small.width, wantSmall.width) << o;
+                ASSERT_EQ(small.bytes.size(), wantSmall.bytes.size()) << o;
+                int worst = 0;
+                for (size_t i = 0; i < small.bytes.size(); ++i)
+                    worst = std::max(worst, std::abs(small.bytes[i] - wantSmall.bytes[i]));
+                EXPECT_LE(worst, 2) << "orientation " << o << " reduced " << reduced;
+            }
+        }
+    }
+}
+
+TEST_F(JpegReaderTest, OrientationIsIgnoredWhenTurnedOffOrDamaged) {
+    const std::string plain = EncodeJpeg(Quadrants(), JCS_YCbCr);
+    CImage stored;
+    stored.LoadNow(Write(plain), 1000, 1000);
+    const RgbPicture asStored = ShownPixels(stored);
+
+    std::string cut = ExifBlock(6, false);
+    cut.resize(cut.size() - 6);  // the entry's value lies past the segment's end
+    const std::string upright = Write(WithExifSegment(plain, ExifBlock(6, false)));
+    const std::string damaged = Write(WithExifSegment(plain, cut));
+    CImage image;
+    image.LoadNow(damaged, 1000, 1000);
+    EXPECT_EQ(ShownPixels(image).bytes, asStored.bytes);
+
+    WriteSetting(settings::kApplyOrientation, 0);
+    CImage raw;
+    raw.LoadNow(upright, 1000, 1000);
+    EXPECT_EQ(ShownPixels(raw).bytes, asStored.bytes);
+    WriteSetting(settings::kApplyOrientation, 1);
+    CImage turned;
+    turned.LoadNow(upright, 1000, 1000);
+    EXPECT_EQ(ShownPixels(turned).bytes, Oriented(asStored, 6).bytes);
+}

@@ -9,6 +9,8 @@
 
 #include "image/image.h"
 #include "image/resample.h"
+#include "settings/settings.h"
+#include "support/orientation.h"
 #include "support/reference.h"
 #include "support/temp_dir.h"
 
@@ -24,6 +26,7 @@ struct PngDesc {
     std::vector<png_color> palette;
     std::vector<png_byte> paletteAlpha;  // tRNS of a palette file
     std::vector<uint8_t> rows;           // packed as the file stores them, top row first
+    std::string exif;                    // an eXIf chunk before the image data when not empty
 };
 
 void AppendBytes(png_structp png, png_bytep data, size_t length) {
@@ -44,6 +47,9 @@ std::string EncodePng(const PngDesc& desc) {
     if (!desc.paletteAlpha.empty())
         png_set_tRNS(png, info, desc.paletteAlpha.data(),
                      static_cast<int>(desc.paletteAlpha.size()), nullptr);
+    if (!desc.exif.empty())
+        png_set_eXIf_1(png, info, static_cast<png_uint_32>(desc.exif.size()),
+                       reinterpret_cast<png_bytep>(const_cast<char*>(desc.exif.data())));
     png_write_info(png, info);
     const size_t rowBytes = png_get_rowbytes(png, info);
     std::vector<png_bytep> rows(desc.height);
@@ -366,3 +372,39 @@ TEST_F(PngReaderTest, DamagedFilesLoadWithoutHarm) {
 }
 
 }  // namespace
+
+TEST_F(PngReaderTest, ExifOrientationsAreShownUprightWithAndWithoutInterlacing) {
+    for (int colourType : {PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGB_ALPHA}) {
+        for (bool interlaced : {false, true}) {
+            // Odd sizes, more rows than one strip and more columns than one tile of the turning.
+            PngDesc desc = Desc(41, 37, colourType, 8);
+            desc.interlaced = interlaced;
+            desc.rows = RandomBytes(41 * 37 * (colourType == PNG_COLOR_TYPE_RGB ? 3 : 4), 17);
+            CImage stored;
+            Load(stored, EncodePng(desc));
+            const RgbPicture asStored = ShownPixels(stored);
+            ASSERT_EQ(asStored.height, 37);
+            for (int o = 1; o <= 8; ++o) {
+                desc.exif = ExifBlock(o, o % 2 == 0);
+                CImage image;
+                Load(image, EncodePng(desc));
+                const RgbPicture got = ShownPixels(image);
+                EXPECT_EQ(got.width, Oriented(asStored, o).width) << o;
+                EXPECT_EQ(got.bytes, Oriented(asStored, o).bytes)
+                    << "orientation " << o << " colour type " << colourType << " interlaced "
+                    << interlaced;
+            }
+            // Turned off, or damaged: as stored.
+            desc.exif = ExifBlock(6, false).substr(0, 20);
+            CImage damaged;
+            Load(damaged, EncodePng(desc));
+            EXPECT_EQ(ShownPixels(damaged).bytes, asStored.bytes);
+            desc.exif = ExifBlock(6, false);
+            WriteSetting(settings::kApplyOrientation, 0);
+            CImage raw;
+            Load(raw, EncodePng(desc));
+            WriteSetting(settings::kApplyOrientation, 1);
+            EXPECT_EQ(ShownPixels(raw).bytes, asStored.bytes);
+        }
+    }
+}

@@ -12,6 +12,8 @@
 
 #include "image/image.h"
 #include "image/resample.h"
+#include "settings/settings.h"
+#include "support/orientation.h"
 #include "support/reference.h"
 #include "support/temp_dir.h"
 
@@ -57,6 +59,7 @@ struct Page {
     uint16_t extra = 0;               // EXTRASAMPLE_* of a fourth sample, 0 for none
     std::vector<uint16_t> colourMap;  // red, green, blue tables of a palette page
     std::vector<uint8_t> data;        // rows top first, samples interleaved
+    uint16_t orientation = 0;         // the Orientation tag when not 0
 };
 
 void WriteTiff(const std::string& path, const std::vector<Page>& pages) {
@@ -70,6 +73,7 @@ void WriteTiff(const std::string& path, const std::vector<Page>& pages) {
         TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, p.photometric);
         TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
         TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, p.height);
+        if (p.orientation) TIFFSetField(tif, TIFFTAG_ORIENTATION, p.orientation);
         if (p.extra) TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &p.extra);
         if (!p.colourMap.empty()) {
             const size_t n = p.colourMap.size() / 3;
@@ -417,3 +421,32 @@ TEST_F(TiffReaderTest, TheLibraryPrintsNothing) {
 }
 
 }  // namespace
+
+TEST_F(TiffReaderTest, OrientationsAreAppliedOnceWhetherTheLibraryFlipsOrTheReaderTurns) {
+    Page page;
+    page.width = 5;
+    page.height = 3;
+    for (int i = 0; i < 5 * 3 * 3; ++i) page.data.push_back(static_cast<uint8_t>(i * 37 + 5));
+    const std::string storedPath = File("stored.tif");
+    WriteTiff(storedPath, {page});
+    CImage stored;
+    stored.LoadNow(storedPath, 1000, 1000);
+    const RgbPicture asStored = ShownPixels(stored);
+    ASSERT_EQ(asStored.width, 5);
+
+    for (bool apply : {true, false}) {
+        WriteSetting(settings::kApplyOrientation, apply ? 1 : 0);
+        for (uint16_t o = 1; o <= 8; ++o) {
+            page.orientation = o;
+            const std::string path = File("o" + std::to_string(o) + ".tif");
+            WriteTiff(path, {page});
+            CImage image;
+            image.LoadNow(path, 1000, 1000);
+            const RgbPicture want = Oriented(asStored, apply ? o : 1);
+            const RgbPicture got = ShownPixels(image);
+            EXPECT_EQ(got.width, want.width) << o;
+            EXPECT_EQ(got.bytes, want.bytes) << "orientation " << o << " applied " << apply;
+        }
+    }
+    WriteSetting(settings::kApplyOrientation, 1);
+}

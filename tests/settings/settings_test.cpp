@@ -18,6 +18,7 @@ protected:
 
 TEST_F(SettingsTest, EveryValueReadsItsDefaultFromAnEmptyStoreAndWritesBackUnchanged) {
     const std::pair<NumberSetting, int32_t> numbers[] = {
+        {settings::kApplyOrientation, 1},
         {settings::kAdjustType, 0},
         {settings::kAdjustVisible, 0},
         {settings::kBackgroundColor, 0x004D3837},
