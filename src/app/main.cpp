@@ -7,6 +7,7 @@
 
 #include "app/core/resize_mode.h"
 #include "image/resample.h"
+#include "platform/start_trace.h"
 
 #ifdef LUMORA_WITH_GUI
 #include "app/ui/viewer.h"
@@ -43,6 +44,7 @@ int StartViewer(int argc, char** argv, const std::vector<std::string>& words) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    TraceStartStep("main");
     BuildGammaTables();
     // The words as the process received them: the shell has already split and unquoted them.
     const std::vector<std::string> words(argv + 1, argv + argc);

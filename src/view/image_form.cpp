@@ -12,6 +12,7 @@
 #include "platform/qt/dialogs.h"
 #include "platform/qt/paint.h"
 #include "platform/qt/paint_log.h"
+#include "platform/start_trace.h"
 #include "settings/settings.h"
 
 namespace {
@@ -350,6 +351,7 @@ void CImageForm::InvalidateAll() {
 // --- loading and its messages --------------------------------------------------------------
 
 void CImageForm::Show(const std::string& name, const std::string& preloadName, bool immediate) {
+    TraceStartStep("show-file");
     // The file on screen selected again (its listing rebuilt or sorted anew) keeps its picture
     // and its pre-load rather than decoding both again before the user's eyes. Reload, which
     // comes without the immediate flag, and a file changed since it was opened, are read again.
@@ -561,6 +563,7 @@ void CImageForm::OnPaint() {
         SetDIBitsToDevice(dc, x.dest, y.dest, x.size, y.size, x.source, dh - y.source - y.size, 0,
                           static_cast<uint32_t>(dh), paint_.bits, &paint_.header);
         ++imagePaints_;
+        TraceStartStep("paint", y.size);
     }
     EndPaint(window(), &ps);
 }
