@@ -133,6 +133,9 @@ void CImageForm::ComputeTarget(Slot& slot, bool inLoader) {
     const bool isCurrent = &slot == current_;
     if (isCurrent) DropPaintSource();
     image.SetSizeLimit(box.width, box.height, inLoader, box.upscale);
+    slot.box = box;
+    slot.boxSourceWidth = image.GetSourceWidth();
+    slot.boxSourceHeight = image.GetSourceHeight();
     if (isCurrent) {
         TakePaintSource();
         RunLayout();
@@ -156,6 +159,7 @@ CImageForm::FileStamp CImageForm::StampOf(const std::string& path) {
 
 void CImageForm::OpenImage(Slot& slot, const std::string& path) {
     slot.opened = StampOf(path);
+    slot.box = TargetBox();
     slot.image->Open(path);
 }
 
@@ -253,12 +257,32 @@ void CImageForm::OnSize() {
     modeUsed_ = kModeRecompute;
     if (DeferChange()) return;
     CImage& image = *current_->image;
+    if (KeepsLoadThroughResize(p)) {
+        // The picture being decoded is the one the new size wants: only its place changes.
+        RunLayout();
+        InvalidateAll();
+        return;
+    }
     image.StopLoad();
     if (HasPixelsToLoad(image)) {
         ComputeTarget(*current_, true);
         StartImage(*current_);
     }
     TakePaintSource();
+}
+
+// A load, running or done, for the box the new pane size gives again (a picture shown at its own size, a
+// window settling by a few pixels after it is shown) would only start over to the same pixels.
+bool CImageForm::KeepsLoadThroughResize(const TargetParams& p) const {
+    const Slot& slot = *current_;
+    const CImage& image = *slot.image;
+    if (!slot.box.valid || slot.headerPending || slot.oneShot || !(image.done || image.IsLoading()) ||
+        image.loadSerial != currentSerial_)
+        return false;
+    // The source size as it was when the load began: the loader owns the image's fields now.
+    const TargetBox box = ComputeTargetBox(p, slot.boxSourceWidth, slot.boxSourceHeight);
+    return box.valid && box.width == slot.box.width && box.height == slot.box.height &&
+           box.upscale == slot.box.upscale;
 }
 
 // --- layout --------------------------------------------------------------------------------

@@ -47,7 +47,9 @@ CMainForm::CMainForm(const std::vector<std::string>& words, int showCommand) {
         fileView_->OpenStartFolder(start.folder);
         TraceStartStep("listing-done");
         startFile_ = start.file;
-        SetTimer(window(), kStartFileTimer, 250);
+        // At the loop's first turn, once the window below is shown and the folder listed: a
+        // fixed wait here would only hold the photo back.
+        SetTimer(window(), kStartFileTimer, 0);
     } else {
         thumbnailsShown_ = ReadSetting(settings::kShowThumbnails) == 1;
         fileView_->OpenStartFolder(ReadSetting(settings::kInitialDirectory));
