@@ -26,7 +26,7 @@ void PrintUsage(FILE* out) {
         "width or height that is not a whole number.\n"
         "\n"
         "With LUMORA_LOG=1 in the environment, the viewer names on standard error each file it\n"
-        "cannot show whole, and why.\n",
+        "cannot show whole, and why, and traces the start's steps with their times.\n",
         out);
 }
 
