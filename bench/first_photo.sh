@@ -106,7 +106,8 @@ int main(int argc, char** argv) {
             memset(seen, 0, sizeof seen);
             int colours = 0;
             for (int y = 0; y < h; y += 4) {
-                const uint32_t* row = (const uint32_t*)(img->data + (size_t)y * img->bytes_per_line);
+                const uint32_t* row =
+                    (const uint32_t*)(img->data + (size_t)y * img->bytes_per_line);
                 for (int x = 0; x < w; x += 4) {
                     const uint32_t p = row[x];
                     const int c = ((p >> 9) & 0x7C00) | ((p >> 6) & 0x3E0) | ((p >> 3) & 0x1F);

@@ -271,13 +271,14 @@ void CImageForm::OnSize() {
     TakePaintSource();
 }
 
-// A load, running or done, for the box the new pane size gives again (a picture shown at its own size, a
-// window settling by a few pixels after it is shown) would only start over to the same pixels.
+// A load, running or done, for the box the new pane size gives again (a picture shown at its
+// own size, a window settling by a few pixels after it is shown) would only start over to the
+// same pixels.
 bool CImageForm::KeepsLoadThroughResize(const TargetParams& p) const {
     const Slot& slot = *current_;
     const CImage& image = *slot.image;
-    if (!slot.box.valid || slot.headerPending || slot.oneShot || !(image.done || image.IsLoading()) ||
-        image.loadSerial != currentSerial_)
+    if (!slot.box.valid || slot.headerPending || slot.oneShot ||
+        !(image.done || image.IsLoading()) || image.loadSerial != currentSerial_)
         return false;
     // The source size as it was when the load began: the loader owns the image's fields now.
     const TargetBox box = ComputeTargetBox(p, slot.boxSourceWidth, slot.boxSourceHeight);
