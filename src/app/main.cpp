@@ -7,6 +7,7 @@
 
 #include "app/core/resize_mode.h"
 #include "image/resample.h"
+#include "platform/start_trace.h"
 
 #ifdef LUMORA_WITH_GUI
 #include "app/ui/viewer.h"
@@ -25,7 +26,7 @@ void PrintUsage(FILE* out) {
         "width or height that is not a whole number.\n"
         "\n"
         "With LUMORA_LOG=1 in the environment, the viewer names on standard error each file it\n"
-        "cannot show whole, and why.\n",
+        "cannot show whole, and why, and traces the start's steps with their times.\n",
         out);
 }
 
@@ -43,6 +44,7 @@ int StartViewer(int argc, char** argv, const std::vector<std::string>& words) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    TraceStartStep("main");
     BuildGammaTables();
     // The words as the process received them: the shell has already split and unquoted them.
     const std::vector<std::string> words(argv + 1, argv + argc);

@@ -11,8 +11,9 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 8> kTypes = {"bmp", "cur", "gif", "ico",
-                                                    "jp2", "jpg", "png", "tif"};
+// Formats added later follow the first eight, so the order of those stays as it always was.
+constexpr std::array<std::string_view, 9> kTypes = {"bmp", "cur", "gif", "ico", "jp2",
+                                                    "jpg", "png", "tif", "webp"};
 
 enum class EntryKind { kOther, kFolder, kFile };
 

@@ -80,6 +80,24 @@ bool StartGuarded(j_decompress_ptr d, JpegErrorManager* errors) {
     return jpeg_start_decompress(d) != FALSE;
 }
 
+// A progressive file's scans, absorbed on the thread that reads the rows (the library's
+// single-pass mode absorbs them inside jpeg_start_decompress, on the thread that opens the file),
+// then one output pass over the complete picture: the pixels single-pass mode gives.
+bool StartOutputGuarded(j_decompress_ptr d, JpegErrorManager* errors) {
+    if (setjmp(errors->jump)) return false;
+    for (int result = JPEG_SUSPENDED + 1; result != JPEG_REACHED_EOI;) {
+        result = jpeg_consume_input(d);
+        if (result == JPEG_SUSPENDED) return false;  // the stdio source never suspends
+        if (d->input_scan_number > CJpegReader::kMaxScans) {
+            std::snprintf(errors->message, sizeof errors->message, "more than %d progressive scans",
+                          CJpegReader::kMaxScans);
+            return false;
+        }
+    }
+    jpeg_start_output(d, d->input_scan_number);
+    return true;
+}
+
 bool ReadScanlineGuarded(j_decompress_ptr d, JpegErrorManager* errors, JSAMPROW row) {
     if (setjmp(errors->jump)) return false;
     jpeg_read_scanlines(d, &row, 1);
@@ -101,6 +119,7 @@ CJpegReader::CJpegReader(std::string filePath) : CImageReader(std::move(filePath
 
 void CJpegReader::OpenFile() {
     lineCounter = -1;
+    buffered_ = outputStarted_ = false;
     jpeg_std_error(&errors_.pub);
     errors_.pub.error_exit = ErrorExit;
     errors_.pub.emit_message = EmitMessage;
@@ -196,6 +215,8 @@ bool CJpegReader::ReadHeader() {
 // Starts the library at the output size width_ x height_, which the header or Reduce set.
 bool CJpegReader::StartDecoding() {
     started_ = true;
+    buffered_ = decompressor_.progressive_mode != FALSE;
+    decompressor_.buffered_image = buffered_ ? TRUE : FALSE;
     if (!StartGuarded(&decompressor_, &errors_))
         return RefuseWithLibraryMessage("damaged JPEG data");
 
@@ -262,6 +283,14 @@ int CJpegReader::NextLine(uint8_t** row) {
 }
 
 bool CJpegReader::ReadRow(uint8_t* row) {
+    if (buffered_ && !outputStarted_) {
+        outputStarted_ = true;
+        if (!StartOutputGuarded(&decompressor_, &errors_)) {
+            Refuse(errors_.message[0] ? errors_.message : "damaged JPEG data");
+            DestroyDecompressor();
+            return false;
+        }
+    }
     bool ok;
     if (layout_ == Layout::kRgb) {
         ok = ReadScanlineGuarded(&decompressor_, &errors_, row);

@@ -29,6 +29,9 @@ struct JpegErrorManager {
 // declares the upright picture. Mirrored and flipped pictures still come row by row, flipped
 // through the row order; transposed ones come all at once with the first row.
 //
+// A progressive file's scans are absorbed with the first row, on the loader's thread, not
+// while the file is opened.
+//
 // Damage is treated as kMaxDecoderWarnings describes.
 class CJpegReader : public CImageReader {
 public:
@@ -75,6 +78,8 @@ private:
     jpeg_progress_mgr progress_;
     bool decompressorAlive_ = false;
     bool started_ = false;  // jpeg_start_decompress was called
+    bool buffered_ = false;  // progressive: the scans are absorbed with the first row
+    bool outputStarted_ = false;
     Layout layout_ = Layout::kRgb;
     std::unique_ptr<uint8_t[]> scanline_;  // grey or CMYK samples before expansion
     int32_t width_ = 0;  // of the rows decoded: the file's size, or reduced

@@ -10,6 +10,7 @@
 #include "image/loader.h"
 #include "image/reader.h"
 #include "image/resample.h"
+#include "platform/start_trace.h"
 
 namespace {
 
@@ -58,12 +59,18 @@ private:
     int32_t interval_ = 1;
     int32_t last_ = 0;
     int32_t displayHeight_ = 0;
+    bool bandTraced_ = false;
 };
 
 void CImageLoad::PostProgress(int32_t first, int32_t last) {
     HWND window = image_.notifyWindow.load();
-    if (window && image_.progressNotices)
+    if (window && image_.progressNotices) {
         Post(window, WM_IMAGE_PROGRESS, &image_, new ProgressRecord{first, last});
+        if (!bandTraced_ && (first != 0 || last != 0)) {
+            TraceStartStep("band-posted", last);
+            bandTraced_ = true;
+        }
+    }
 }
 
 // The stop rule before the first row: no share of the rows is done yet.
@@ -165,6 +172,7 @@ void CImageLoad::Run() {
         return;
     }
     im.done = false;
+    if (im.notifyWindow.load()) TraceStartStep("decode-start");
 
     bool readable = true;
     bool streamed = false;

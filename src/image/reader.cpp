@@ -15,6 +15,7 @@
 #include "image/jpeg_reader.h"
 #include "image/png_reader.h"
 #include "image/tiff_reader.h"
+#include "image/webp_reader.h"
 
 CImageReader::CImageReader(std::string filePath) : header(EmptyBitmapInfo()), path(std::move(filePath)) {}
 
@@ -65,6 +66,7 @@ std::unique_ptr<CImageReader> CreateReader(const std::string& path) {
     if (ReaderMaker maker = g_fakeReaderMaker.load(); maker && lower.ends_with(".fake"))
         return maker(path);
     if (lower.size() < 5) return nullptr;
+    if (lower.ends_with(".webp")) return std::make_unique<CWebpReader>(path);
     const std::string ext = lower.substr(lower.size() - 4);
     if (ext == ".jpg") return std::make_unique<CJpegReader>(path);
     if (ext == ".png") return std::make_unique<CPngReader>(path);

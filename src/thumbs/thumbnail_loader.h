@@ -74,14 +74,45 @@ public:
     void SetMaxDim() override;
 
 private:
-    // Implementation's own; see thumbnail_loader.cpp.
+    bool CacheOn() const;
+    // Steps A to C of a run: keeps the finished picture, then chooses and starts the next one.
+    void TakeFinished();
+    int32_t ChooseNext(std::string* thumbnailPath);
+    void StartDecode(int32_t item, const std::string& thumbnailPath);
+    void KeepPicture(int32_t item, std::unique_ptr<CImage> image, IThumbnailList::Span span,
+                     bool stored);
+    void RunProbe(std::vector<std::string> files);
+
     IThumbnailList& list_;
     HWND notify_;
     CThumbnailCache* cache_ = nullptr;
     std::vector<std::string> files_;
     std::unique_ptr<CImage> current_;
+    // The picture SetMaxDim sizes, read on its loader thread.
+    std::atomic<CImage*> decoding_{nullptr};
+    bool fromCache_ = false;
     int32_t currentItem_ = -1;
     int32_t requested_ = -1;
     bool scrollForward_ = true;
     bool active_ = false;
+    bool abort_ = false;
+    bool firstTime_ = true;
+
+    int32_t memoryLimit_ = 1000;
+    bool memoryLimitMode_ = false;
+    // Without memory limit mode one picture per file; in it the ring of (item, picture) and a
+    // per-file pointer into it.
+    std::vector<std::unique_ptr<CImage>> slots_;
+    std::vector<std::pair<int32_t, std::unique_ptr<CImage>>> ring_;
+    std::vector<CImage*> perItem_;
+    int32_t ringFill_ = 0;
+    int32_t ringPosition_ = 0;
+    // Items decoded and dropped because they were too small to store and far from the view:
+    // not chosen again until the next listing, or they would be decoded over and over.
+    std::vector<bool> finished_;
+
+    CWorkerThread probe_;
+    bool probeStarted_ = false;
+    std::atomic<bool> probeStop_{false};
+    int probePriority_ = THREAD_PRIORITY_IDLE;
 };

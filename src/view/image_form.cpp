@@ -12,6 +12,7 @@
 #include "platform/qt/dialogs.h"
 #include "platform/qt/paint.h"
 #include "platform/qt/paint_log.h"
+#include "platform/start_trace.h"
 #include "settings/settings.h"
 
 namespace {
@@ -132,6 +133,9 @@ void CImageForm::ComputeTarget(Slot& slot, bool inLoader) {
     const bool isCurrent = &slot == current_;
     if (isCurrent) DropPaintSource();
     image.SetSizeLimit(box.width, box.height, inLoader, box.upscale);
+    slot.box = box;
+    slot.boxSourceWidth = image.GetSourceWidth();
+    slot.boxSourceHeight = image.GetSourceHeight();
     if (isCurrent) {
         TakePaintSource();
         RunLayout();
@@ -155,6 +159,7 @@ CImageForm::FileStamp CImageForm::StampOf(const std::string& path) {
 
 void CImageForm::OpenImage(Slot& slot, const std::string& path) {
     slot.opened = StampOf(path);
+    slot.box = TargetBox();
     slot.image->Open(path);
 }
 
@@ -252,12 +257,33 @@ void CImageForm::OnSize() {
     modeUsed_ = kModeRecompute;
     if (DeferChange()) return;
     CImage& image = *current_->image;
+    if (KeepsLoadThroughResize(p)) {
+        // The picture being decoded is the one the new size wants: only its place changes.
+        RunLayout();
+        InvalidateAll();
+        return;
+    }
     image.StopLoad();
     if (HasPixelsToLoad(image)) {
         ComputeTarget(*current_, true);
         StartImage(*current_);
     }
     TakePaintSource();
+}
+
+// A load, running or done, for the box the new pane size gives again (a picture shown at its
+// own size, a window settling by a few pixels after it is shown) would only start over to the
+// same pixels.
+bool CImageForm::KeepsLoadThroughResize(const TargetParams& p) const {
+    const Slot& slot = *current_;
+    const CImage& image = *slot.image;
+    if (!slot.box.valid || slot.headerPending || slot.oneShot ||
+        !(image.done || image.IsLoading()) || image.loadSerial != currentSerial_)
+        return false;
+    // The source size as it was when the load began: the loader owns the image's fields now.
+    const TargetBox box = ComputeTargetBox(p, slot.boxSourceWidth, slot.boxSourceHeight);
+    return box.valid && box.width == slot.box.width && box.height == slot.box.height &&
+           box.upscale == slot.box.upscale;
 }
 
 // --- layout --------------------------------------------------------------------------------
@@ -350,6 +376,7 @@ void CImageForm::InvalidateAll() {
 // --- loading and its messages --------------------------------------------------------------
 
 void CImageForm::Show(const std::string& name, const std::string& preloadName, bool immediate) {
+    TraceStartStep("show-file");
     // The file on screen selected again (its listing rebuilt or sorted anew) keeps its picture
     // and its pre-load rather than decoding both again before the user's eyes. Reload, which
     // comes without the immediate flag, and a file changed since it was opened, are read again.
@@ -561,6 +588,7 @@ void CImageForm::OnPaint() {
         SetDIBitsToDevice(dc, x.dest, y.dest, x.size, y.size, x.source, dh - y.source - y.size, 0,
                           static_cast<uint32_t>(dh), paint_.bits, &paint_.header);
         ++imagePaints_;
+        TraceStartStep("paint", y.size);
     }
     EndPaint(window(), &ps);
 }

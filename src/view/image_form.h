@@ -117,6 +117,10 @@ private:
         bool handsOverSource = false;
         // The file as it was when the image was opened.
         FileStamp opened;
+        // The box the pane last sized this image for, on the GUI thread; none after Open.
+        TargetBox box;
+        int32_t boxSourceWidth = 0;  // the source size the box was computed for
+        int32_t boxSourceHeight = 0;
     };
     // What paint reads, copied from the current image only while its buffers cannot change.
     struct PaintSource {
@@ -128,6 +132,7 @@ private:
     };
 
     TargetParams Params();
+    bool KeepsLoadThroughResize(const TargetParams& p) const;
     void ComputeTarget(Slot& slot, bool inLoader);
     static FileStamp StampOf(const std::string& path);
     void OpenImage(Slot& slot, const std::string& path);

@@ -225,6 +225,61 @@ TEST_F(JpegReaderTest, ProgressiveFilesDecodeLikeTheirBaselineTwins) {
     EXPECT_GE(pairs, 9);
 }
 
+// libjpeg's own single-pass decode, R, G, B (grey as three equal bytes), top row first.
+std::vector<uint8_t> SinglePassDecode(const std::string& file, int* width, int* height) {
+    std::vector<uint8_t> out;
+    FILE* in = std::fopen(file.c_str(), "rb");
+    if (!in) return out;
+    jpeg_decompress_struct d;
+    jpeg_error_mgr errors;
+    d.err = jpeg_std_error(&errors);
+    errors.emit_message = [](j_common_ptr, int) {};  // a truncated file warns
+    jpeg_create_decompress(&d);
+    jpeg_stdio_src(&d, in);
+    jpeg_read_header(&d, TRUE);
+    jpeg_start_decompress(&d);
+    *width = static_cast<int>(d.output_width);
+    *height = static_cast<int>(d.output_height);
+    std::vector<uint8_t> row(static_cast<size_t>(*width) * d.output_components);
+    while (d.output_scanline < d.output_height) {
+        JSAMPROW rows[] = {row.data()};
+        jpeg_read_scanlines(&d, rows, 1);
+        for (int x = 0; x < *width; ++x)
+            for (int c = 0; c < 3; ++c)
+                out.push_back(row[static_cast<size_t>(x) * d.output_components +
+                                  (d.output_components == 3 ? c : 0)]);
+    }
+    jpeg_destroy_decompress(&d);
+    std::fclose(in);
+    return out;
+}
+
+TEST_F(JpegReaderTest, ProgressiveFilesGiveTheSinglePassPixelsExactly) {
+    int compared = 0;
+    for (const auto& entry : fs::directory_iterator(CorpusPath("jpeg/go-image-testdata"))) {
+        const std::string name = entry.path().filename().string();
+        if (name.find(".progressive.") == std::string::npos) continue;
+        SCOPED_TRACE(name);
+        int width = 0, height = 0;
+        const std::vector<uint8_t> expected = SinglePassDecode(entry.path().string(), &width,
+                                                               &height);
+        CJpegReader reader(Corpus("jpeg/go-image-testdata/" + name));
+        reader.OpenFile();
+        ASSERT_EQ(reader.header.bmiHeader.biWidth, width);
+        ASSERT_EQ(reader.header.bmiHeader.biHeight, -height);
+        const size_t rowBytes = static_cast<size_t>(width) * 3;
+        std::vector<uint8_t> row(rowBytes + 4);
+        for (int y = 0; y < height; ++y) {
+            uint8_t* p = row.data();
+            ASSERT_EQ(reader.NextLine(&p), y);
+            ASSERT_EQ(0, std::memcmp(row.data(), expected.data() + y * rowBytes, rowBytes))
+                << "row " << y;
+        }
+        ++compared;
+    }
+    EXPECT_GE(compared, 11);
+}
+
 TEST_F(JpegReaderTest, EveryCorpusJpegDecodesOrIsRefused) {
     // Files no reader can make sense of; everything else must give a picture.
     const std::vector<std::string> unreadable = {"bug775218.jpg", "issue205.jpg",

@@ -5,6 +5,7 @@
 #include "image/resample.h"
 #include "platform/qt/list_view.h"
 #include "platform/qt/toolbar.h"
+#include "platform/start_trace.h"
 #include "settings/helpers.h"
 #include "settings/settings.h"
 #include "settings/ui/show_settings.h"
@@ -44,8 +45,11 @@ CMainForm::CMainForm(const std::vector<std::string>& words, int showCommand) {
     if (start.fromCommandLine) {
         thumbnailsShown_ = false;
         fileView_->OpenStartFolder(start.folder);
+        TraceStartStep("listing-done");
         startFile_ = start.file;
-        SetTimer(window(), kStartFileTimer, 250);
+        // At the loop's first turn, once the window below is shown and the folder listed: a
+        // fixed wait here would only hold the photo back.
+        SetTimer(window(), kStartFileTimer, 0);
     } else {
         thumbnailsShown_ = ReadSetting(settings::kShowThumbnails) == 1;
         fileView_->OpenStartFolder(ReadSetting(settings::kInitialDirectory));
@@ -413,6 +417,7 @@ LRESULT CMainForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM l
                 ShowHistoryMenu();
             } else if (wParam == kStartFileTimer) {
                 KillTimer(window, kStartFileTimer);
+                TraceStartStep("start-file-timer");
                 ShowStartFile();
             }
             return 0;

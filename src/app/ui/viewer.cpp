@@ -11,6 +11,7 @@
 #include "app/ui/resources.h"
 #include "image/resample.h"
 #include "platform/qt/quit_signals.h"
+#include "platform/start_trace.h"
 
 namespace {
 
@@ -47,6 +48,7 @@ private:
 int RunViewer(int argc, char** argv, const std::vector<std::string>& words) {
     BuildGammaTables();
     QApplication app(argc, argv);
+    TraceStartStep("qapplication");
     QApplication::setApplicationName(QStringLiteral("Lumora"));
     QGuiApplication::setDesktopFileName(QStringLiteral("lumora"));
     InitPlatform();
@@ -55,6 +57,7 @@ int RunViewer(int argc, char** argv, const std::vector<std::string>& words) {
     QApplication::setWindowIcon(icon);
     {
         CMainForm form(words, SW_SHOWNORMAL);
+        TraceStartStep("window-shown");
         // Logout and Ctrl+C close the window like its close button, so settings are written.
         CQuitSignals quitSignals(form.window());
         CLoopWatch watch;

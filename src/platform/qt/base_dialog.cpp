@@ -9,11 +9,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <map>
+#include <mutex>
 #include <vector>
 
 #include "platform/qt/window_impl.h"
@@ -27,7 +29,7 @@ public:
     CDialogWindow(CBaseDialog* object, HWND parent);
     ~CDialogWindow();
 
-    // From the GUI thread only: dialogs have no workers.
+    // Safe from any thread: a dialog's loaders post it image-done.
     void PostMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     LRESULT SendMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
         return Dispatch(message, wParam, lParam);
@@ -43,6 +45,9 @@ public:
     std::map<int, QWidget*> items;
     bool ended = false;
     bool closeBox = true;
+    // What posts from other threads reach, under the lock, until the window goes.
+    std::mutex postLock;
+    QObject* postTarget = nullptr;
 
 private:
     void Build(const DialogResource& resource);
@@ -148,6 +153,14 @@ QWidget* MakeItem(CDialogWindow* dialog, const DialogItem& item, QWidget* parent
             made = button;
             break;
         }
+        case DialogItemKind::kProgress: {
+            auto* bar = new QProgressBar(parent);
+            bar->setRange(0, 100);
+            bar->setValue(0);
+            bar->setTextVisible(false);
+            made = bar;
+            break;
+        }
     }
     if (item.id) dialog->items[item.id] = made;
     return made;
@@ -159,10 +172,15 @@ CDialogWindow::CDialogWindow(CBaseDialog* creatorObject, HWND parent) : creator(
     QWidget* parentWidget =
         GetDialogWidget(parent) ? GetDialogWidget(parent) : GetWindowWidget(parent);
     widget = new CDialogWidget(this, parentWidget ? parentWidget->window() : nullptr);
+    postTarget = widget.data();
     Build(creator->resource_);
 }
 
 CDialogWindow::~CDialogWindow() {
+    {
+        std::lock_guard<std::mutex> lock(postLock);
+        postTarget = nullptr;
+    }
     delete widget.data();
 }
 
@@ -219,9 +237,11 @@ void CDialogWindow::Build(const DialogResource& resource) {
 }
 
 void CDialogWindow::PostMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (!widget) return;
+    std::lock_guard<std::mutex> lock(postLock);
+    if (!postTarget) return;
+    // A post still queued when the widget goes is dropped with it.
     QMetaObject::invokeMethod(
-        widget.data(), [this, message, wParam, lParam] { Dispatch(message, wParam, lParam); },
+        postTarget, [this, message, wParam, lParam] { Dispatch(message, wParam, lParam); },
         Qt::QueuedConnection);
 }
 
@@ -271,6 +291,19 @@ void SetDlgItemText(HWND dialog, int id, const std::string& text) {
         label->setText(value);
     else if (auto* button = qobject_cast<QPushButton*>(item))
         button->setText(value);
+}
+
+void SetDlgItemRange(HWND dialog, int id, int low, int high) {
+    if (auto* bar = qobject_cast<QProgressBar*>(GetDlgItem(dialog, id))) bar->setRange(low, high);
+}
+
+void SetDlgItemPos(HWND dialog, int id, int position) {
+    if (auto* bar = qobject_cast<QProgressBar*>(GetDlgItem(dialog, id))) bar->setValue(position);
+}
+
+int GetDlgItemPos(HWND dialog, int id) {
+    auto* bar = qobject_cast<QProgressBar*>(GetDlgItem(dialog, id));
+    return bar ? bar->value() : -1;
 }
 
 void SetDlgItemToolTip(HWND dialog, int id, const std::string& text) {

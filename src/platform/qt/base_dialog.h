@@ -27,6 +27,7 @@ enum class DialogItemKind {
     kReadOnlyEdit,   // a field that takes the rest of the row, not typed into
     kButton,         //
     kDefaultButton,  // pressed by Enter
+    kProgress,       // a progress bar, range 0 to 100 and empty at first
 };
 
 struct DialogItem {
@@ -80,6 +81,10 @@ std::string GetDlgItemText(HWND dialog, int id);
 // An edit's change notice follows, as when the user types.
 void SetDlgItemText(HWND dialog, int id, const std::string& text);
 void SetDlgItemToolTip(HWND dialog, int id, const std::string& text);
+// A progress bar's range and position (PBM_SETRANGE, PBM_SETPOS); -1 when there is no such bar.
+void SetDlgItemRange(HWND dialog, int id, int low, int high);
+void SetDlgItemPos(HWND dialog, int id, int position);
+int GetDlgItemPos(HWND dialog, int id);
 // The control with the id, or null.
 QWidget* GetDlgItem(HWND dialog, int id);
 // The dialog's own widget (owner of message boxes and pickers), or null when dialog is none.

@@ -18,8 +18,13 @@ public:
     ~CMakeThumbnailsDlg() override;
     intptr_t DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) override;
 
+    // For tests: how far it got.
+    int32_t index() const { return index_; }
+
 private:
-    // Implementation's own; see make_thumbnails_dialog.cpp.
+    // Stores the picture just finished, then starts the next file without a valid thumbnail.
+    void Step(HWND dialog);
+
     CThumbnailCache& cache_;
     std::vector<std::string> files_;
     std::unique_ptr<CImage> current_;

@@ -1,0 +1,179 @@
+#include "image/webp_reader.h"
+
+#include <webp/demux.h>
+
+#include <cstring>
+#include <new>
+
+#include "image/bitmap.h"
+#include "platform/file_io.h"
+
+namespace {
+
+// Enough for the header and, in an extended file, the chunk that says whether it is animated.
+constexpr size_t kFeaturesProbe = 4096;
+
+const char* StatusText(VP8StatusCode status) {
+    switch (status) {
+        case VP8_STATUS_OUT_OF_MEMORY:
+            return "out of memory";
+        case VP8_STATUS_UNSUPPORTED_FEATURE:
+            return "unsupported WebP feature";
+        case VP8_STATUS_NOT_ENOUGH_DATA:
+            return "truncated";
+        default:
+            return "damaged WebP data";
+    }
+}
+
+}  // namespace
+
+void CWebpReader::OpenFile() {
+    file_ = OpenRegularFileStream(path);
+    if (!file_) {
+        RefuseOpen();
+        return;
+    }
+    std::vector<uint8_t> probe(kFeaturesProbe);
+    const size_t got = std::fread(probe.data(), 1, probe.size(), file_);
+    WebPBitstreamFeatures features;
+    const VP8StatusCode status = WebPGetFeatures(probe.data(), got, &features);
+    if (status != VP8_STATUS_OK) {
+        Refuse(status == VP8_STATUS_NOT_ENOUGH_DATA ? "truncated WebP header" : "not a WebP file");
+        Release();
+        return;
+    }
+    animated_ = features.has_animation != 0;
+    bytesPerPixel_ = features.has_alpha || animated_ ? 4 : 3;
+    if (!AcceptSize(features.width, features.height, bytesPerPixel_ * 8)) {
+        Release();
+        return;
+    }
+    width_ = features.width;
+    height_ = features.height;
+    if (animated_) {
+        if (!OpenAnimation()) {
+            Release();
+            return;
+        }
+    } else {
+        if (!WebPInitDecoderConfig(&config_)) {
+            Refuse("WebP library version mismatch");
+            Release();
+            return;
+        }
+        configured_ = true;
+        config_.output.colorspace = bytesPerPixel_ == 4 ? MODE_BGRA : MODE_BGR;
+        decoder_ = WebPIDecode(nullptr, 0, &config_);
+        if (!decoder_) {
+            Refuse("out of memory");
+            Release();
+            return;
+        }
+        try {
+            chunk_.resize(kChunk);
+        } catch (const std::bad_alloc&) {
+            Refuse("out of memory");
+            Release();
+            return;
+        }
+        std::rewind(file_);
+    }
+    DeclareHeader(width_, -height_, bytesPerPixel_ * 8);
+}
+
+bool CWebpReader::OpenAnimation() {
+    if (std::fseek(file_, 0, SEEK_END) != 0) return Refuse("cannot read the file");
+    const long size = std::ftell(file_);
+    if (size <= 0 || size > kMaxAnimatedFile) return Refuse("animated WebP file too large");
+    std::rewind(file_);
+    std::vector<uint8_t> bytes;
+    try {
+        bytes.resize(static_cast<size_t>(size));
+    } catch (const std::bad_alloc&) {
+        return Refuse("out of memory");
+    }
+    const size_t got = std::fread(bytes.data(), 1, bytes.size(), file_);
+    WebPData data{bytes.data(), got};
+    WebPAnimDecoderOptions options;
+    if (!WebPAnimDecoderOptionsInit(&options)) return Refuse("WebP library version mismatch");
+    options.color_mode = MODE_BGRA;
+    options.use_threads = 0;
+    WebPAnimDecoder* decoder = WebPAnimDecoderNew(&data, &options);
+    if (!decoder) return Refuse(got < bytes.size() ? "truncated" : "damaged animated WebP");
+    WebPAnimInfo info;
+    uint8_t* canvas = nullptr;
+    int timestamp = 0;
+    bool ok = WebPAnimDecoderGetInfo(decoder, &info) &&
+              static_cast<int32_t>(info.canvas_width) == width_ &&
+              static_cast<int32_t>(info.canvas_height) == height_ &&
+              WebPAnimDecoderGetNext(decoder, &canvas, &timestamp) && canvas;
+    if (ok) {
+        try {
+            frame_.assign(canvas, canvas + static_cast<size_t>(width_) * height_ * 4);
+        } catch (const std::bad_alloc&) {
+            ok = false;
+            Refuse("out of memory");
+        }
+    } else {
+        Refuse("damaged animated WebP");
+    }
+    WebPAnimDecoderDelete(decoder);
+    return ok;
+}
+
+bool CWebpReader::DecodeThrough(int32_t row) {
+    for (;;) {
+        int lastY = 0;
+        if (WebPIDecGetRGB(decoder_, &lastY, nullptr, nullptr, nullptr) && lastY > row) return true;
+        if (finished_ || broken_) return false;
+        const size_t got = std::fread(chunk_.data(), 1, chunk_.size(), file_);
+        if (got == 0) {
+            broken_ = true;
+            Refuse(lineCounter > 0 ? "truncated after row " + std::to_string(lineCounter - 1)
+                                   : "truncated");
+            return false;
+        }
+        const VP8StatusCode status = WebPIAppend(decoder_, chunk_.data(), got);
+        if (status == VP8_STATUS_OK) {
+            finished_ = true;
+        } else if (status != VP8_STATUS_SUSPENDED) {
+            broken_ = true;
+            Refuse(std::string(StatusText(status)) + " after row " + std::to_string(row - 1));
+        }
+    }
+}
+
+int CWebpReader::NextLine(uint8_t** row) {
+    if (lineCounter + 1 >= height_ || (!decoder_ && frame_.empty())) return lineCounter;
+    ++lineCounter;
+    const size_t rowBytes = static_cast<size_t>(width_) * bytesPerPixel_;
+    if (animated_) {
+        std::memcpy(*row, frame_.data() + static_cast<size_t>(lineCounter) * rowBytes, rowBytes);
+        if (lineCounter + 1 == height_) frame_ = {};
+        return lineCounter;
+    }
+    if (!DecodeThrough(lineCounter)) return lineCounter;  // the rows so far stay
+    int lastY = 0;
+    int stride = 0;
+    const uint8_t* pixels = WebPIDecGetRGB(decoder_, &lastY, nullptr, nullptr, &stride);
+    if (pixels && lineCounter < lastY) {
+        std::memcpy(*row, pixels + static_cast<size_t>(lineCounter) * stride, rowBytes);
+    }
+    return lineCounter;
+}
+
+void CWebpReader::Release() {
+    if (decoder_) WebPIDelete(decoder_);
+    decoder_ = nullptr;
+    if (configured_) WebPFreeDecBuffer(&config_.output);
+    configured_ = false;
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+    chunk_ = {};
+    frame_ = {};
+}
+
+void CWebpReader::CloseFile() {
+    Release();
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <webp/decode.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "image/reader.h"
+
+// WebP files through libwebp. Still pictures are decoded incrementally as the file is read, so
+// rows arrive while the rest of the file is still being read; they come as 8-bit B, G, R, or
+// B, G, R, A for pictures with alpha (kept as it is, never blended). An animation shows its
+// first frame, composed on its canvas, which comes whole on the first call.
+//
+// A file that ends early keeps the rows decoded so far; damaged data ends the picture there.
+class CWebpReader : public CImageReader {
+public:
+    explicit CWebpReader(std::string path) : CImageReader(std::move(path)) {}
+    ~CWebpReader() override { Close(); }
+
+    void OpenFile() override;
+    int NextLine(uint8_t** row) override;
+    void CloseFile() override;
+
+    // Read from the file per step of the incremental decoder.
+    static constexpr size_t kChunk = 64 * 1024;
+    // Animated files are read whole; larger ones are refused.
+    static constexpr long kMaxAnimatedFile = 256L << 20;
+
+private:
+    // Feeds the decoder until row `row` is decoded, the file ends or the data fails.
+    bool DecodeThrough(int32_t row);
+    bool OpenAnimation();
+    void Release();
+
+    FILE* file_ = nullptr;
+    WebPIDecoder* decoder_ = nullptr;
+    WebPDecoderConfig config_{};
+    bool configured_ = false;
+    bool finished_ = false;  // the decoder has every row
+    bool broken_ = false;    // no more rows will come
+    std::vector<uint8_t> chunk_;
+    // The first frame of an animation, composed.
+    std::vector<uint8_t> frame_;
+    bool animated_ = false;
+    int32_t width_ = 0;
+    int32_t height_ = 0;
+    int bytesPerPixel_ = 3;
+};

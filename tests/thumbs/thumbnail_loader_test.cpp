@@ -1,0 +1,297 @@
+#include "thumbs/thumbnail_loader.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "support/bmp_builder.h"
+#include "support/recording_window.h"
+#include "support/temp_dir.h"
+#include "thumbs/thumbnail_cache.h"
+
+namespace {
+
+// The list as a table: each item's icon span, cache status and whether it shows a thumbnail.
+class TableList : public IThumbnailList {
+public:
+    int32_t ItemCount() const override { return static_cast<int32_t>(spans.size()); }
+    Span IconSpan(int32_t item) const override { return spans.at(static_cast<size_t>(item)); }
+    int32_t ClientHeight() const override { return height; }
+    int32_t CacheStatus(int32_t item) const override {
+        return status.at(static_cast<size_t>(item));
+    }
+    void SetCacheStatus(int32_t item, int32_t value) override {
+        status.at(static_cast<size_t>(item)) = value;
+    }
+    void ShowThumbnail(int32_t item, const CImage&) override { shown.push_back(item); }
+    void EnsureVisible(int32_t) override {}
+
+    // count items of 100 pixels each in one column, the first `visible` of them in view.
+    void Column(int count, int visible) {
+        spans.clear();
+        for (int i = 0; i < count; ++i) spans.push_back({i * 100, i * 100 + 100});
+        height = visible * 100;
+        status.assign(static_cast<size_t>(count), 0);
+    }
+
+    std::vector<Span> spans;
+    std::vector<int32_t> status;
+    std::vector<int32_t> shown;
+    int32_t height = 0;
+};
+
+std::string SmallBmp(int width, int height) {
+    BmpDesc desc;
+    desc.width = width;
+    desc.height = height;
+    const int stride = (width * 3 + 3) & ~3;
+    desc.pixels.assign(static_cast<size_t>(stride * height), 0x80);
+    return BuildBmp(desc);
+}
+
+class ThumbnailLoaderTest : public testing::Test {
+protected:
+    std::vector<std::string> Files(int count, int width = 8, int height = 8) {
+        std::vector<std::string> files;
+        for (int i = 0; i < count; ++i) {
+            files.push_back(dir_.file("f" + std::to_string(i) + ".bmp"));
+            WriteFileBytes(files.back(), SmallBmp(width, height));
+        }
+        return files;
+    }
+
+    // Runs the scheduler as the pane would, one image-done at a time, until it is idle; returns
+    // the items in the order their pictures were kept.
+    std::vector<int32_t> RunToIdle(CThumbnailLoader& loader, int maxSteps = 200) {
+        std::vector<int32_t> order;
+        std::vector<const CImage*> before = Pictures(loader);
+        for (int step = 0; step < maxSteps && loader.IsDecoding(); ++step) {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (window_.Count(WM_IMAGE_DONE) <= seen_ &&
+                   std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            EXPECT_GT(window_.Count(WM_IMAGE_DONE), seen_) << "no image-done at step " << step;
+            ++seen_;
+            loader.LoadNext();
+            const std::vector<const CImage*> after = Pictures(loader);
+            for (size_t i = 0; i < after.size(); ++i) {
+                if (after[i] && after[i] != before[i]) order.push_back(static_cast<int32_t>(i));
+            }
+            before = after;
+        }
+        EXPECT_FALSE(loader.IsDecoding()) << "the scheduler did not come to rest";
+        return order;
+    }
+
+    std::vector<const CImage*> Pictures(const CThumbnailLoader& loader) const {
+        std::vector<const CImage*> pictures;
+        for (int32_t i = 0; i < list_.ItemCount(); ++i) pictures.push_back(loader.DecodedImage(i));
+        return pictures;
+    }
+
+    TempDir dir_;
+    TableList list_;
+    RecordingWindow window_;
+    int seen_ = 0;
+};
+
+// Requested item first, then away from it in the scroll direction, then past the end the other
+// way from the requested item.
+TEST_F(ThumbnailLoaderTest, ScanRunsFromTheRequestedItemInTheScrollDirectionThenTurns) {
+    struct Case {
+        bool forward;
+        std::vector<int32_t> order;
+    };
+    for (const Case& c : {Case{false, {3, 2, 1, 0, 4, 5}}, Case{true, {3, 4, 5, 2, 1, 0}}}) {
+        list_.Column(6, 6);
+        seen_ = 0;
+        window_.Clear();
+        CThumbnailLoader loader(list_, &window_);
+        loader.Reset(Files(6));
+        loader.SetScrollForward(c.forward);
+        loader.SetRequestedItem(3);
+        loader.Activate();
+        EXPECT_EQ(RunToIdle(loader), c.order) << (c.forward ? "forward" : "backward");
+    }
+}
+
+// With no cache the ring holds "MaxThumbsLoad" pictures; once it is full only visible items are
+// decoded. A folder of exactly the limit is not in that mode.
+TEST_F(ThumbnailLoaderTest, MemoryLimitModeStartsOneFileAboveTheLimit) {
+    struct Case {
+        int32_t limit;
+        std::vector<int32_t> order;
+    };
+    for (const Case& c : {Case{4, {0, 1, 2, 3}}, Case{3, {0, 1, 2}}}) {
+        list_.Column(4, 3);
+        seen_ = 0;
+        window_.Clear();
+        CThumbnailLoader loader(list_, &window_);
+        loader.SetMemoryLimit(c.limit);
+        loader.Reset(Files(4));
+        loader.Activate();
+        EXPECT_EQ(RunToIdle(loader), c.order) << "limit " << c.limit;
+        EXPECT_EQ(list_.shown, std::vector<int32_t>({0, 1, 2}));
+        list_.shown.clear();
+    }
+}
+
+// In memory limit mode with a cache, a picture too small to store that lies far from the view
+// is dropped; it must not be decoded again and again.
+TEST_F(ThumbnailLoaderTest, AFarPictureTooSmallToStoreIsDecodedOnce) {
+    CThumbnailCache cache(dir_.file("cache"));
+    ASSERT_TRUE(cache.IsAvailable());
+    std::vector<std::string> files = Files(3);
+    cache.SetDirectory(dir_.path().string());
+    list_.Column(3, 1);
+    list_.spans[1] = {1000, 1100};
+    list_.spans[2] = {2000, 2100};
+    list_.status.assign(3, IThumbnailList::kStatusNotCached);
+    CThumbnailLoader loader(list_, &window_);
+    loader.SetCache(&cache);
+    loader.SetMemoryLimit(1);
+    loader.Reset(files);
+    loader.Activate();
+    RunToIdle(loader, 20);
+    EXPECT_EQ(seen_, 3);
+    EXPECT_NE(loader.DecodedImage(0), nullptr);
+    EXPECT_EQ(cache.Lookup(files[1]), "");
+}
+
+// Every corpus file, the malformed ones and a file gone since the listing among them, ends with
+// image-done and a kept (possibly empty) picture, and the pictures that can be stored are.
+TEST_F(ThumbnailLoaderTest, EveryCorpusFileEndsAndLargeOnesAreStored) {
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(CorpusPath(""))) {
+        if (entry.is_regular_file() && entry.path().has_extension()) {
+            files.push_back(entry.path().string());
+        }
+    }
+    files.push_back(dir_.file("gone.jpg"));
+    // The cache is on another folder: nothing is stored for files outside it, which must not
+    // disturb the scan.
+    CThumbnailCache cache(dir_.file("cache"));
+    cache.SetDirectory(CorpusPath("jpeg/photos-4mp"));
+    list_.Column(static_cast<int>(files.size()), static_cast<int>(files.size()));
+    CThumbnailLoader loader(list_, &window_);
+    loader.SetCache(&cache);
+    loader.Reset(files);
+    loader.Activate();
+    const std::vector<int32_t> order = RunToIdle(loader, 2000);
+    EXPECT_EQ(order.size(), files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        const CImage* picture = loader.DecodedImage(static_cast<int32_t>(i));
+        ASSERT_NE(picture, nullptr) << files[i];
+        EXPECT_LE(picture->GetWidth(), 128) << files[i];
+        EXPECT_LE(std::abs(picture->GetHeight()), 128) << files[i];
+    }
+    EXPECT_EQ(loader.DecodedImage(static_cast<int32_t>(files.size()) - 1)->GetWidth(), 0);
+    const std::string jpegFolder = CorpusPath("jpeg/photos-4mp");
+    int stored = 0;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const CImage* picture = loader.DecodedImage(static_cast<int32_t>(i));
+        const int64_t pixels =
+            static_cast<int64_t>(picture->GetSourceWidth()) * picture->GetSourceHeight();
+        if (std::filesystem::path(files[i]).parent_path().lexically_normal() !=
+                std::filesystem::path(jpegFolder).lexically_normal() ||
+            pixels <= 16384) {
+            continue;
+        }
+        EXPECT_NE(cache.Lookup(files[i]), "") << files[i];
+        EXPECT_EQ(list_.status[i], IThumbnailList::kStatusCached) << files[i];
+        ++stored;
+    }
+    EXPECT_GT(stored, 0);
+}
+
+// A window whose sends from another thread wait until the test's thread answers them, as the
+// desktop layer's do.
+class AnsweringWindow : public IWindow {
+public:
+    void PostMessage(UINT, WPARAM, LPARAM) override {}
+    LRESULT SendMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        const uint64_t ticket = ++sent_;
+        pending_.push_back({message, wParam, lParam});
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return answered_ >= ticket; });
+        return 0;
+    }
+    void UpdateWindow() override {}
+
+    // Answers what waits; called on the test's thread, also from inside its waits.
+    void Answer() {
+        std::deque<Pending> batch;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            batch.swap(pending_);
+        }
+        for (const Pending& p : batch) {
+            if (p.message == WM_CACHE_STATUS) loader->OnCacheStatus(p.wParam, p.lParam);
+            if (p.message == WM_PROBE_FINISHED) loader->OnProbeFinished();
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        answered_ += batch.size();
+        changed_.notify_all();
+    }
+    bool WaitForSend() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return !pending_.empty(); });
+    }
+
+    CThumbnailLoader* loader = nullptr;
+    static AnsweringWindow* current;
+
+private:
+    struct Pending {
+        UINT message;
+        WPARAM wParam;
+        LPARAM lParam;
+    };
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Pending> pending_;
+    uint64_t sent_ = 0;
+    uint64_t answered_ = 0;
+};
+AnsweringWindow* AnsweringWindow::current = nullptr;
+
+TEST_F(ThumbnailLoaderTest, StoppingTheProbeWhileItWaitsInASendEnds) {
+    CThumbnailCache cache(dir_.file("cache"));
+    ASSERT_TRUE(cache.IsAvailable());
+    std::vector<std::string> files = Files(40);
+    cache.SetDirectory(dir_.path().string());
+    list_.Column(40, 4);
+    AnsweringWindow window;
+    AnsweringWindow::current = &window;
+    SetWaitHook([] { AnsweringWindow::current->Answer(); });
+    {
+        CThumbnailLoader loader(list_, &window);
+        window.loader = &loader;
+        loader.SetCache(&cache);
+        loader.Reset(files);
+        loader.StartProbe();
+        ASSERT_TRUE(window.WaitForSend());
+        window.Answer();
+        ASSERT_TRUE(window.WaitForSend());  // blocked in its second send now
+        loader.StopProbe();
+        EXPECT_EQ(list_.status[0], IThumbnailList::kStatusNotCached);
+        // Statuses of another listing, or out of range, are dropped.
+        loader.OnCacheStatus(40, IThumbnailList::kStatusCached);
+        loader.OnCacheStatus(static_cast<WPARAM>(-1), IThumbnailList::kStatusCached);
+        loader.OnCacheStatus(1, 7);
+        EXPECT_NE(list_.status[1], 7);
+        // A probe left running ends with its owner.
+        loader.StartProbe();
+        ASSERT_TRUE(window.WaitForSend());
+    }
+    SetWaitHook(nullptr);
+}
+
+}  // namespace
