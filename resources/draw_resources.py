@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Draws the program's bitmaps: toolbar images, the file list's images, the hand and grab
-cursors and the raster copies of the icon. Run from this folder; it rewrites the PNG files beside it."""
+cursors, the thumbnail placeholder's hourglass and its mask, and the raster copies of the icon. Run from this folder; it rewrites the PNG files beside it."""
 
 import math
 import struct
@@ -302,6 +302,48 @@ def cursor(path, art):
     write_png(path, 32, 32, rows)
 
 
+# The hourglass a thumbnail shows until its picture is there, 15 x 24 in the 16 colours of the
+# classic palette: B wood, X outline, . glass, s sand; blank is outside the shape.
+HOURGLASS = [
+    "BBBBBBBBBBBBBBB",
+    "BBBBBBBBBBBBBBB",
+    " X...........X ",
+    " X.sssssssss.X ",
+    " X.sssssssss.X ",
+    "  X.sssssss.X  ",
+    "  X..sssss..X  ",
+    "   X..sss..X   ",
+    "    X..s..X    ",
+    "     X.s.X     ",
+    "      XsX      ",
+    "      XsX      ",
+    "      XsX      ",
+    "     X.s.X     ",
+    "    X..s..X    ",
+    "   X...s...X   ",
+    "  X....s....X  ",
+    "  X...sss...X  ",
+    " X...sssss...X ",
+    " X..sssssss..X ",
+    " X.sssssssss.X ",
+    " X...........X ",
+    "BBBBBBBBBBBBBBB",
+    "BBBBBBBBBBBBBBB",
+]
+
+
+def hourglass(colour_path, mask_path):
+    """The picture (black outside the shape, as a 16-colour bitmap has no transparency) and its
+    monochrome mask: black where the hourglass is, white where the thumbnail shows through."""
+    palette = {"B": (128, 0, 0, 255), "X": (0, 0, 0, 255), ".": (255, 255, 255, 255),
+               "s": (255, 255, 0, 255), " ": (0, 0, 0, 255)}
+    assert len(HOURGLASS) == 24 and all(len(line) == 15 for line in HOURGLASS)
+    write_png(colour_path, 15, 24, [[palette[ch] for ch in line] for line in HOURGLASS])
+    write_png(mask_path, 15, 24,
+              [[(255, 255, 255, 255) if ch == " " else (0, 0, 0, 255) for ch in line]
+               for line in HOURGLASS])
+
+
 def icon(size, path):
     """The program icon: a photograph lit by a rising sun, on a rounded tile."""
     c = Canvas(size, 4 if size <= 64 else 2)
@@ -342,5 +384,7 @@ if __name__ == "__main__":
     draw_file_list()
     cursor("cursors/hand.png", OPEN_HAND)
     cursor("cursors/grab.png", CLOSED_HAND)
+    os.makedirs("placeholder", exist_ok=True)
+    hourglass("placeholder/hourglass.png", "placeholder/hourglass-mask.png")
     icon(48, "icons/lumora-48.png")
     icon(128, "icons/lumora-128.png")

@@ -1,5 +1,7 @@
 #include "settings/settings.h"
 
+#include <cstdlib>
+
 #include "settings/helpers.h"
 #include "settings/registry.h"
 
@@ -9,6 +11,12 @@ std::string DirHistoryName(int index) {
 
 std::string DefaultOf(const TextSetting& setting) {
     if (setting.kind == TextDefault::kHomeFolder) return HomeFolder();
+    if (setting.kind == TextDefault::kCacheFolder) {
+        const char* cacheHome = std::getenv("XDG_CACHE_HOME");
+        const std::string base = cacheHome && cacheHome[0] == '/' ? std::string(cacheHome) + "/"
+                                                                  : HomeFolder() + ".cache/";
+        return base + "LumoraCache";
+    }
     return std::string(setting.fixedDefault);
 }
 

@@ -15,7 +15,7 @@ struct NumberSetting {
 };
 
 // How a text setting's default is found: most are fixed, the start folder depends on the user.
-enum class TextDefault { kFixed, kHomeFolder };
+enum class TextDefault { kFixed, kHomeFolder, kCacheFolder };
 
 struct TextSetting {
     std::string_view name;
@@ -33,8 +33,9 @@ inline constexpr NumberSetting kAdjustType{"AdjustType", 0};
 inline constexpr NumberSetting kAdjustVisible{"AdjustVisible", 0};
 // 0x00BBGGRR; red 0x37, green 0x38, blue 0x4D.
 inline constexpr NumberSetting kBackgroundColor{"BackgroundColor", 0x004D3837};
-// Thumbnail cache root; empty: no cache.
-inline constexpr TextSetting kCacheDir{"CacheDir", ""};
+// Thumbnail cache root; absent: LumoraCache in $XDG_CACHE_HOME (~/.cache when unset); stored
+// empty: no cache.
+inline constexpr TextSetting kCacheDir{"CacheDir", "", TextDefault::kCacheFolder};
 // 1: a double-click shows the image in the window; anything else (written as 2): fullscreen.
 inline constexpr NumberSetting kDoubleClickOpen{"DoubleClickOpen", 1};
 // Width of the file list in pixels.

@@ -115,8 +115,22 @@ TEST_F(MainCommandsTest, TheKeyboardTableRunsItsCommands) {
     Trackbar_SetPos(form.trackbar(), 3);
     Press(form, Qt::Key_Left, Qt::ShiftModifier);
     EXPECT_EQ(Trackbar_GetPos(form.trackbar()), 0);
-    // Thumbnails have no pane here, and the adjust bar shows only in fullscreen.
-    for (Qt::Key key : {Qt::Key_T, Qt::Key_R}) Press(form, key, Qt::ControlModifier);
+    // Ctrl+T puts the thumbnails in the image's place, greying what only the image uses.
+    Press(form, Qt::Key_T, Qt::ControlModifier);
+    EXPECT_TRUE(IsWindowVisible(form.thumbnailList()));
+    EXPECT_FALSE(IsWindowVisible(form.imagePane()->window()));
+    EXPECT_EQ(Toolbar_GetState(form.toolbar(), ID_THUMBNAILS), TBSTATE_ENABLED | TBSTATE_PRESSED);
+    EXPECT_EQ(Tip(form, ID_THUMBNAILS), "Hide thumbnails");
+    for (int command = ID_FULLSCREEN; command <= ID_RESAMPLE_AUTO; ++command) {
+        if (command == ID_THUMBNAILS) continue;
+        EXPECT_FALSE(Toolbar_GetState(form.toolbar(), command) & TBSTATE_ENABLED) << command;
+    }
+    EXPECT_FALSE(IsWindowEnabled(form.trackbar()));
+    Press(form, Qt::Key_T, Qt::ControlModifier);
+    EXPECT_FALSE(IsWindowVisible(form.thumbnailList()));
+    EXPECT_TRUE(IsWindowEnabled(form.trackbar()));
+    // The adjust bar shows only in fullscreen.
+    Press(form, Qt::Key_R, Qt::ControlModifier);
     EXPECT_TRUE(IsWindowVisible(form.fileView()->window()));
     EXPECT_TRUE(IsWindowVisible(form.imagePane()->window()));
     Press(form, Qt::Key_F, Qt::ControlModifier);
@@ -139,7 +153,7 @@ TEST_F(MainCommandsTest, ResampleButtonsPressOnlyTheChosenModeAndGreyWhatHasNoPa
     EXPECT_EQ(Toolbar_GetState(form.toolbar(), ID_RESAMPLE_VERTICAL),
               TBSTATE_ENABLED | TBSTATE_PRESSED);
     EXPECT_EQ(Toolbar_GetState(form.toolbar(), ID_FULLSCREEN), TBSTATE_ENABLED);
-    EXPECT_EQ(Toolbar_GetState(form.toolbar(), ID_THUMBNAILS), 0);
+    EXPECT_EQ(Toolbar_GetState(form.toolbar(), ID_THUMBNAILS), TBSTATE_ENABLED);
     EXPECT_EQ(Toolbar_GetState(form.toolbar(), ID_SETTINGS), TBSTATE_ENABLED);
     EXPECT_TRUE(IsWindowEnabled(form.trackbar()));
 }

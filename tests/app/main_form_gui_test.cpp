@@ -113,7 +113,8 @@ TEST_F(MainFormTest, SettingsAreWrittenAtExitInTheirOrder) {
     { CMainForm form({}, SW_SHOWNORMAL); }
     const std::vector<std::string> expected = {
         "InitialDirectory", "ImageResample", "AdjustVisible", "FileViewWidth",
-        "ShowThumbnails",   "AdjustType",    "Upscale",       "BackgroundColor", "SortingType"};
+        "ShowThumbnails",   "AdjustType",    "Upscale",       "BackgroundColor", "SortingType",
+        "DoubleClickOpen"};
     EXPECT_EQ(SettingNames(), expected);
     EXPECT_EQ(ReadRegString("InitialDirectory", ""), HomeFolder());
     EXPECT_EQ(ReadRegDword("ImageResample", 0), ID_RESAMPLE_NONE);
@@ -256,7 +257,7 @@ TEST_F(MainFormTest, TheProgramEndsNormallyOnTerminationSignalsAndWritesItsSetti
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 0);
         EXPECT_EQ(ReadRegString("InitialDirectory", ""), Folder());
-        EXPECT_EQ(SettingNames().size(), 10u);  // the folder viewed went into the history
+        EXPECT_EQ(SettingNames().size(), 11u);  // the folder viewed went into the history
     }
 }
 

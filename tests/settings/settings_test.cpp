@@ -42,8 +42,12 @@ TEST_F(SettingsTest, EveryValueReadsItsDefaultFromAnEmptyStoreAndWritesBackUncha
     for (const NumberSetting& setting : settings::kNumberSettings)
         EXPECT_TRUE(names.count(setting.name)) << setting.name << " missing from the test";
 
-    EXPECT_EQ(ReadSetting(settings::kCacheDir), "");
     const std::string home = getenv("HOME");
+    const char* cacheHome = getenv("XDG_CACHE_HOME");
+    const std::string cacheDir =
+        (cacheHome && cacheHome[0] == '/' ? std::string(cacheHome) : home + "/.cache") +
+        "/LumoraCache";
+    EXPECT_EQ(ReadSetting(settings::kCacheDir), cacheDir);
     EXPECT_EQ(ReadSetting(settings::kInitialDirectory), home + "/");
     for (int i = 0; i < settings::kDirHistoryCount; ++i)
         EXPECT_EQ(ReadRegString(DirHistoryName(i), "x"), "x");
@@ -55,7 +59,7 @@ TEST_F(SettingsTest, EveryValueReadsItsDefaultFromAnEmptyStoreAndWritesBackUncha
         WriteSetting(setting, ReadSetting(setting));
     for (const auto& [setting, expected] : numbers)
         EXPECT_EQ(ReadRegDword(std::string(setting.name), expected + 1), expected) << setting.name;
-    EXPECT_EQ(ReadRegString("CacheDir", "default"), "");
+    EXPECT_EQ(ReadRegString("CacheDir", "default"), cacheDir);
     EXPECT_EQ(ReadRegString("InitialDirectory", "default"), home + "/");
     EXPECT_EQ(settings::kMaxThumbsLoadDialogDefault, 1000);
 }

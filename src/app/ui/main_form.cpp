@@ -54,8 +54,16 @@ CMainForm::CMainForm(const std::vector<std::string>& words, int showCommand) {
         thumbnailsShown_ = ReadSetting(settings::kShowThumbnails) == 1;
         fileView_->OpenStartFolder(ReadSetting(settings::kInitialDirectory));
     }
+
+    thumbnailList_ = CreateIconListView(window(), CThumbnailForm::kSize);
+    ListView_SetBkColor(thumbnailList(), static_cast<COLORREF>(ReadSetting(settings::kBackgroundColor)));
+    SetWindowForm(thumbnailList(), this);
+    thumbnailPane_ = std::make_unique<CThumbnailForm>(thumbnailList());
+    std::vector<std::string> files;
+    int32_t position = -1;
+    fileView_->GetFileList(&files, &position);
+    thumbnailPane_->SetFolder(fileView_->CurrentFolder(), std::move(files));
     if (thumbnailsShown_) {
-        thumbnailsAtStart_ = true;
         thumbnailsShown_ = false;
         window()->SendMessage(WM_COMMAND, ID_THUMBNAILS, 0);
     }
@@ -75,11 +83,13 @@ CMainForm::~CMainForm() {
     WriteSetting(settings::kImageResample, resampleCommand_);
     WriteSetting(settings::kAdjustVisible, adjustBarVisible_ ? 1 : 0);
     WriteSetting(settings::kFileViewWidth, fileListWidth_);
-    WriteSetting(settings::kShowThumbnails, thumbnailsShown_ || thumbnailsAtStart_ ? 1 : 0);
+    WriteSetting(settings::kShowThumbnails, thumbnailsShown_ ? 1 : 0);
     WriteSetting(settings::kAdjustType, g_adjustType.load());
     WriteSetting(settings::kUpscale, upscale_ ? 1 : 0);
     imagePane_.reset();
     fileView_.reset();
+    // Before its list window goes.
+    thumbnailPane_.reset();
 }
 
 // --- layout ---------------------------------------------------------------------------------
@@ -89,6 +99,7 @@ void CMainForm::LayoutPanes() {
         const RECT screen = GetScreenRect(window());
         ShowWindow(toolbar(), SW_HIDE);
         ShowWindow(fileView_->window(), SW_HIDE);
+        ShowWindow(thumbnailList(), SW_HIDE);
         MoveWindow(imagePane_->window(), 0, 0, screen.right - screen.left,
                    screen.bottom - screen.top);
         ShowWindow(imagePane_->window(), SW_SHOW);
@@ -103,12 +114,13 @@ void CMainForm::LayoutPanes() {
     const int y = r.top + h + 5;
     const int paneHeight = r.bottom - y - r.top;
     MoveWindow(fileView_->window(), 0, y, fileListWidth_, paneHeight);
-    MoveWindow(imagePane_->window(), fileListWidth_, y, r.right - fileListWidth_ - r.left,
-               paneHeight);
+    MoveWindow(thumbnailsShown_ ? thumbnailList() : imagePane_->window(), fileListWidth_, y,
+               r.right - fileListWidth_ - r.left, paneHeight);
     PlaceTrackbar();
 
     const bool imageShown = !thumbnailsShown_;
-    for (int command = ID_RESAMPLE_NONE; command <= ID_RESAMPLE_AUTO; ++command) {
+    for (int command = ID_FULLSCREEN; command <= ID_RESAMPLE_AUTO; ++command) {
+        if (command == ID_THUMBNAILS) continue;
         const int state = Toolbar_GetState(toolbar(), command);
         Toolbar_SetState(
             toolbar(), command,
@@ -119,6 +131,7 @@ void CMainForm::LayoutPanes() {
     ShowWindow(trackbar(), SW_SHOW);
     ShowWindow(fileView_->window(), SW_SHOW);
     ShowWindow(imagePane_->window(), imageShown ? SW_SHOW : SW_HIDE);
+    ShowWindow(thumbnailList(), imageShown ? SW_HIDE : SW_SHOW);
 }
 
 void CMainForm::OnSplitterMoved(int32_t delta) {
@@ -156,8 +169,10 @@ void CMainForm::SwitchFullscreen() {
         if (index >= 0 && index < static_cast<int32_t>(files.size())) {
             if (fileView_->SelectedFileCount() == 1) fileView_->ClearSelection();
             fileView_->SelectFile(files[static_cast<size_t>(index)], CFileView::kFile);
+            if (thumbnailsShown_) thumbnailPane_->EnsureVisible(index);
         }
         SetFocus(fileView_->window());
+        if (thumbnailsShown_) thumbnailPane_->Activate();
     }
     LayoutPanes();
     imagePane_->SetSwitching(false);
@@ -189,9 +204,65 @@ void CMainForm::StepAdjust(int command) {
 }
 
 void CMainForm::ShowFile(LPARAM immediate) {
-    // Without a thumbnail pane the image pane always shows the file browser's choice.
     const std::string file = fileView_->CurrentFilePath();
     if (!file.empty()) imagePane_->Show(file, fileView_->NeighbourFile(), immediate == 1);
+}
+
+void CMainForm::OnShowFile(WPARAM origin, LPARAM immediate) {
+    if (!thumbnailsShown_ || fullscreenRequest_) {
+        ShowFile(immediate);
+        return;
+    }
+    // Behind the thumbnails only the thumbnail pane's requests show a file.
+    if (origin == 0) return;
+    thumbnailPane_->CancelLoad();
+    if (origin == 1) {
+        window()->SendMessage(WM_COMMAND, ID_THUMBNAILS, 0);
+    } else if (origin == 2) {
+        fullscreenRequest_ = true;
+        SwitchFullscreen();
+        ShowFile(0);
+        fullscreenRequest_ = false;
+    }
+}
+
+void CMainForm::ToggleThumbnails() {
+    thumbnailsShown_ = !thumbnailsShown_;
+    fileView_->SetThumbnailsShown(thumbnailsShown_);
+    Toolbar_SetState(toolbar(), ID_THUMBNAILS,
+                     TBSTATE_ENABLED | (thumbnailsShown_ ? TBSTATE_PRESSED : 0));
+    if (!thumbnailsShown_) thumbnailPane_->CancelLoad();
+    LayoutPanes();
+    if (thumbnailsShown_) {
+        thumbnailPane_->Activate();
+        SetFocus(thumbnailList());
+    } else if (fileView_->CurrentFilePath() != imagePane_->currentName()) {
+        ShowFile(0);
+    }
+    Toolbar_UpdateTooltip(toolbar());
+}
+
+void CMainForm::OnFolderChanged() {
+    if (!thumbnailPane_) return;
+    thumbnailPane_->CancelLoad();
+    std::vector<std::string> files;
+    int32_t position = -1;
+    fileView_->GetFileList(&files, &position);
+    thumbnailPane_->SetFolder(fileView_->CurrentFolder(), std::move(files));
+    if (thumbnailsShown_) thumbnailPane_->Activate();
+}
+
+void CMainForm::OnFullscreenCommand(LPARAM lParam) {
+    if (!thumbnailsShown_) {
+        SwitchFullscreen();
+        return;
+    }
+    thumbnailPane_->CancelLoad();
+    // A file opened in the file list goes fullscreen the way the pane's own request does.
+    if (lParam == 1 && fileView_->CurrentFilePath() != imagePane_->currentName())
+        thumbnailList()->PostMessage(WM_COMMAND, ID_SHOW_FULLSCREEN, 0);
+    else
+        SwitchFullscreen();
 }
 
 void CMainForm::ShowStartFile() {
@@ -205,7 +276,7 @@ void CMainForm::ShowStartFile() {
     if (imagePane_->currentName() != startFile_) fileView_->ShowCurrent(false);
 }
 
-void CMainForm::OnCommand(int command, LPARAM) {
+void CMainForm::OnCommand(int command, LPARAM lParam) {
     if (resampleModes_.count(command)) {
         SelectResampleMode(command);
         return;
@@ -255,20 +326,19 @@ void CMainForm::OnCommand(int command, LPARAM) {
             ShowSettings();
             break;
         case ID_FULLSCREEN:
-            if (!thumbnailsShown_) SwitchFullscreen();
+            OnFullscreenCommand(lParam);
             break;
-        // The thumbnail pane is not in this window yet: its button stays greyed.
         case ID_THUMBNAILS:
+            ToggleThumbnails();
+            break;
         default:
             break;
     }
 }
 
 void CMainForm::ShowSettings() {
-    // Without a thumbnail pane no cache is open here: the dialog's answer still moves, deletes
-    // or leaves the old cache folder and prepares the new one, which the pane opens when shown.
-    std::unique_ptr<CThumbnailCache> cache;
-    ShowSettingsDialog(window(), cache, "");
+    // The thumbnail pane owns the cache the settings may move.
+    thumbnailPane_->ShowSettings();
 }
 
 void CMainForm::OnContextMenu(LPARAM where) {
@@ -284,6 +354,10 @@ void CMainForm::OnContextMenu(LPARAM where) {
 
 LRESULT CMainForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (window == toolbar()) return ToolbarProc(window, message, wParam, lParam);
+    if (window == thumbnailList()) {
+        if (!thumbnailPane_) return CallWindowProc(window, message, wParam, lParam);
+        return thumbnailPane_->WindowProc(window, message, wParam, lParam);
+    }
     switch (message) {
         case WM_SIZE:
             LayoutPanes();
@@ -303,6 +377,8 @@ LRESULT CMainForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM l
             if (!header) return 0;
             if (header->hwndFrom == fileView_->window())
                 return fileView_->window()->SendMessage(WM_NOTIFY, wParam, lParam);
+            if (header->hwndFrom == thumbnailList())
+                return thumbnailList()->SendMessage(WM_NOTIFY, wParam, lParam);
             if (header->code == TTN_GETDISPINFO) {
                 auto* info = reinterpret_cast<NMTTDISPINFO*>(lParam);
                 const std::string text = TooltipText(static_cast<int>(header->idFrom));
@@ -352,15 +428,21 @@ LRESULT CMainForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM l
             OnSplitterMoved(static_cast<int32_t>(static_cast<intptr_t>(wParam)));
             return 0;
         case WM_FOLDER_CHANGED:
+            OnFolderChanged();
+            return 0;
         case WM_BACKGROUND_CHANGED:
-            return 0;  // for the thumbnail pane
+            ListView_SetBkColor(thumbnailList(), static_cast<COLORREF>(wParam));
+            return 0;
         case WM_SHOW_FILE:
-            ShowFile(lParam);
+            OnShowFile(wParam, lParam);
             return 0;
         case WM_FILE_SELECTION:
             // A record of the file list is the thumbnail pane's to follow; others are the list's.
-            if (wParam != reinterpret_cast<WPARAM>(fileView_->window()))
+            if (wParam == reinterpret_cast<WPARAM>(fileView_->window())) {
+                if (thumbnailPane_) thumbnailList()->SendMessage(WM_FILE_SELECTION, 0, lParam);
+            } else {
                 fileView_->window()->SendMessage(WM_FILE_SELECTION, 0, lParam);
+            }
             return 0;
         case WM_FILE_DELETED:
             fileView_->window()->SendMessage(message, wParam, lParam);

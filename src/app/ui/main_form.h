@@ -1,7 +1,7 @@
 #pragma once
 
 // The main window: the toolbar with the resampling trackbar, the file browser on the left and
-// the image pane beside it. It reads the settings at start and writes them at exit, lays the
+// beside it the image pane or, when thumbnails are shown, the thumbnail pane. It reads the settings at start and writes them at exit, lays the
 // panes out, runs the keyboard table's commands and routes the panes' messages between them.
 
 #include <map>
@@ -14,6 +14,7 @@
 #include "platform/qt/controls.h"
 #include "platform/qt/form_window.h"
 #include "platform/qt/menu.h"
+#include "thumbs/ui/thumbnail_form.h"
 #include "view/adjust_form.h"
 #include "view/image_form.h"
 
@@ -37,6 +38,9 @@ public:
 
     CImageForm* imagePane() const { return imagePane_.get(); }
     CFileView* fileView() const { return fileView_.get(); }
+    CThumbnailForm* thumbnailPane() const { return thumbnailPane_.get(); }
+    HWND thumbnailList() const { return AsHandle(thumbnailList_); }
+    bool thumbnailsShown() const { return thumbnailsShown_; }
     HWND toolbar() const { return AsHandle(toolbar_); }
     HWND trackbar() const { return AsHandle(trackbar_); }
     HMENU adjustMenu() const { return adjustMenu_; }
@@ -60,6 +64,10 @@ private:
     void SwitchFullscreen();
     void ShowStartFile();
     void ShowFile(LPARAM immediate);
+    void OnShowFile(WPARAM origin, LPARAM immediate);
+    void ToggleThumbnails();
+    void OnFolderChanged();
+    void OnFullscreenCommand(LPARAM lParam);
     void ShowHistoryMenu();
     void StepAdjust(int command);
     void ShowAbout();
@@ -79,9 +87,8 @@ private:
     bool fullscreen_ = false;
     bool adjustBarVisible_ = false;
     bool thumbnailsShown_ = false;
-    // What "ShowThumbnails" said at a start without a start path; kept for the next run while
-    // there is no thumbnail pane to show.
-    bool thumbnailsAtStart_ = false;
+    // Set while a fullscreen request of the thumbnail pane shows its file.
+    bool fullscreenRequest_ = false;
     bool upscale_ = false;
     int32_t fileListWidth_ = 150;
     int resampleCommand_ = 0;
@@ -89,5 +96,7 @@ private:
     std::unique_ptr<CAdjustForm> adjustForm_;
     std::unique_ptr<CImageForm> imagePane_;
     std::unique_ptr<CFileView> fileView_;
+    UniqueWindow thumbnailList_;
+    std::unique_ptr<CThumbnailForm> thumbnailPane_;
     std::map<int, int> resampleModes_;
 };

@@ -14,8 +14,6 @@ void CMainForm::CreateToolbar() {
     // Read while the toolbar is made: the upscale button shows it.
     upscale_ = ReadSetting(settings::kUpscale) != 0;
     const uint8_t on = TBSTATE_ENABLED;
-    // Thumbnails need a pane this window does not have yet.
-    const uint8_t absent = 0;
     const TBBUTTON separator{2, 0, 0, BTNS_SEP};
     Toolbar_AddButtons(
         toolbar(),
@@ -24,7 +22,7 @@ void CMainForm::CreateToolbar() {
          separator,
          {2, ID_FULLSCREEN, on, BTNS_BUTTON},
          separator,
-         {3, ID_THUMBNAILS, absent, BTNS_BUTTON},
+         {3, ID_THUMBNAILS, on, BTNS_BUTTON},
          {10, ID_SETTINGS, on, BTNS_BUTTON},
          separator,
          {4, ID_RESAMPLE_NONE, static_cast<uint8_t>(on | TBSTATE_PRESSED), BTNS_BUTTON},

@@ -20,10 +20,28 @@ HMENU MenuWithPopup(const char* title, std::initializer_list<Item> items) {
     return bar;
 }
 
+HMENU ThumbViewMenu() {
+    HMENU bar = MenuWithPopup("ThumbViewMenu", {{ID_SHOW_IN_WINDOW, "Show in window"},
+                                                {ID_SHOW_FULLSCREEN, "Show fullscreen"},
+                                                {-1, ""},
+                                                {ID_MAKE_THUMBNAILS, "Make thumbnails"},
+                                                {ID_DELETE_SELECTED, "Delete selected"},
+                                                {-1, ""}});
+    HMENU popup = GetSubMenu(bar, 0);
+    HMENU doubleClick = CreatePopupMenu();
+    AppendMenu(doubleClick, MF_STRING, ID_DOUBLE_CLICK_WINDOW, "Show in window");
+    AppendMenu(doubleClick, MF_STRING, ID_DOUBLE_CLICK_FULLSCREEN, "Show fullscreen");
+    AppendMenu(popup, MF_POPUP, reinterpret_cast<uintptr_t>(doubleClick), "On double-click");
+    AppendMenu(popup, MF_STRING, ID_THUMB_SETTINGS, "Settings");
+    return bar;
+}
+
 }  // namespace
 
 HMENU LoadMenuResource(int id) {
     switch (id) {
+        case IDR_THUMB_VIEW_MENU:
+            return ThumbViewMenu();
         case IDR_FILE_VIEW_MENU:
             return MenuWithPopup("FileViewMenu", {{ID_REFRESH, "Refresh"},
                                                   {ID_RELOAD, "Reload"},

@@ -5,6 +5,7 @@
 #include "platform/qt/menu.h"
 
 // Menus.
+constexpr int IDR_THUMB_VIEW_MENU = 142;
 constexpr int IDR_FILE_VIEW_MENU = 144;
 constexpr int IDR_IMAGE_MENU = 145;
 constexpr int IDR_ADJUST_MENU = 147;
@@ -14,6 +15,9 @@ constexpr int IDC_HAND = 123;
 constexpr int IDC_GRAB = 124;
 constexpr const char* kIconResource = ":/res/icon-122.png";
 constexpr const char* kLargeIconResource = ":/res/icon-122-large.png";
+// The thumbnail placeholder's hourglass (15 x 24) and its mask (black: opaque).
+constexpr const char* kHourglassResource = ":/res/bitmap-132.png";
+constexpr const char* kHourglassMaskResource = ":/res/bitmap-134.png";
 
 // Commands of the menus and the toolbar.
 constexpr int ID_ADJUST_BAR = 0;
@@ -23,6 +27,12 @@ constexpr int ID_ABOUT = 3;
 constexpr int ID_SETTINGS = 4;
 constexpr int ID_ADJUST_UP = 6;
 constexpr int ID_ADJUST_DOWN = 7;
+constexpr int ID_SHOW_IN_WINDOW = 40001;
+constexpr int ID_SHOW_FULLSCREEN = 40002;
+constexpr int ID_MAKE_THUMBNAILS = 40003;
+constexpr int ID_DOUBLE_CLICK_WINDOW = 40004;
+constexpr int ID_DOUBLE_CLICK_FULLSCREEN = 40005;
+constexpr int ID_THUMB_SETTINGS = 40006;
 constexpr int ID_REFRESH = 40007;
 constexpr int ID_SORT_BY_NAME = 40008;
 constexpr int ID_SORT_BY_TYPE = 40009;

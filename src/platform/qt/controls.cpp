@@ -296,3 +296,11 @@ int CImageList::AddResource(const std::string& path) {
 QIcon CImageList::Get(int index) const {
     return index >= 0 && index < Count() ? icons_[static_cast<size_t>(index)] : QIcon();
 }
+
+void CImageList::Replace(int index, const QIcon& icon) {
+    if (index >= 0 && index < Count()) icons_[static_cast<size_t>(index)] = icon;
+}
+
+void CImageList::SetCount(int count) {
+    icons_.resize(static_cast<size_t>(std::max(count, 0)));
+}

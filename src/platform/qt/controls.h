@@ -32,6 +32,10 @@ public:
     int AddResource(const std::string& path);
     // An empty icon for an index out of range.
     QIcon Get(int index) const;
+    // Out of range: nothing happens.
+    void Replace(int index, const QIcon& icon);
+    // Grows with empty images or drops the last ones.
+    void SetCount(int count);
     int Count() const { return static_cast<int>(icons_.size()); }
 
 private:

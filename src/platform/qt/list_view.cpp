@@ -5,6 +5,8 @@
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QListView>
+#include <QPaintEvent>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <map>
 
@@ -77,10 +79,15 @@ public:
     using QStyledItemDelegate::QStyledItemDelegate;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         QSize size = QStyledItemDelegate::sizeHint(option, index);
-        size.setWidth(columnWidth);
+        // Icon view: every item as wide as its cell, so long names are shortened, not spilled.
+        size.setWidth(cellWidth > 0 ? cellWidth : columnWidth);
         return size;
     }
+    void InitOption(QStyleOptionViewItem* option, const QModelIndex& index) const {
+        initStyleOption(option, index);
+    }
     int columnWidth = 0;
+    int cellWidth = 0;
 };
 
 class CListControl : public CControl {
@@ -169,6 +176,9 @@ public:
     int depth = 0;
     int quiet = 0;
     bool enterPressed = false;
+    bool iconView = false;
+    bool paintNoticeQueued = false;
+    COLORREF background = 0xFFFFFF;
 };
 
 CListControl* ListOf(HWND list) {
@@ -186,6 +196,15 @@ class CListWidget : public QListView {
 public:
     explicit CListWidget(CListControl* control) : control_(control) {}
 
+    // Where the view draws the icon and the text of an item, from the style that draws them.
+    QRect PartRect(const QModelIndex& index, QStyle::SubElement part) const {
+        QStyleOptionViewItem option;
+        initViewItemOption(&option);
+        option.rect = visualRect(index);
+        control_->delegate->InitOption(&option, index);
+        return style()->subElementRect(part, &option, this);
+    }
+
 protected:
     void keyPressEvent(QKeyEvent* event) override {
         const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
@@ -194,13 +213,30 @@ protected:
         control_->enterPressed = false;
     }
 
+    void paintEvent(QPaintEvent* event) override {
+        QListView::paintEvent(event);
+        CListControl* c = control_;
+        if (!c->iconView || c->paintNoticeQueued) return;
+        // After the paint, not inside it: the form may change items, which paints again.
+        c->paintNoticeQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [c] {
+                c->paintNoticeQueued = false;
+                if (c->self) c->self->SendMessage(WM_PAINT, 0, 0);
+            },
+            Qt::QueuedConnection);
+    }
+
 private:
     CListControl* control_;
 };
 
 }  // namespace
 
-UniqueWindow CreateListView(HWND parent) {
+namespace {
+
+UniqueWindow MakeListView(HWND parent, int iconSize) {
     auto control = std::make_unique<CListControl>();
     CListControl* c = control.get();
     auto* view = new CListWidget(c);
@@ -213,8 +249,23 @@ UniqueWindow CreateListView(HWND parent) {
     view->setUniformItemSizes(true);
     view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    view->setIconSize(QSize(17, 17));
-    view->setTextElideMode(Qt::ElideRight);
+    if (iconSize > 0) {
+        c->iconView = true;
+        view->setViewMode(QListView::IconMode);
+        view->setMovement(QListView::Static);
+        view->setResizeMode(QListView::Adjust);
+        view->setFlow(QListView::LeftToRight);
+        view->setWrapping(true);
+        view->setWordWrap(false);
+        view->setIconSize(QSize(iconSize, iconSize));
+        view->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+        view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        view->setTextElideMode(Qt::ElideMiddle);
+        c->delegate->cellWidth = iconSize;
+    } else {
+        view->setIconSize(QSize(17, 17));
+        view->setTextElideMode(Qt::ElideRight);
+    }
     view->viewport()->setMouseTracking(true);
     view->setFrameShape(QFrame::StyledPanel);
     control->widget = view;
@@ -230,9 +281,51 @@ UniqueWindow CreateListView(HWND parent) {
         if (c->enterPressed) c->Tell(NM_RETURN, index.row());
     });
 
+    if (c->iconView) {
+        // Only the user's own moves of the bar are scroll messages; the position is already the
+        // new one when the form hears of it.
+        QObject::connect(view->verticalScrollBar(), &QAbstractSlider::actionTriggered, view,
+                         [c](int action) {
+                             int code = SB_THUMBTRACK;
+                             switch (action) {
+                                 case QAbstractSlider::SliderSingleStepAdd:
+                                     code = SB_LINEDOWN;
+                                     break;
+                                 case QAbstractSlider::SliderSingleStepSub:
+                                     code = SB_LINEUP;
+                                     break;
+                                 case QAbstractSlider::SliderPageStepAdd:
+                                     code = SB_PAGEDOWN;
+                                     break;
+                                 case QAbstractSlider::SliderPageStepSub:
+                                     code = SB_PAGEUP;
+                                     break;
+                                 case QAbstractSlider::SliderToMinimum:
+                                     code = SB_TOP;
+                                     break;
+                                 case QAbstractSlider::SliderToMaximum:
+                                     code = SB_BOTTOM;
+                                     break;
+                                 default:
+                                     break;
+                             }
+                             if (c->self) c->self->SendMessage(WM_VSCROLL, MAKEWPARAM(code, 0), 0);
+                         });
+    }
+
     UniqueWindow window = CreateControlWindow(parent, std::move(control));
     c->self = window.get();
     return window;
+}
+
+}  // namespace
+
+UniqueWindow CreateListView(HWND parent) {
+    return MakeListView(parent, 0);
+}
+
+UniqueWindow CreateIconListView(HWND parent, int iconSize) {
+    return MakeListView(parent, std::max(iconSize, 1));
 }
 
 void ListView_SetImageList(HWND list, const CImageList* images) {
@@ -370,21 +463,91 @@ int ListView_GetSelectedCount(HWND list) {
 int ListView_HitTest(HWND list, POINT point) {
     CListControl* c = ListOf(list);
     if (!c) return -1;
-    const QModelIndex item = c->view->indexAt(QPoint(point.x, point.y));
-    return item.isValid() ? item.row() : -1;
+    const QPoint p(point.x, point.y);
+    const QModelIndex item = c->view->indexAt(p);
+    if (!item.isValid()) return -1;
+    if (c->iconView) {
+        auto* view = static_cast<CListWidget*>(c->view);
+        if (!view->PartRect(item, QStyle::SE_ItemViewItemDecoration).contains(p) &&
+            !view->PartRect(item, QStyle::SE_ItemViewItemText).contains(p))
+            return -1;
+    }
+    return item.row();
 }
 
-bool ListView_GetItemRect(HWND list, int index, RECT* rect) {
+bool ListView_GetItemRect(HWND list, int index, RECT* rect, int part) {
     CListControl* c = ListOf(list);
     if (!c || !ValidRow(c, index) || !rect) return false;
-    const QRect r = c->view->visualRect(c->model->index(index));
+    const QModelIndex item = c->model->index(index);
+    auto* view = static_cast<CListWidget*>(c->view);
+    QRect r = view->visualRect(item);
+    if (part == LVIR_ICON)
+        r = view->PartRect(item, QStyle::SE_ItemViewItemDecoration);
+    else if (part == LVIR_LABEL)
+        r = view->PartRect(item, QStyle::SE_ItemViewItemText);
     *rect = RECT{r.left(), r.top(), r.right() + 1, r.bottom() + 1};
     return true;
 }
 
+bool ListView_SetItemImage(HWND list, int index, int image) {
+    CListControl* c = ListOf(list);
+    if (!c || !ValidRow(c, index)) return false;
+    c->model->items[static_cast<size_t>(index)].image = image;
+    c->model->Changed(index);
+    return true;
+}
+
+int ListView_GetItemImage(HWND list, int index) {
+    CListControl* c = ListOf(list);
+    if (!c || !ValidRow(c, index)) return 0;
+    return c->model->items[static_cast<size_t>(index)].image;
+}
+
+bool ListView_SetItemParam(HWND list, int index, LPARAM value) {
+    CListControl* c = ListOf(list);
+    if (!c || !ValidRow(c, index)) return false;
+    c->model->items[static_cast<size_t>(index)].value = value;
+    return true;
+}
+
+void ListView_SetItemCount(HWND list, int count) {
+    if (CListControl* c = ListOf(list)) c->model->items.reserve(static_cast<size_t>(std::max(count, 0)));
+}
+
+void ListView_SetIconSpacing(HWND list, int width, int height) {
+    CListControl* c = ListOf(list);
+    if (!c) return;
+    c->delegate->cellWidth = std::max(width - 8, 1);
+    c->view->setGridSize(QSize(width, height));
+}
+
+void ListView_SetBkColor(HWND list, COLORREF colour) {
+    CListControl* c = ListOf(list);
+    if (!c) return;
+    c->background = colour;
+    const QColor base(GetRValue(colour), GetGValue(colour), GetBValue(colour));
+    QPalette palette = c->view->palette();
+    palette.setColor(QPalette::Base, base);
+    // The names stay readable on a dark background.
+    palette.setColor(QPalette::Text, base.lightness() < 128 ? Qt::white : Qt::black);
+    c->view->setPalette(palette);
+    c->view->viewport()->update();
+}
+
+COLORREF ListView_GetBkColor(HWND list) {
+    CListControl* c = ListOf(list);
+    return c ? c->background : 0;
+}
+
+int ListView_GetScrollPos(HWND list) {
+    CListControl* c = ListOf(list);
+    return c ? c->view->verticalScrollBar()->sliderPosition() : 0;
+}
+
 void ListView_EnsureVisible(HWND list, int index) {
     CListControl* c = ListOf(list);
-    if (c && ValidRow(c, index)) c->view->scrollTo(c->model->index(index));
+    if (c && ValidRow(c, index))
+        c->view->scrollTo(c->model->index(index), QAbstractItemView::EnsureVisible);
 }
 
 void ListView_SetColumnWidth(HWND list, int width) {

@@ -9,7 +9,7 @@
 #include "platform/qt/window_impl.h"
 
 struct CPaintContext {
-    CPaintContext(QWidget* widget, const QRect& area) : painter(widget), rect(area) {}
+    CPaintContext(QPaintDevice* device, const QRect& area) : painter(device), rect(area) {}
     QPainter painter;
     QRect rect;
 };
@@ -34,6 +34,15 @@ HDC BeginPaint(HWND window, PAINTSTRUCT* paint) {
 }
 
 void EndPaint(HWND, const PAINTSTRUCT*) {}
+
+HDC CreateImageDC(QImage* image) {
+    if (!image || image->isNull()) return nullptr;
+    return new CPaintContext(image, image->rect());
+}
+
+void DeleteDC(HDC dc) {
+    delete dc;
+}
 
 void FillRect(HDC dc, const RECT& rect, COLORREF colour) {
     if (!dc || rect.right <= rect.left || rect.bottom <= rect.top) return;

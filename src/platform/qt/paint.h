@@ -8,6 +8,7 @@
 #include "image/bitmap.h"
 #include "platform/qt/form_window.h"
 
+class QImage;
 struct CPaintContext;
 using HDC = CPaintContext*;
 
@@ -19,6 +20,10 @@ struct PAINTSTRUCT {
 // Valid only inside the window's WM_PAINT; outside it hdc is null.
 HDC BeginPaint(HWND window, PAINTSTRUCT* paint);
 void EndPaint(HWND window, const PAINTSTRUCT* paint);
+
+// A memory device context: drawing goes into the caller's picture until the context is deleted.
+HDC CreateImageDC(QImage* image);
+void DeleteDC(HDC dc);
 
 void FillRect(HDC dc, const RECT& rect, COLORREF colour);
 
