@@ -11,8 +11,8 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 8> kTypes = {"bmp", "cur", "gif", "ico",
-                                                    "jp2", "jpg", "png", "tif"};
+constexpr std::array<std::string_view, 11> kTypes = {"avif", "bmp", "cur", "gif", "heic", "heif",
+                                                     "ico",  "jp2", "jpg", "png", "tif"};
 
 enum class EntryKind { kOther, kFolder, kFile };
 

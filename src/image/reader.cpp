@@ -10,13 +10,15 @@
 
 #include "image/bmp_reader.h"
 #include "image/gif_reader.h"
+#include "image/heif_reader.h"
 #include "image/ico_reader.h"
 #include "image/jp2_reader.h"
 #include "image/jpeg_reader.h"
 #include "image/png_reader.h"
 #include "image/tiff_reader.h"
 
-CImageReader::CImageReader(std::string filePath) : header(EmptyBitmapInfo()), path(std::move(filePath)) {}
+CImageReader::CImageReader(std::string filePath)
+    : header(EmptyBitmapInfo()), path(std::move(filePath)) {}
 
 void CImageReader::Close() {
     if (closed) return;
@@ -57,7 +59,9 @@ namespace {
 std::atomic<ReaderMaker> g_fakeReaderMaker{nullptr};
 }
 
-void SetFakeReaderMaker(ReaderMaker maker) { g_fakeReaderMaker = maker; }
+void SetFakeReaderMaker(ReaderMaker maker) {
+    g_fakeReaderMaker = maker;
+}
 
 std::unique_ptr<CImageReader> CreateReader(const std::string& path) {
     std::string lower = path;
@@ -73,5 +77,7 @@ std::unique_ptr<CImageReader> CreateReader(const std::string& path) {
     if (ext == ".jp2") return std::make_unique<CJp2Reader>(path);
     if (ext == ".gif") return std::make_unique<CGifReader>(path);
     if (ext == ".ico" || ext == ".cur") return std::make_unique<CIcoReader>(path);
+    if (lower.ends_with(".heic") || lower.ends_with(".heif") || lower.ends_with(".avif"))
+        return std::make_unique<CHeifReader>(path);
     return nullptr;
 }
