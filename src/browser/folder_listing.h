@@ -15,7 +15,8 @@ struct FolderContents {
 };
 
 // Position of the extension (lower case, without the dot) in the by-type order avif, bmp, cur,
-// gif, heic, heif, ico, jp2, jpg, png, tif; -1 for every other extension, which the browser does not list.
+// gif, heic, heif, ico, jp2, jpg, png, tif; -1 for every other extension, which the browser
+// does not list.
 int ImageTypeGroup(const std::string& extension);
 
 // Hidden folders (names starting with ".") are skipped, hidden image files are listed. Links

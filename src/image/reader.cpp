@@ -17,8 +17,7 @@
 #include "image/png_reader.h"
 #include "image/tiff_reader.h"
 
-CImageReader::CImageReader(std::string filePath)
-    : header(EmptyBitmapInfo()), path(std::move(filePath)) {}
+CImageReader::CImageReader(std::string filePath) : header(EmptyBitmapInfo()), path(std::move(filePath)) {}
 
 void CImageReader::Close() {
     if (closed) return;
@@ -59,9 +58,7 @@ namespace {
 std::atomic<ReaderMaker> g_fakeReaderMaker{nullptr};
 }
 
-void SetFakeReaderMaker(ReaderMaker maker) {
-    g_fakeReaderMaker = maker;
-}
+void SetFakeReaderMaker(ReaderMaker maker) { g_fakeReaderMaker = maker; }
 
 std::unique_ptr<CImageReader> CreateReader(const std::string& path) {
     std::string lower = path;
