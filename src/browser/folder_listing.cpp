@@ -11,9 +11,9 @@
 
 namespace {
 
-// Formats added later follow the first eight, so the order of those stays as it always was.
-constexpr std::array<std::string_view, 9> kTypes = {"bmp", "cur", "gif", "ico", "jp2",
-                                                    "jpg", "png", "tif", "webp"};
+constexpr std::array<std::string_view, 12> kTypes = {"avif", "bmp", "cur", "gif",
+                                                     "heic", "heif", "ico", "jp2",
+                                                     "jpg",  "png",  "tif", "webp"};
 
 enum class EntryKind { kOther, kFolder, kFile };
 

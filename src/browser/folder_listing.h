@@ -14,9 +14,9 @@ struct FolderContents {
     std::vector<std::string> files;    // by name, or by type then name
 };
 
-// Position of the extension (lower case, without the dot) in the by-type order bmp, cur, gif,
-// ico, jp2, jpg, png, tif, then webp; -1 for every other extension, which the browser does not
-// list.
+// Position of the extension (lower case, without the dot) in the by-type order avif, bmp, cur,
+// gif, heic, heif, ico, jp2, jpg, png, tif, webp; -1 for every other extension, which the
+// browser does not list.
 int ImageTypeGroup(const std::string& extension);
 
 // Hidden folders (names starting with ".") are skipped, hidden image files are listed. Links

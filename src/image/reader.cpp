@@ -10,6 +10,7 @@
 
 #include "image/bmp_reader.h"
 #include "image/gif_reader.h"
+#include "image/heif_reader.h"
 #include "image/ico_reader.h"
 #include "image/jp2_reader.h"
 #include "image/jpeg_reader.h"
@@ -75,5 +76,7 @@ std::unique_ptr<CImageReader> CreateReader(const std::string& path) {
     if (ext == ".jp2") return std::make_unique<CJp2Reader>(path);
     if (ext == ".gif") return std::make_unique<CGifReader>(path);
     if (ext == ".ico" || ext == ".cur") return std::make_unique<CIcoReader>(path);
+    if (lower.ends_with(".heic") || lower.ends_with(".heif") || lower.ends_with(".avif"))
+        return std::make_unique<CHeifReader>(path);
     return nullptr;
 }

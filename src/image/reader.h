@@ -81,5 +81,5 @@ using ReaderMaker = std::unique_ptr<CImageReader> (*)(const std::string& path);
 void SetFakeReaderMaker(ReaderMaker maker);
 
 // The reader for the path's extension (".jpg", ".png", ".tif", ".bmp", ".jp2", ".gif", ".ico",
-// ".cur", ".webp", compared without regard to case), or none.
+// ".cur", ".webp", ".heic", ".heif", ".avif", compared without regard to case), or none.
 std::unique_ptr<CImageReader> CreateReader(const std::string& path);

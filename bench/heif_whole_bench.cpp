@@ -1,0 +1,52 @@
+// One full-size decode of a HEIF or AVIF file, timed from outside by bench/heif.sh:
+//   heif_whole_bench lib FILE    libheif alone, to interleaved 8-bit RGB (its own full decode)
+//   heif_whole_bench load FILE   the viewer's load at full size, to the whole picture
+// Prints the picture's size so that a failed decode shows.
+
+#include <libheif/heif.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "image/image.h"
+#include "image/resample.h"
+
+namespace {
+
+int LibraryDecode(const char* path) {
+    heif_context* context = heif_context_alloc();
+    heif_image_handle* handle = nullptr;
+    heif_image* image = nullptr;
+    int width = 0, height = 0;
+    if (heif_context_read_from_file(context, path, nullptr).code == heif_error_Ok &&
+        heif_context_get_primary_image_handle(context, &handle).code == heif_error_Ok &&
+        heif_decode_image(handle, &image, heif_colorspace_RGB, heif_chroma_interleaved_RGB,
+                          nullptr)
+                .code == heif_error_Ok) {
+        width = heif_image_get_width(image, heif_channel_interleaved);
+        height = heif_image_get_height(image, heif_channel_interleaved);
+    }
+    if (image) heif_image_release(image);
+    if (handle) heif_image_handle_release(handle);
+    heif_context_free(context);
+    std::printf("%d x %d\n", width, height);
+    return width > 0 ? 0 : 1;
+}
+
+int ViewerLoad(const char* path) {
+    BuildGammaTables();
+    CImage image;
+    image.LoadNow(path, 1 << 30, 1 << 30);
+    std::printf("%d x %d\n", image.GetWidth(), image.GetHeight());
+    return image.GetWidth() > 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s lib|load FILE\n", argv[0]);
+        return 2;
+    }
+    return std::strcmp(argv[1], "lib") == 0 ? LibraryDecode(argv[2]) : ViewerLoad(argv[2]);
+}

@@ -1,0 +1,114 @@
+#include "image/heif_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "image/image.h"
+#include "image/reader.h"
+#include "image/resample.h"
+#include "support/reference.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+std::string HeifData(const std::string& name) {
+    return std::string(LUMORA_TEST_DATA_DIR) + "/heif/" + name;
+}
+
+class HeifReaderTest : public testing::Test {
+protected:
+    void SetUp() override { BuildGammaTables(); }
+    // Loads at full size; the image is done whatever the file held.
+    void LoadFile(const std::string& path) {
+        image_.LoadNow(path, 1 << 30, 1 << 30);
+        EXPECT_TRUE(image_.done) << path;
+    }
+    TempDir dir_;
+    CImage image_;
+};
+
+// Each file against the picture it must give (made by tests/data/heif/make.sh): the lossless
+// files their source PNG exactly, the lossy ones an independent decoder's output.
+TEST_F(HeifReaderTest, FilesMatchTheirReferences) {
+    struct Case {
+        const char* file;
+        const char* reference;
+        int width, height, bitCount;
+        int maxDiff;         // per channel
+        double maxMeanDiff;  // per compared channel
+    } cases[] = {
+        {"photo-lossless.avif", "photo.png", 160, 100, 24, 0, 0.0},
+        {"alpha-lossless.avif", "alpha.png", 128, 128, 32, 0, 0.0},
+        {"photo.heic", "photo.heic.png", 160, 100, 24, 1, 0.1},
+        {"alpha.heic", "alpha.heic.png", 128, 128, 32, 1, 0.1},
+        // 10 bits: within one of the reference's rounding, and rounded rather than truncated
+        // (truncating instead gives a mean of about 0.18 here).
+        {"deep10.avif", "deep10.avif.png", 160, 100, 24, 1, 0.1},
+        // The profile applied by another colour engine.
+        {"icc-a98.avif", "icc-a98.avif.png", 160, 100, 24, 2, 0.5},
+        // irot 1: a quarter turn anticlockwise; clap and imir: a mirrored crop.
+        {"rotated.avif", "rotated.avif.png", 100, 160, 24, 0, 0.0},
+        {"crop-mirror.avif", "crop-mirror.avif.png", 100, 60, 24, 0, 0.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        LoadFile(HeifData(c.file));
+        ASSERT_EQ(image_.GetWidth(), c.width);
+        ASSERT_EQ(image_.GetHeight(), c.height);
+        EXPECT_EQ(image_.displayHeader.bmiHeader.biBitCount, c.bitCount);
+        RefImage ref;
+        ASSERT_TRUE(LoadReferencePng(HeifData(c.reference), ref));
+        const PixelDiff diff = CompareWithReference(image_, ref, true);
+        ASSERT_TRUE(diff.sameSize);
+        EXPECT_LE(diff.maxDiff, c.maxDiff);
+        EXPECT_LE(diff.meanDiff, c.maxMeanDiff);
+    }
+    // The extensions reach the reader whatever their case.
+    for (const char* name : {"a.HEIC", "a.heif", "a.Avif"})
+        EXPECT_NE(dynamic_cast<CHeifReader*>(CreateReader(name).get()), nullptr) << name;
+}
+
+TEST_F(HeifReaderTest, TruncatedFilesShowNothingAndTheLoadEnds) {
+    for (const char* name : {"photo.heic", "alpha-lossless.avif"}) {
+        const std::string whole = ReadFileBytes(HeifData(name));
+        const std::string cut = dir_.file(std::string("cut-") + name);
+        for (size_t length = 0; length < whole.size(); length += whole.size() / 40 + 1) {
+            WriteFileBytes(cut, whole.substr(0, length));
+            LoadFile(cut);
+            EXPECT_EQ(image_.GetWidth(), 0) << name << " " << length;
+            image_.LoadNow(cut, 16, 16);  // and reduced
+            EXPECT_TRUE(image_.done) << length;
+        }
+    }
+}
+
+// A file declaring a picture far larger than it holds is refused before anything is allocated
+// for it, by the library's limit or by the program's own pixel cap.
+TEST_F(HeifReaderTest, HostileSizesAreRefusedBeforeDecoding) {
+    const std::string whole = ReadFileBytes(HeifData("photo.heic"));
+    const size_t ispe = whole.find("ispe");
+    ASSERT_NE(ispe, std::string::npos);
+    auto be32 = [](uint32_t v) {
+        return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16),
+                           static_cast<char>(v >> 8), static_cast<char>(v)};
+    };
+    const std::string path = dir_.file("big.heic");
+    struct Case {
+        uint32_t width, height;
+    } cases[] = {{40000, 40000}, {30000, 30000}, {0xFFFFFFF0u, 100}, {160, 0x7FFFFFFFu}};
+    for (const Case& c : cases) {
+        std::string patched = whole;
+        patched.replace(ispe + 8, 8, be32(c.width) + be32(c.height));
+        WriteFileBytes(path, patched);
+        CHeifReader reader(path);
+        reader.OpenFile();
+        reader.DecodeAll();
+        EXPECT_EQ(reader.header.bmiHeader.biWidth, 0) << c.width << "x" << c.height;
+        EXPECT_FALSE(reader.failure.empty());
+        LoadFile(path);
+        EXPECT_EQ(image_.GetWidth(), 0);
+    }
+}
+
+}  // namespace
