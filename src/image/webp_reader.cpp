@@ -51,6 +51,16 @@ void CWebpReader::OpenFile() {
     }
     width_ = features.width;
     height_ = features.height;
+    // A lossy picture costs its decoder time per macroblock whatever the data says: a few bytes
+    // declaring a huge picture would keep the loader busy for many seconds on nothing.
+    if (features.format == 1 && std::fseek(file_, 0, SEEK_END) == 0) {
+        const long size = std::ftell(file_);
+        if (size > 0 && static_cast<int64_t>(width_) * height_ > kMaxPixelsPerByte * size) {
+            Refuse("WebP picture too large for its file");
+            Release();
+            return;
+        }
+    }
     if (animated_) {
         if (!OpenAnimation()) {
             Release();

@@ -26,6 +26,8 @@ public:
     static constexpr size_t kChunk = 64 * 1024;
     // Animated files are read whole; larger ones are refused.
     static constexpr long kMaxAnimatedFile = 256L << 20;
+    // Lossy pictures declaring more pixels per byte of file than this are refused.
+    static constexpr int64_t kMaxPixelsPerByte = 4096;
 
 private:
     // Feeds the decoder until row `row` is decoded, the file ends or the data fails.

@@ -64,10 +64,16 @@ TEST(WebpReaderTest, ATruncatedFileKeepsTheRowsItHolds) {
     }
 }
 
-TEST(WebpReaderTest, ForeignAndEmptyFilesDeclareNothing) {
+TEST(WebpReaderTest, ForeignEmptyAndOverclaimingFilesDeclareNothing) {
     TempDir dir;
+    // A few KiB of lossy data claiming 16383 x 16383 pixels would keep the decoder busy for
+    // seconds on nothing.
+    std::string huge = ReadFileBytes(WebpData("lossy.webp"));
+    ASSERT_EQ(huge.substr(12, 4), "VP8 ");
+    huge[26] = huge[28] = '\xff';
+    huge[27] = huge[29] = '\x3f';
     for (const std::string& bytes : {std::string(), std::string("RIFF\x10\0\0\0WEBPVP8 ", 16),
-                                     std::string("GIF89a not a webp")}) {
+                                     std::string("GIF89a not a webp"), huge}) {
         const std::string path = dir.file("x.webp");
         WriteFileBytes(path, bytes);
         CWebpReader reader(path);
