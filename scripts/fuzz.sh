@@ -17,6 +17,8 @@ whole_seconds=${3:-$seconds}
 scratch=/tmp
 [ -w /dev/shm ] && scratch=/dev/shm
 status=0
+# Leaks of the decoding libraries themselves are not findings of ours.
+export LSAN_OPTIONS="suppressions=$PWD/fuzz/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 printf '%-16s %8s %10s %s\n' target execs/s runs result
 for fuzzer in "$build"/fuzz/*_fuzzer; do
     name=$(basename "$fuzzer" _fuzzer)

@@ -175,3 +175,34 @@ TEST_F(ThumbnailFormTest, DoubleClickAndEnterOpenTheItemArrowsDoNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// Scrolled out of view and back, a thumbnail is drawn again from the picture already decoded,
+// into an entry given back by the items that left the view: the image list does not grow.
+TEST_F(ThumbnailFormTest, ScrollingBackReusesThePictureAndAFreedEntry) {
+    MakePane(40);
+    pane_->Activate();
+    ASSERT_TRUE(PumpUntil([&] {
+        if (pane_->loader().IsDecoding()) return false;
+        for (int i = 0; i < 40; ++i)
+            if (!pane_->loader().DecodedImage(i)) return false;
+        return true;
+    }));
+    PumpFor(50);
+    const CImage* first = pane_->loader().DecodedImage(0);
+    const int entries = pane_->images().Count();
+    ASSERT_GT(ListView_GetItemImage(list(), 0), 0);
+    for (int round = 0; round < 2; ++round) {
+        pane_->EnsureVisible(39);
+        PumpFor(50);
+        EXPECT_EQ(ListView_GetItemImage(list(), 0), 0);
+        pane_->EnsureVisible(0);
+        PumpFor(50);
+    }
+    EXPECT_GT(ListView_GetItemImage(list(), 0), 0);
+    EXPECT_EQ(pane_->loader().DecodedImage(0), first);
+    EXPECT_EQ(pane_->images().Count(), entries);
+}
+
+}  // namespace

@@ -198,19 +198,25 @@ void CThumbnailForm::RefreshVisible() {
     const int32_t height = clientHeight_;
     const int32_t count = ItemCount();
     int32_t requested = -1;
+    // Entries of items that left the view are given back before any is handed out: scrolling
+    // back up, the items coming into view come first in index order, and would otherwise grow
+    // the image list while the entries going free wait further down.
+    std::vector<bool> visible(static_cast<size_t>(std::max(count, 0)));
     for (int32_t i = 0; i < count; ++i) {
         const Span span = IconSpan(i);
+        visible[static_cast<size_t>(i)] = span.bottom > 0 && span.top < height;
         const int image = ListView_GetItemImage(list_, i);
-        const bool visible = span.bottom > 0 && span.top < height;
-        if (visible && image == 0) {
-            if (const CImage* decoded = loader_.DecodedImage(i))
-                ListView_SetItemImage(list_, i, AddThumbnail(*decoded));
-            else if (requested == -1 || !loader_.ScrollForward())
-                requested = i;
-        } else if (!visible && image > 0) {
+        if (!visible[static_cast<size_t>(i)] && image > 0) {
             freeImages_.push_back(image);
             ListView_SetItemImage(list_, i, 0);
         }
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        if (!visible[static_cast<size_t>(i)] || ListView_GetItemImage(list_, i) != 0) continue;
+        if (const CImage* decoded = loader_.DecodedImage(i))
+            ListView_SetItemImage(list_, i, AddThumbnail(*decoded));
+        else if (requested == -1 || !loader_.ScrollForward())
+            requested = i;
     }
     loader_.SetRequestedItem(requested);
     if (requested != -1 && loader_.IsActive() && !loader_.IsDecoding())
