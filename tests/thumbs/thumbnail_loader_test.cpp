@@ -210,6 +210,49 @@ TEST_F(ThumbnailLoaderTest, EveryCorpusFileEndsAndLargeOnesAreStored) {
     EXPECT_GT(stored, 0);
 }
 
+// Files that vanish or change after the listing, a cache folder removed meanwhile, and a stop
+// in the middle of a decode and a probe: no crash and no record for a file that is not there.
+TEST_F(ThumbnailLoaderTest, VanishingFilesAndCacheLeaveNoFalseRecord) {
+    const std::string root = dir_.file("cache");
+    std::vector<std::string> files = Files(4, 200, 150);
+    {
+        CThumbnailCache cache(root);
+        cache.SetDirectory(dir_.path().string());
+        list_.Column(4, 4);
+        CThumbnailLoader loader(list_, &window_);
+        loader.SetCache(&cache);
+        loader.Reset(files);
+        // Stopped at once, with the probe running, then listed anew.
+        loader.StartProbe();
+        loader.Activate();
+        loader.CancelLoad();
+        loader.StopProbe();
+        loader.Reset(files);
+        std::filesystem::remove(files[1]);
+        WriteFileBytes(files[2], "BM not a bitmap any more");
+        window_.Clear();
+        seen_ = 0;
+        loader.StartProbe();
+        loader.Activate();
+        RunToIdle(loader);
+        loader.StopProbe();
+        EXPECT_EQ(cache.Lookup(files[1]), "");
+        EXPECT_NE(cache.Lookup(files[0]), "");
+        std::filesystem::remove_all(root);
+        list_.status.assign(4, IThumbnailList::kStatusNotCached);
+        loader.Reset(files);
+        window_.Clear();
+        seen_ = 0;
+        loader.Activate();
+        EXPECT_EQ(RunToIdle(loader).size(), 4u);
+        // Destroyed while decoding and probing.
+        loader.Reset(files);
+        loader.StartProbe();
+        loader.Activate();
+    }
+    EXPECT_EQ(ReadFileBytes(root + "/CacheList.txt").find("f1.bmp"), std::string::npos);
+}
+
 // A window whose sends from another thread wait until the test's thread answers them, as the
 // desktop layer's do.
 class AnsweringWindow : public IWindow {
