@@ -208,34 +208,30 @@ void CWindow::ApplyScrollBar(int bar) {
     b.widget->setValue(b.pos);
 }
 
+int ScrollCodeOf(int sliderAction) {
+    switch (sliderAction) {
+        case QAbstractSlider::SliderSingleStepAdd:
+            return SB_LINEDOWN;
+        case QAbstractSlider::SliderSingleStepSub:
+            return SB_LINEUP;
+        case QAbstractSlider::SliderPageStepAdd:
+            return SB_PAGEDOWN;
+        case QAbstractSlider::SliderPageStepSub:
+            return SB_PAGEUP;
+        case QAbstractSlider::SliderToMinimum:
+            return SB_TOP;
+        case QAbstractSlider::SliderToMaximum:
+            return SB_BOTTOM;
+        case QAbstractSlider::SliderMove:
+            return SB_THUMBTRACK;
+        default:
+            return -1;
+    }
+}
+
 void CWindow::ScrollBarAction(int bar, int action) {
     ScrollBarState& b = bars[bar];
-    int code = -1;
-    switch (action) {
-        case QAbstractSlider::SliderSingleStepAdd:
-            code = SB_LINEDOWN;
-            break;
-        case QAbstractSlider::SliderSingleStepSub:
-            code = SB_LINEUP;
-            break;
-        case QAbstractSlider::SliderPageStepAdd:
-            code = SB_PAGEDOWN;
-            break;
-        case QAbstractSlider::SliderPageStepSub:
-            code = SB_PAGEUP;
-            break;
-        case QAbstractSlider::SliderToMinimum:
-            code = SB_TOP;
-            break;
-        case QAbstractSlider::SliderToMaximum:
-            code = SB_BOTTOM;
-            break;
-        case QAbstractSlider::SliderMove:
-            code = SB_THUMBTRACK;
-            break;
-        default:
-            break;
-    }
+    const int code = ScrollCodeOf(action);
     if (code < 0 || !b.widget) return;
     if (code == SB_THUMBTRACK) b.trackPos = b.widget->sliderPosition();
     const WPARAM wParam = MAKEWPARAM(code, code == SB_THUMBTRACK ? b.trackPos : 0);

@@ -286,29 +286,8 @@ UniqueWindow MakeListView(HWND parent, int iconSize) {
         // new one when the form hears of it.
         QObject::connect(view->verticalScrollBar(), &QAbstractSlider::actionTriggered, view,
                          [c](int action) {
-                             int code = SB_THUMBTRACK;
-                             switch (action) {
-                                 case QAbstractSlider::SliderSingleStepAdd:
-                                     code = SB_LINEDOWN;
-                                     break;
-                                 case QAbstractSlider::SliderSingleStepSub:
-                                     code = SB_LINEUP;
-                                     break;
-                                 case QAbstractSlider::SliderPageStepAdd:
-                                     code = SB_PAGEDOWN;
-                                     break;
-                                 case QAbstractSlider::SliderPageStepSub:
-                                     code = SB_PAGEUP;
-                                     break;
-                                 case QAbstractSlider::SliderToMinimum:
-                                     code = SB_TOP;
-                                     break;
-                                 case QAbstractSlider::SliderToMaximum:
-                                     code = SB_BOTTOM;
-                                     break;
-                                 default:
-                                     break;
-                             }
+                             const int known = ScrollCodeOf(action);
+                             const int code = known < 0 ? SB_THUMBTRACK : known;
                              if (c->self) c->self->SendMessage(WM_VSCROLL, MAKEWPARAM(code, 0), 0);
                          });
     }
@@ -511,7 +490,8 @@ bool ListView_SetItemParam(HWND list, int index, LPARAM value) {
 }
 
 void ListView_SetItemCount(HWND list, int count) {
-    if (CListControl* c = ListOf(list)) c->model->items.reserve(static_cast<size_t>(std::max(count, 0)));
+    if (CListControl* c = ListOf(list))
+        c->model->items.reserve(static_cast<size_t>(std::max(count, 0)));
 }
 
 void ListView_SetIconSpacing(HWND list, int width, int height) {

@@ -34,6 +34,9 @@ public:
     bool delivered = false;
 };
 
+// The SB_* code of a scroll bar's action (QAbstractSlider::SliderAction), or -1 for none.
+int ScrollCodeOf(int sliderAction);
+
 struct ScrollBarState {
     QScrollBar* widget = nullptr;
     int32_t min = 0;
