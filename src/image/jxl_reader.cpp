@@ -1,23 +1,43 @@
 #include "image/jxl_reader.h"
 
+#include <jxl/decode.h>
 #include <lcms2.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <list>
+#include <mutex>
 #include <new>
+#include <thread>
+#include <vector>
 
 #include "platform/file_io.h"
+#include "platform/heap.h"
 
 namespace {
 
 // Larger profiles are not applied; real ones are a few KiB.
 constexpr size_t kMaxProfile = size_t{16} << 20;
 
-// Every block carries its size in front, so that a free can be counted back.
+// Every block carries its size in front, so that a free can be counted back; 64 bytes keep the
+// alignment malloc gives.
 constexpr size_t kBlockHeader = 64;
 
+// The decoder's allocations, counted against a cap. Used by one thread at a time.
+struct Budget {
+    size_t cap = CJxlReader::kBaseBudget;
+    size_t used = 0;
+    size_t peak = 0;
+    bool refused = false;
+};
+
 void* BudgetAlloc(void* opaque, size_t size) {
-    auto* budget = static_cast<CJxlReader::Budget*>(opaque);
+    auto* budget = static_cast<Budget*>(opaque);
     if (size > budget->cap - budget->used) {
         budget->refused = true;
         return nullptr;
@@ -35,7 +55,7 @@ void* BudgetAlloc(void* opaque, size_t size) {
 
 void BudgetFree(void* opaque, void* address) {
     if (!address) return;
-    auto* budget = static_cast<CJxlReader::Budget*>(opaque);
+    auto* budget = static_cast<Budget*>(opaque);
     uint8_t* block = static_cast<uint8_t*>(address) - kBlockHeader;
     size_t size = 0;
     std::memcpy(&size, block, sizeof size);
@@ -63,216 +83,241 @@ bool IsSrgb(const JxlColorEncoding& encoding) {
 
 }  // namespace
 
-CJxlReader::CJxlReader(std::string path) : CImageReader(std::move(path)) {}
-
-size_t CJxlReader::PeakDecoderMemory() const {
-    return budget_ ? budget_->peak : 0;
-}
-
-void CJxlReader::OpenFile() {
-    Release();
-    budget_.reset(new (std::nothrow) Budget);
-    file_ = OpenRegularFileStream(path);
-    if (!file_) {
-        RefuseOpen();
-        Release();
-        return;
+// One file's decode. OpenFile reads the header with it on the opening thread; from the first
+// row on, only the decode thread touches its decoder, input and counts. Rows before
+// `published` are final and no longer written; `failure` is written before `ended` is set.
+struct JxlDecodeJob {
+    ~JxlDecodeJob() {
+        if (decoder) JxlDecoderDestroy(decoder);
+        if (file) std::fclose(file);
     }
-    if (std::fseek(file_, 0, SEEK_END) == 0) fileSize_ = std::ftell(file_);
-    std::rewind(file_);
-    const JxlMemoryManager memory{budget_.get(), BudgetAlloc, BudgetFree};
-    decoder_ = budget_ ? JxlDecoderCreate(&memory) : nullptr;
-    if (!decoder_) {
-        Refuse("out of memory");
-        Release();
-        return;
+
+    bool Open(const std::string& path);
+    bool ReadHeader();
+    // Makes the Little CMS transform to sRGB of the decoded pixels, when they need one.
+    void* ChooseColour(const JxlBasicInfo& info);
+    // Reads more of the file behind what the decoder has not consumed yet.
+    bool Feed();
+    // One step of the decoder: more input, the output callback, or the end of the frame.
+    void Step();
+    bool SetOutput();
+    void Fail(const std::string& reason);
+    void Publish();
+    static void TakePixels(void* opaque, size_t x, size_t y, size_t count, const void* pixels);
+
+    Budget budget;
+    FILE* file = nullptr;
+    int64_t fileSize = 0;
+    bool fileEnded = false;
+    JxlDecoder* decoder = nullptr;
+    std::vector<uint8_t> input;  // the bytes given to the decoder, from the start
+    size_t inputBytes = 0;
+    bool inputSet = false;
+    JxlBasicInfo info{};
+    int32_t width = 0;
+    int32_t height = 0;
+    int bytesPerPixel = 3;
+    std::unique_ptr<CPrivateHeap> heap;
+    uint8_t* picture = nullptr;    // rows of width x bytesPerPixel, no padding, top row first
+    std::vector<uint32_t> filled;  // pixels delivered so far per row
+    int32_t complete = 0;          // rows before this one have all their pixels
+    bool finished = false;         // the first frame is whole
+    bool broken = false;           // no more rows will come
+    std::string failure;
+
+    std::atomic<int32_t> published{0};
+    std::atomic<bool> left{false};
+    std::mutex lock;
+    std::condition_variable changed;
+    bool ended = false;  // under lock
+};
+
+bool JxlDecodeJob::Open(const std::string& path) {
+    file = OpenRegularFileStream(path);
+    if (!file) return false;
+    if (std::fseek(file, 0, SEEK_END) == 0) fileSize = std::ftell(file);
+    std::rewind(file);
+    const JxlMemoryManager memory{&budget, BudgetAlloc, BudgetFree};
+    decoder = JxlDecoderCreate(&memory);
+    if (!decoder) {
+        failure = "out of memory";
+        return false;
     }
     // The library turns the picture upright by the code stream's orientation itself (keep
-    // orientation stays off), and the sizes declared here are the upright ones.
-    if (JxlDecoderSubscribeEvents(decoder_, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING |
-                                                JXL_DEC_FULL_IMAGE) != JXL_DEC_SUCCESS ||
-        JxlDecoderSetUnpremultiplyAlpha(decoder_, JXL_TRUE) != JXL_DEC_SUCCESS) {
-        Refuse("JPEG XL library refused its settings");
-        Release();
-        return;
+    // orientation stays off), so the sizes declared are the upright ones.
+    if (JxlDecoderSubscribeEvents(decoder, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING |
+                                               JXL_DEC_FULL_IMAGE) != JXL_DEC_SUCCESS ||
+        JxlDecoderSetUnpremultiplyAlpha(decoder, JXL_TRUE) != JXL_DEC_SUCCESS) {
+        failure = "JPEG XL library refused its settings";
+        return false;
     }
     try {
-        input_.resize(kChunk);
+        input.resize(CJxlReader::kChunk);
     } catch (const std::bad_alloc&) {
-        Refuse("out of memory");
-        Release();
-        return;
+        failure = "out of memory";
+        return false;
     }
-    if (!ReadHeader()) {
-        Release();
-        return;
-    }
-    DeclareHeader(width_, -height_, bytesPerPixel_ * 8);
+    return ReadHeader();
 }
 
-bool CJxlReader::ReadHeader() {
-    bool sized = false;
-    JxlBasicInfo info{};
+bool JxlDecodeJob::ReadHeader() {
     for (;;) {
-        const JxlDecoderStatus status = JxlDecoderProcessInput(decoder_);
+        const JxlDecoderStatus status = JxlDecoderProcessInput(decoder);
         if (status == JXL_DEC_NEED_MORE_INPUT) {
-            if (inputBytes_ == 0 && !inputSet_) {
-                // The first bytes: anything but a JPEG XL signature is refused before the
-                // decoder sees it.
-                if (!Feed()) return Refuse(fileEnded_ ? "not a JPEG XL file" : "out of memory");
-                const JxlSignature signature = JxlSignatureCheck(input_.data(), inputBytes_);
-                if (signature != JXL_SIG_CODESTREAM && signature != JXL_SIG_CONTAINER)
-                    return Refuse(signature == JXL_SIG_NOT_ENOUGH_BYTES ? "truncated JPEG XL header"
-                                                                        : "not a JPEG XL file");
-                continue;
+            const bool first = inputBytes == 0 && !inputSet;
+            if (!Feed()) {
+                failure = !fileEnded ? "out of memory"
+                          : first    ? "not a JPEG XL file"
+                                     : "truncated JPEG XL header";
+                return false;
             }
-            if (!Feed()) return Refuse(fileEnded_ ? "truncated JPEG XL header" : "out of memory");
+            if (first) {
+                // Anything but a JPEG XL signature is refused before the decoder sees it.
+                const JxlSignature signature = JxlSignatureCheck(input.data(), inputBytes);
+                if (signature != JXL_SIG_CODESTREAM && signature != JXL_SIG_CONTAINER) {
+                    failure = signature == JXL_SIG_NOT_ENOUGH_BYTES ? "truncated JPEG XL header"
+                                                                    : "not a JPEG XL file";
+                    return false;
+                }
+            }
         } else if (status == JXL_DEC_BASIC_INFO) {
-            if (JxlDecoderGetBasicInfo(decoder_, &info) != JXL_DEC_SUCCESS)
-                return Refuse("damaged JPEG XL header");
+            if (JxlDecoderGetBasicInfo(decoder, &info) != JXL_DEC_SUCCESS) break;
             const bool turned = info.orientation >= JXL_ORIENT_TRANSPOSE;
-            const int64_t width = turned ? info.ysize : info.xsize;
-            const int64_t height = turned ? info.xsize : info.ysize;
-            bytesPerPixel_ = info.alpha_bits > 0 ? 4 : 3;
-            if (!AcceptSize(width, height, bytesPerPixel_ * 8)) return false;
-            // A small file declaring a huge picture would have the decoder work and allocate
-            // for pixels that are not there.
-            const int64_t pixels = width * height;
-            if (pixels > kFreePixels && fileSize_ > 0 && pixels > kMaxPixelsPerByte * fileSize_)
-                return Refuse("JPEG XL picture too large for its file");
-            width_ = static_cast<int32_t>(width);
-            height_ = static_cast<int32_t>(height);
-            budget_->cap = kBaseBudget + static_cast<size_t>(pixels) * kBudgetPerPixel;
-            sized = true;
-        } else if (status == JXL_DEC_COLOR_ENCODING) {
-            if (!sized) return Refuse("damaged JPEG XL header");
-            ChooseColour(info);
+            width = static_cast<int32_t>(turned ? info.ysize : info.xsize);
+            height = static_cast<int32_t>(turned ? info.xsize : info.ysize);
+            bytesPerPixel = info.alpha_bits > 0 ? 4 : 3;
+            // The reader checks the size before the decoder goes on.
             return true;
         } else if (status == JXL_DEC_ERROR) {
-            return Refuse(budget_->refused ? "out of memory" : "damaged JPEG XL header");
+            failure = budget.refused ? "out of memory" : "damaged JPEG XL header";
+            return false;
         } else {
-            return Refuse("damaged JPEG XL header");
+            break;
         }
     }
+    failure = "damaged JPEG XL header";
+    return false;
 }
 
-void CJxlReader::ChooseColour(const JxlBasicInfo& info) {
-    const bool grey = info.num_color_channels == 1;
+void* JxlDecodeJob::ChooseColour(const JxlBasicInfo& basic) {
+    const bool grey = basic.num_color_channels == 1;
     // Pixels stored in the codec's own colour space can be had in any encoded one.
-    if (!info.uses_original_profile) {
+    if (!basic.uses_original_profile) {
         const JxlColorEncoding srgb = Srgb(grey);
-        JxlDecoderSetPreferredColorProfile(decoder_, &srgb);
+        JxlDecoderSetPreferredColorProfile(decoder, &srgb);
     }
     JxlColorEncoding data{};
-    if (JxlDecoderGetColorAsEncodedProfile(decoder_, nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
+    if (JxlDecoderGetColorAsEncodedProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
                                            &data) == JXL_DEC_SUCCESS &&
         IsSrgb(data))
-        return;
+        return nullptr;
     // Grey comes out as three equal samples, shown as they are.
-    if (grey) return;
+    if (grey) return nullptr;
     size_t size = 0;
-    if (JxlDecoderGetICCProfileSize(decoder_, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &size) !=
+    if (JxlDecoderGetICCProfileSize(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &size) !=
             JXL_DEC_SUCCESS ||
         size == 0 || size > kMaxProfile)
-        return;
+        return nullptr;
     std::vector<uint8_t> profile;
     try {
         profile.resize(size);
     } catch (const std::bad_alloc&) {
-        return;
+        return nullptr;
     }
-    if (JxlDecoderGetColorAsICCProfile(decoder_, nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
+    if (JxlDecoderGetColorAsICCProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
                                        profile.data(), size) != JXL_DEC_SUCCESS)
-        return;
+        return nullptr;
     // A profile Little CMS cannot use leaves the pixels as they are.
-    cmsHPROFILE input = cmsOpenProfileFromMem(profile.data(), static_cast<cmsUInt32Number>(size));
-    if (!input) return;
-    if (cmsGetColorSpace(input) == cmsSigRgbData) {
-        if (cmsHPROFILE output = cmsCreate_sRGBProfile()) {
-            const bool alpha = bytesPerPixel_ == 4;
+    cmsHPROFILE in = cmsOpenProfileFromMem(profile.data(), static_cast<cmsUInt32Number>(size));
+    if (!in) return nullptr;
+    cmsHTRANSFORM transform = nullptr;
+    if (cmsGetColorSpace(in) == cmsSigRgbData) {
+        if (cmsHPROFILE out = cmsCreate_sRGBProfile()) {
+            const bool alpha = bytesPerPixel == 4;
             const cmsUInt32Number format = alpha ? TYPE_BGRA_8 : TYPE_BGR_8;
-            transform_ = cmsCreateTransform(input, format, output, format, INTENT_PERCEPTUAL,
-                                            alpha ? cmsFLAGS_COPY_ALPHA : 0);
-            cmsCloseProfile(output);
+            transform = cmsCreateTransform(in, format, out, format, INTENT_PERCEPTUAL,
+                                           alpha ? cmsFLAGS_COPY_ALPHA : 0);
+            cmsCloseProfile(out);
         }
     }
-    cmsCloseProfile(input);
+    cmsCloseProfile(in);
+    return transform;
 }
 
-bool CJxlReader::Feed() {
-    if (inputSet_) {
-        const size_t left = JxlDecoderReleaseInput(decoder_);
-        inputSet_ = false;
-        if (left <= inputBytes_) {
-            std::memmove(input_.data(), input_.data() + (inputBytes_ - left), left);
-            inputBytes_ = left;
+bool JxlDecodeJob::Feed() {
+    if (inputSet) {
+        const size_t unused = JxlDecoderReleaseInput(decoder);
+        inputSet = false;
+        if (unused <= inputBytes) {
+            std::memmove(input.data(), input.data() + (inputBytes - unused), unused);
+            inputBytes = unused;
         }
     }
-    if (fileEnded_) return false;
-    if (inputBytes_ == input_.size()) {
+    if (fileEnded) return false;
+    if (inputBytes == input.size()) {
         // The decoder needs a longer piece than it holds (one section of a small picture may
         // be the whole frame): it gets room for more, never much more than the file.
-        if (fileSize_ > 0 && input_.size() > static_cast<size_t>(fileSize_) + kChunk) {
-            fileEnded_ = true;
+        if (fileSize > 0 && input.size() > static_cast<size_t>(fileSize) + CJxlReader::kChunk) {
+            fileEnded = true;
             return false;
         }
         try {
-            input_.resize(input_.size() * 2);
+            input.resize(input.size() * 2);
         } catch (const std::bad_alloc&) {
-            broken_ = true;
             return false;
         }
     }
-    const size_t got =
-        std::fread(input_.data() + inputBytes_, 1, input_.size() - inputBytes_, file_);
-    if (got < input_.size() - inputBytes_) fileEnded_ = true;
+    const size_t wanted = input.size() - inputBytes;
+    const size_t got = std::fread(input.data() + inputBytes, 1, wanted, file);
+    if (got < wanted) fileEnded = true;
     if (got == 0) return false;
-    inputBytes_ += got;
-    if (JxlDecoderSetInput(decoder_, input_.data(), inputBytes_) != JXL_DEC_SUCCESS) {
-        broken_ = true;
-        return false;
-    }
-    inputSet_ = true;
+    inputBytes += got;
+    if (JxlDecoderSetInput(decoder, input.data(), inputBytes) != JXL_DEC_SUCCESS) return false;
+    inputSet = true;
     return true;
 }
 
-bool CJxlReader::SetOutput() {
-    const size_t rowBytes = static_cast<size_t>(width_) * bytesPerPixel_;
-    JxlPixelFormat format{static_cast<uint32_t>(bytesPerPixel_), JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN,
+bool JxlDecodeJob::SetOutput() {
+    const size_t rowBytes = static_cast<size_t>(width) * bytesPerPixel;
+    JxlPixelFormat format{static_cast<uint32_t>(bytesPerPixel), JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN,
                           0};
     size_t size = 0;
-    if (JxlDecoderImageOutBufferSize(decoder_, &format, &size) != JXL_DEC_SUCCESS ||
-        size != rowBytes * height_) {
+    if (JxlDecoderImageOutBufferSize(decoder, &format, &size) != JXL_DEC_SUCCESS ||
+        size != rowBytes * height) {
         Fail("damaged JPEG XL frame");
         return false;
     }
-    std::unique_ptr<CPrivateHeap> heap(new (std::nothrow) CPrivateHeap);
-    picture_ = heap ? static_cast<uint8_t*>(heap->Alloc(rowBytes * height_)) : nullptr;
-    if (!picture_) {
+    std::unique_ptr<CPrivateHeap> pictureHeap(new (std::nothrow) CPrivateHeap);
+    uint8_t* pixels =
+        pictureHeap ? static_cast<uint8_t*>(pictureHeap->Alloc(rowBytes * height)) : nullptr;
+    if (!pixels) {
         Fail("out of memory");
         return false;
     }
-    heap_ = std::move(heap);
     try {
-        filled_.assign(static_cast<size_t>(height_), 0);
+        filled.assign(static_cast<size_t>(height), 0);
     } catch (const std::bad_alloc&) {
         Fail("out of memory");
         return false;
     }
-    if (JxlDecoderSetImageOutCallback(decoder_, &format, TakePixels, this) != JXL_DEC_SUCCESS) {
+    heap = std::move(pictureHeap);
+    picture = pixels;
+    if (JxlDecoderSetImageOutCallback(decoder, &format, TakePixels, this) != JXL_DEC_SUCCESS) {
         Fail("damaged JPEG XL frame");
         return false;
     }
     return true;
 }
 
-void CJxlReader::TakePixels(void* opaque, size_t x, size_t y, size_t count, const void* pixels) {
-    auto* reader = static_cast<CJxlReader*>(opaque);
-    const size_t width = static_cast<size_t>(reader->width_);
-    if (y >= static_cast<size_t>(reader->height_) || x >= width || count > width - x) return;
-    const int bpp = reader->bytesPerPixel_;
+void JxlDecodeJob::TakePixels(void* opaque, size_t x, size_t y, size_t count, const void* pixels) {
+    auto* job = static_cast<JxlDecodeJob*>(opaque);
+    const size_t width = static_cast<size_t>(job->width);
+    if (y >= static_cast<size_t>(job->height) || x >= width || count > width - x) return;
+    // A whole row may be read by the reader meanwhile; a flush at the end writes it again.
+    if (job->filled[y] >= width) return;
+    const int bpp = job->bytesPerPixel;
     const auto* in = static_cast<const uint8_t*>(pixels);
-    uint8_t* out = reader->picture_ + (y * width + x) * bpp;
+    uint8_t* out = job->picture + (y * width + x) * bpp;
     if (bpp == 4) {
         for (size_t i = 0; i < count; ++i, in += 4, out += 4) {
             out[0] = in[2];
@@ -287,99 +332,266 @@ void CJxlReader::TakePixels(void* opaque, size_t x, size_t y, size_t count, cons
             out[2] = in[0];
         }
     }
-    reader->filled_[y] += static_cast<uint32_t>(count);
+    job->filled[y] += static_cast<uint32_t>(count);
 }
 
-void CJxlReader::Fail(const std::string& reason) {
-    broken_ = true;
-    Refuse(complete_ > 0 ? reason + " after row " + std::to_string(complete_ - 1) : reason);
+void JxlDecodeJob::Fail(const std::string& reason) {
+    broken = true;
+    if (!failure.empty()) return;
+    failure = complete > 0 ? reason + " after row " + std::to_string(complete - 1) : reason;
 }
 
-bool CJxlReader::Step() {
-    const JxlDecoderStatus status = JxlDecoderProcessInput(decoder_);
+void JxlDecodeJob::Publish() {
+    while (complete < height && !filled.empty() && filled[complete] >= static_cast<uint32_t>(width))
+        ++complete;
+    if (complete == published.load(std::memory_order_relaxed)) return;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        published.store(complete, std::memory_order_release);
+    }
+    changed.notify_all();
+}
+
+void JxlDecodeJob::Step() {
+    const JxlDecoderStatus status = JxlDecoderProcessInput(decoder);
     switch (status) {
         case JXL_DEC_NEED_MORE_INPUT:
-            if (Feed()) return true;
+            if (Feed()) return;
             // What the file held is rendered as far as it goes: finished groups as they are,
             // the others from the coarser passes that have come.
-            if (fileEnded_ && picture_ && JxlDecoderFlushImage(decoder_) == JXL_DEC_SUCCESS)
-                AdvanceComplete();
-            Fail(fileEnded_ ? "truncated" : "out of memory");
-            return false;
+            if (fileEnded && picture && JxlDecoderFlushImage(decoder) == JXL_DEC_SUCCESS) Publish();
+            Fail(fileEnded ? "truncated" : "out of memory");
+            return;
         case JXL_DEC_NEED_IMAGE_OUT_BUFFER:
-            return SetOutput();
+            SetOutput();
+            return;
         case JXL_DEC_FULL_IMAGE:
         case JXL_DEC_SUCCESS:
-            // The first frame is all this reader shows; the decoder and file go at once.
-            finished_ = true;
-            JxlDecoderDestroy(decoder_);
-            decoder_ = nullptr;
-            inputSet_ = false;
-            input_ = {};
-            if (file_) std::fclose(file_);
-            file_ = nullptr;
-            return true;
+            // The first frame is all this reader shows.
+            finished = true;
+            Publish();
+            if (complete < height) Fail("JPEG XL frame incomplete");
+            return;
         case JXL_DEC_ERROR:
-            Fail(budget_->refused ? "out of memory" : "damaged JPEG XL data");
-            return false;
+            Fail(budget.refused ? "out of memory" : "damaged JPEG XL data");
+            return;
         default:
-            return true;
+            return;
     }
 }
 
-void CJxlReader::AdvanceComplete() {
-    while (complete_ < height_ && !filled_.empty() &&
-           filled_[complete_] >= static_cast<uint32_t>(width_))
-        ++complete_;
+namespace {
+
+std::atomic<void (*)()> g_decodeHook{nullptr};
+
+void RunDecode(JxlDecodeJob& job) {
+    if (auto hook = g_decodeHook.load()) hook();
+    while (!job.finished && !job.broken && !job.left.load()) {
+        job.Step();
+        job.Publish();
+    }
+    // The decoder and file go now, not with the job; a left decode's picture too.
+    JxlDecoderDestroy(job.decoder);
+    job.decoder = nullptr;
+    if (job.file) std::fclose(job.file);
+    job.file = nullptr;
+    job.input = {};
+    if (job.left) {
+        job.heap.reset();
+        job.picture = nullptr;
+    }
+    {
+        std::lock_guard<std::mutex> hold(job.lock);
+        job.ended = true;
+    }
+    job.changed.notify_all();
 }
 
-bool CJxlReader::DecodeThrough(int32_t row) {
+// The decode threads. A decode that was left still holds its memory and its share of the
+// processor until its current step ends, so only a few run at once; all are joined before the
+// process ends.
+class DecodeThreads {
+public:
+    static constexpr int kMaxRunning = 3;
+
+    ~DecodeThreads() {
+        std::lock_guard<std::mutex> hold(lock_);
+        for (Runner& runner : runners_) runner.thread.join();
+    }
+
+    // Starts the job once a place is free, asking stopped() while it waits; false when the
+    // load was stopped first. Without a thread the job runs here and now.
+    bool Start(const std::shared_ptr<JxlDecodeJob>& job, const std::function<bool()>& stopped) {
+        std::unique_lock<std::mutex> hold(lock_);
+        while (Reap() >= kMaxRunning) {
+            if (stopped && stopped()) return false;
+            changed_.wait_for(hold, std::chrono::milliseconds(5));
+        }
+        try {
+            runners_.push_back(Runner{std::thread(), job});
+            runners_.back().thread = std::thread([this, job] {
+                RunDecode(*job);
+                changed_.notify_all();
+            });
+        } catch (const std::exception&) {
+            if (!runners_.empty() && !runners_.back().thread.joinable()) runners_.pop_back();
+            hold.unlock();
+            RunDecode(*job);
+        }
+        return true;
+    }
+
+    int Running() {
+        std::lock_guard<std::mutex> hold(lock_);
+        return Reap();
+    }
+
+private:
+    struct Runner {
+        std::thread thread;
+        std::shared_ptr<JxlDecodeJob> job;
+    };
+
+    // Joins the threads whose decode has ended; returns how many have not. Under lock_.
+    int Reap() {
+        int running = 0;
+        for (auto it = runners_.begin(); it != runners_.end();) {
+            bool ended;
+            {
+                std::lock_guard<std::mutex> hold(it->job->lock);
+                ended = it->job->ended;
+            }
+            if (ended) {
+                it->thread.join();
+                it = runners_.erase(it);
+            } else {
+                ++running;
+                ++it;
+            }
+        }
+        return running;
+    }
+
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::list<Runner> runners_;
+};
+
+DecodeThreads& Threads() {
+    static DecodeThreads threads;
+    return threads;
+}
+
+}  // namespace
+
+void SetJxlDecodeHook(void (*hook)()) {
+    g_decodeHook = hook;
+}
+
+int JxlDecodesRunning() {
+    return Threads().Running();
+}
+
+CJxlReader::CJxlReader(std::string path) : CImageReader(std::move(path)) {}
+
+CJxlReader::~CJxlReader() {
+    Close();
+}
+
+size_t CJxlReader::PeakDecoderMemory() const {
+    return job_ ? job_->budget.peak : 0;
+}
+
+void CJxlReader::OpenFile() {
+    CloseFile();
+    lineCounter = -1;
+    started_ = ended_ = false;
+    auto job = std::shared_ptr<JxlDecodeJob>(new (std::nothrow) JxlDecodeJob);
+    if (!job) {
+        Refuse("out of memory");
+        return;
+    }
+    job_ = job;
+    if (!job->Open(path)) {
+        if (!job->file) RefuseOpen();
+        if (!job->failure.empty()) Refuse(job->failure);
+        return;
+    }
+    if (!AcceptSize(job->width, job->height, job->bytesPerPixel * 8)) return;
+    // A small file declaring a huge picture would have the decoder work and allocate for
+    // pixels that are not there.
+    const int64_t pixels = static_cast<int64_t>(job->width) * job->height;
+    if (pixels > kFreePixels && job->fileSize > 0 && pixels > kMaxPixelsPerByte * job->fileSize) {
+        Refuse("JPEG XL picture too large for its file");
+        return;
+    }
+    job->budget.cap = kBaseBudget + static_cast<size_t>(pixels) * kBudgetPerPixel;
+    // The colour encoding follows the basic information.
     for (;;) {
-        AdvanceComplete();
-        if (complete_ > row) return true;
-        if (finished_) {
-            Fail("JPEG XL frame incomplete");
-            return false;
+        const JxlDecoderStatus status = JxlDecoderProcessInput(job->decoder);
+        if (status == JXL_DEC_COLOR_ENCODING) break;
+        if (status != JXL_DEC_NEED_MORE_INPUT || !job->Feed()) {
+            Refuse(status == JXL_DEC_NEED_MORE_INPUT && job->fileEnded ? "truncated JPEG XL header"
+                   : job->budget.refused                               ? "out of memory"
+                                                                       : "damaged JPEG XL header");
+            return;
         }
-        if (broken_ || !decoder_) return false;
-        if (decodeStopped && decodeStopped()) {
-            broken_ = true;
-            Refuse("decode stopped");
-            return false;
-        }
-        if (!Step()) return false;
     }
+    transform_ = job->ChooseColour(job->info);
+    width_ = job->width;
+    height_ = job->height;
+    bytesPerPixel_ = job->bytesPerPixel;
+    DeclareHeader(width_, -height_, bytesPerPixel_ * 8);
+}
+
+void CJxlReader::Leave() {
+    if (job_) job_->left = true;
+    job_.reset();
+    Refuse("decode stopped");
+}
+
+bool CJxlReader::WaitForRow(int32_t row) {
+    if (!job_) return false;
+    if (!started_) {
+        started_ = true;
+        if (!Threads().Start(job_, decodeStopped)) {
+            Leave();
+            return false;
+        }
+    }
+    // The last row waits for the decode's end too, so that its failure is known.
+    const bool last = row + 1 == height_;
+    if (!last && job_->published.load(std::memory_order_acquire) > row) return true;
+    std::unique_lock<std::mutex> hold(job_->lock);
+    while ((last || job_->published.load(std::memory_order_acquire) <= row) && !job_->ended) {
+        if (decodeStopped && decodeStopped()) {
+            hold.unlock();
+            Leave();
+            return false;
+        }
+        job_->changed.wait_for(hold, std::chrono::milliseconds(5));
+    }
+    if (job_->ended && !ended_) {
+        ended_ = true;
+        if (!job_->failure.empty()) Refuse(job_->failure);
+    }
+    return job_->published.load(std::memory_order_acquire) > row;
 }
 
 int CJxlReader::NextLine(uint8_t** row) {
     if (lineCounter + 1 >= height_) return lineCounter;
     ++lineCounter;
-    if (!DecodeThrough(lineCounter)) return lineCounter;  // the rows so far stay
+    if (!WaitForRow(lineCounter)) return lineCounter;  // the rows so far stay
     const size_t rowBytes = static_cast<size_t>(width_) * bytesPerPixel_;
-    std::memcpy(*row, picture_ + static_cast<size_t>(lineCounter) * rowBytes, rowBytes);
+    std::memcpy(*row, job_->picture + static_cast<size_t>(lineCounter) * rowBytes, rowBytes);
     if (transform_) cmsDoTransform(transform_, *row, *row, static_cast<cmsUInt32Number>(width_));
-    if (lineCounter + 1 == height_) {
-        heap_.reset();
-        picture_ = nullptr;
-    }
     return lineCounter;
 }
 
-void CJxlReader::Release() {
-    if (decoder_) JxlDecoderDestroy(decoder_);
-    decoder_ = nullptr;
-    inputSet_ = false;
-    if (file_) std::fclose(file_);
-    file_ = nullptr;
-    input_ = {};
-    inputBytes_ = 0;
+void CJxlReader::CloseFile() {
+    // A decode still running ends after its current step, on its own thread.
+    if (job_) job_->left = true;
+    job_.reset();
     if (transform_) cmsDeleteTransform(transform_);
     transform_ = nullptr;
-    heap_.reset();
-    picture_ = nullptr;
-    filled_ = {};
-}
-
-void CJxlReader::CloseFile() {
-    Release();
 }

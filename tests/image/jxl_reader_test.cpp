@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "image/image.h"
@@ -124,21 +127,44 @@ TEST(JxlReaderTest, OverclaimingAndForeignFilesDeclareNothing) {
     }
 }
 
-// A load that no longer wants the picture is not kept waiting for its decode: the reader asks
-// before it feeds the decoder, leaves the row as it was and decodes nothing more.
-TEST(JxlReaderTest, AStopLeavesTheDecodeUndone) {
-    CJxlReader reader(JxlData("lossy.jxl"));
-    reader.OpenFile();
-    ASSERT_EQ(reader.header.bmiHeader.biWidth, 480);
-    int asked = 0;
-    reader.decodeStopped = [&asked] { return ++asked > 0; };
-    std::vector<uint8_t> row(480 * 3, 0xAB);
-    uint8_t* rowPointer = row.data();
-    reader.NextLine(&rowPointer);
-    reader.NextLine(&rowPointer);
-    EXPECT_EQ(asked, 1);
-    EXPECT_EQ(reader.failure, "decode stopped");
-    EXPECT_EQ(row[0], 0xAB);
+std::atomic<bool> g_holdDecode{false};
+std::atomic<int> g_decodesHeld{0};
+
+// Holds the decode thread until released, for five seconds at most.
+void HoldDecode() {
+    ++g_decodesHeld;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (g_holdDecode && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+// Leaving a picture does not wait for its decode: the stop returns while the decode thread is
+// still busy, which then ends by itself; the next load decodes the file afresh.
+TEST(JxlReaderTest, AStopDoesNotWaitForTheDecode) {
+    CImage whole;
+    whole.LoadNow(JxlData("lossy.jxl"), 1 << 30, 1 << 30);
+    g_holdDecode = true;
+    SetJxlDecodeHook(HoldDecode);
+    CImage image;
+    image.Open(JxlData("lossy.jxl"));
+    image.SetSizeLimit(1 << 30, 1 << 30, false, false);
+    image.StartLoad(THREAD_PRIORITY_NORMAL);
+    while (g_decodesHeld == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    image.StopLoad();
+    EXPECT_FALSE(image.done);
+    EXPECT_EQ(JxlDecodesRunning(), 1);
+    g_holdDecode = false;
+    SetJxlDecodeHook(nullptr);
+    while (JxlDecodesRunning() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+    image.SetSizeLimit(1 << 30, 1 << 30, false, false);
+    image.StartLoad(THREAD_PRIORITY_NORMAL);
+    image.FinishLoad();
+    EXPECT_TRUE(image.done);
+    EXPECT_EQ(image.failure, "");
+    const size_t bytes = static_cast<size_t>(whole.displayStride) * whole.GetHeight();
+    ASSERT_EQ(image.displayStride, whole.displayStride);
+    EXPECT_EQ(std::memcmp(image.displayBuffer, whole.displayBuffer, bytes), 0);
 }
 
 }  // namespace
