@@ -52,7 +52,7 @@ public:
     static constexpr size_t kBaseBudget = size_t{64} << 20;
     static constexpr size_t kBudgetPerPixel = 48;
 
-    // What the decoder has asked of its budget at most, while the reader holds its decode.
+    // What the decoder has asked of its budget at most; read before the first row.
     size_t PeakDecoderMemory() const;
 
 private:
