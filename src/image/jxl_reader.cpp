@@ -63,6 +63,26 @@ void BudgetFree(void* opaque, void* address) {
     std::free(block);
 }
 
+// The library's own containers allocate with operator new: a refusal there comes out of the
+// call as an exception, and ends the decode as an error.
+JxlDecoderStatus Process(JxlDecoder* decoder, Budget& budget) {
+    try {
+        return JxlDecoderProcessInput(decoder);
+    } catch (const std::bad_alloc&) {
+        budget.refused = true;
+        return JXL_DEC_ERROR;
+    }
+}
+
+JxlDecoderStatus Flush(JxlDecoder* decoder, Budget& budget) {
+    try {
+        return JxlDecoderFlushImage(decoder);
+    } catch (const std::bad_alloc&) {
+        budget.refused = true;
+        return JXL_DEC_ERROR;
+    }
+}
+
 JxlColorEncoding Srgb(bool grey) {
     JxlColorEncoding encoding{};
     encoding.color_space = grey ? JXL_COLOR_SPACE_GRAY : JXL_COLOR_SPACE_RGB;
@@ -162,7 +182,7 @@ bool JxlDecodeJob::Open(const std::string& path) {
 
 bool JxlDecodeJob::ReadHeader() {
     for (;;) {
-        const JxlDecoderStatus status = JxlDecoderProcessInput(decoder);
+        const JxlDecoderStatus status = Process(decoder, budget);
         if (status == JXL_DEC_NEED_MORE_INPUT) {
             const bool first = inputBytes == 0 && !inputSet;
             if (!Feed()) {
@@ -353,13 +373,13 @@ void JxlDecodeJob::Publish() {
 }
 
 void JxlDecodeJob::Step() {
-    const JxlDecoderStatus status = JxlDecoderProcessInput(decoder);
+    const JxlDecoderStatus status = Process(decoder, budget);
     switch (status) {
         case JXL_DEC_NEED_MORE_INPUT:
             if (Feed()) return;
             // What the file held is rendered as far as it goes: finished groups as they are,
             // the others from the coarser passes that have come.
-            if (fileEnded && picture && JxlDecoderFlushImage(decoder) == JXL_DEC_SUCCESS) Publish();
+            if (fileEnded && picture && Flush(decoder, budget) == JXL_DEC_SUCCESS) Publish();
             Fail(fileEnded ? "truncated" : "out of memory");
             return;
         case JXL_DEC_NEED_IMAGE_OUT_BUFFER:
@@ -528,7 +548,7 @@ void CJxlReader::OpenFile() {
     job->budget.cap = kBaseBudget + static_cast<size_t>(pixels) * kBudgetPerPixel;
     // The colour encoding follows the basic information.
     for (;;) {
-        const JxlDecoderStatus status = JxlDecoderProcessInput(job->decoder);
+        const JxlDecoderStatus status = Process(job->decoder, job->budget);
         if (status == JXL_DEC_COLOR_ENCODING) break;
         if (status != JXL_DEC_NEED_MORE_INPUT || !job->Feed()) {
             Refuse(status == JXL_DEC_NEED_MORE_INPUT && job->fileEnded ? "truncated JPEG XL header"
@@ -537,7 +557,11 @@ void CJxlReader::OpenFile() {
             return;
         }
     }
-    transform_ = job->ChooseColour(job->info);
+    try {
+        transform_ = job->ChooseColour(job->info);
+    } catch (const std::bad_alloc&) {
+        transform_ = nullptr;  // shown as the samples are
+    }
     width_ = job->width;
     height_ = job->height;
     bytesPerPixel_ = job->bytesPerPixel;
