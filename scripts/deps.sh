@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
   libjpeg62-turbo-dev libpng-dev zlib1g-dev libtiff-dev libgif-dev
   libopenjp2-7-dev liblcms2-dev libwebp-dev webp
-  libheif-dev libheif-examples libavif-bin libvips-tools
+  libheif-dev libheif-examples libavif-bin libvips-tools libjxl-dev libjxl-tools
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev llvm-14
   xvfb xauth imagemagick xdotool

@@ -11,9 +11,8 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 12> kTypes = {"avif", "bmp", "cur", "gif",
-                                                     "heic", "heif", "ico", "jp2",
-                                                     "jpg",  "png",  "tif", "webp"};
+constexpr std::array<std::string_view, 13> kTypes = {
+    "avif", "bmp", "cur", "gif", "heic", "heif", "ico", "jp2", "jpg", "jxl", "png", "tif", "webp"};
 
 enum class EntryKind { kOther, kFolder, kFile };
 

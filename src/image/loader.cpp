@@ -210,6 +210,8 @@ void CImageLoad::Run() {
         if (im.progressStep == 0 || interval_ <= 0) interval_ = 1;
 
         CImageReader* reader = im.decodePending ? im.reader() : nullptr;
+        // A reader that decodes much of the file for one row asks it too.
+        if (reader) reader->decodeStopped = [this] { return StopHonouredBeforeRows(); };
         ResampleJob job;
         job.lines = reader ? static_cast<INextLine*>(reader) : static_cast<INextLine*>(&im);
         job.fromReader = reader != nullptr;
@@ -265,6 +267,7 @@ void CImageLoad::Run() {
                 static_cast<size_t>(im.sourceStride) * displayHeight_ <= im.sourceBytes;
             if (fits) RunDirectPath(job, reader);
         }
+        if (reader) reader->decodeStopped = nullptr;
         outOfMemory = job.outOfMemory;
         // Damage the reader met on the way (a file cut short).
         if (im.reader_ && !im.reader_->failure.empty()) im.failure = im.reader_->failure;

@@ -14,6 +14,7 @@
 #include "image/ico_reader.h"
 #include "image/jp2_reader.h"
 #include "image/jpeg_reader.h"
+#include "image/jxl_reader.h"
 #include "image/png_reader.h"
 #include "image/tiff_reader.h"
 #include "image/webp_reader.h"
@@ -74,6 +75,7 @@ std::unique_ptr<CImageReader> CreateReader(const std::string& path) {
     if (ext == ".tif") return std::make_unique<CTiffReader>(path);
     if (ext == ".bmp") return std::make_unique<CBmpReader>(path);
     if (ext == ".jp2") return std::make_unique<CJp2Reader>(path);
+    if (ext == ".jxl") return std::make_unique<CJxlReader>(path);
     if (ext == ".gif") return std::make_unique<CGifReader>(path);
     if (ext == ".ico" || ext == ".cur") return std::make_unique<CIcoReader>(path);
     if (lower.ends_with(".heic") || lower.ends_with(".heif") || lower.ends_with(".avif"))

@@ -44,8 +44,8 @@ public:
     std::string path;
     // The header is only known after DecodeAll.
     bool deferredHeader = false;
-    // Asked now and then during a long DecodeAll: true when the load no longer wants the
-    // picture, which DecodeAll may then leave undecoded.
+    // Asked now and then during a long DecodeAll or NextLine: true when the load no longer
+    // wants the picture, which the reader may then leave undecoded.
     std::function<bool()> decodeStopped;
     // Set before OpenFile when the load may ask for a smaller picture (Reduce): the reader then
     // holds back whatever depends on the output size until Reduce or the first row.
@@ -81,5 +81,5 @@ using ReaderMaker = std::unique_ptr<CImageReader> (*)(const std::string& path);
 void SetFakeReaderMaker(ReaderMaker maker);
 
 // The reader for the path's extension (".jpg", ".png", ".tif", ".bmp", ".jp2", ".gif", ".ico",
-// ".cur", ".webp", ".heic", ".heif", ".avif", compared without regard to case), or none.
+// ".cur", ".webp", ".heic", ".heif", ".avif", ".jxl", compared without regard to case), or none.
 std::unique_ptr<CImageReader> CreateReader(const std::string& path);
