@@ -10,6 +10,7 @@
 // The pane is set up as the main window does it, in a 1280 x 1024 list; "MaxThumbsLoad" is 1000.
 
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -62,13 +63,20 @@ public:
         const int type = event->type();
         const auto start = Clock::now();
         const double cpuStart = ThreadCpuMs();
+        rusage before{};
+        getrusage(RUSAGE_THREAD, &before);
         const bool handled = QApplication::notify(receiver, event);
         const double ms = Ms(Clock::now() - start);
         const double cpu = ThreadCpuMs() - cpuStart;
+        rusage after{};
+        getrusage(RUSAGE_THREAD, &after);
         --depth_;
         if (measuring && ms > longest) {
             longest = ms;
             longestType = type;
+            // Waits of its own (a lock, a sleep, a file) against being put off a core.
+            longestWaits = after.ru_nvcsw - before.ru_nvcsw;
+            longestPreempted = after.ru_nivcsw - before.ru_nivcsw;
         }
         if (measuring && cpu > longestCpu) {
             longestCpu = cpu;
@@ -79,6 +87,8 @@ public:
     bool measuring = false;
     double longest = 0;  // wall
     int longestType = 0;
+    long longestWaits = 0;
+    long longestPreempted = 0;
     double longestCpu = 0;  // the most CPU time one event took
     int longestCpuType = 0;
 
@@ -244,11 +254,13 @@ int main(int argc, char** argv) {
             "p99_wait_ms %.1f "
             "longest_event_ms %.1f longest_event_type %d longest_event_cpu_ms %.1f "
             "longest_cpu_type %d held %d image_list %d shown %d "
-            "rss_mb %.1f peak_rss_mb %.1f at_bottom %d\n",
+            "rss_mb %.1f peak_rss_mb %.1f at_bottom %d longest_event_waits %ld "
+            "longest_event_preempted %ld\n",
             files.size(), listingMs, refreshMs, dragMs, waits.size(), dragger.longestWait, p99,
             app.longest, app.longestType, app.longestCpu, app.longestCpuType, held,
             pane->images().Count(), shown, StatusKb("VmRSS:") / 1024.0, StatusKb("VmHWM:") / 1024.0,
-            dragger.bar->value() == dragger.bar->maximum() ? 1 : 0);
+            dragger.bar->value() == dragger.bar->maximum() ? 1 : 0, app.longestWaits,
+            app.longestPreempted);
         forwarder.pane = nullptr;
     }
     std::filesystem::remove_all(homePath);
