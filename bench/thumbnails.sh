@@ -4,6 +4,11 @@
 # vipsthumbnail -s 128 over the same files in one process, the sum of full-size djpeg decodes,
 # and the sum of djpeg -scale 1/8 decodes (the entropy decoding no thumbnailer can skip).
 # Wall and CPU (user + system) seconds; peak RSS of the cold run.
+# lumora_viewer is the real viewer under Xvfb (1280 x 1024) with the thumbnails shown at start on
+# that folder and a fresh HOME and cache: process start to the last thumbnail stored, from its
+# start trace (bench/thumbnail_viewer.sh). Below the table: its peak RSS beside the viewer showing
+# one of the photos (target <= 1.5x), and the warm cache: Ctrl+T to the last visible thumbnail
+# painted, the cache from the cold run (target <= 50 ms).
 #
 #   bench/thumbnails.sh [build-dir] [rounds]
 set -euo pipefail
@@ -13,8 +18,8 @@ rounds=${2:-3}
 folder=${BENCH_DIR:-/tmp/lumora-thumb-bench}/photos
 driver=$build/bench/thumbnail_folder_bench
 [ -x "$driver" ] || { echo "build $driver first (LUMORA_BENCH on)"; exit 1; }
-for tool in djpeg vipsthumbnail convert; do
-    command -v $tool >/dev/null || { echo "needs $tool (libjpeg-turbo-progs, libvips-tools, imagemagick)"; exit 1; }
+for tool in djpeg vipsthumbnail convert Xvfb xdotool; do
+    command -v $tool >/dev/null || { echo "needs $tool (libjpeg-turbo-progs, libvips-tools, imagemagick, xvfb, xdotool)"; exit 1; }
 done
 
 if [ "$(ls "$folder" 2>/dev/null | wc -l)" -ne 100 ]; then
@@ -47,13 +52,26 @@ djpeg_eighth() { for f in "${files[@]}"; do djpeg -scale 1/8 -outfile /dev/null 
 vips_all() { local out; out=$(mktemp -d); vipsthumbnail -s 128 -o "$out/%s.jpg" "${files[@]}"; rm -rf "$out"; }
 cold() { local cache; cache=$(mktemp -d); "$driver" "$folder" "$cache/LumoraCache" > /tmp/lumora-thumb-cold.txt; cp -a "$cache/LumoraCache" /tmp/lumora-thumb-warm-cache; rm -rf "$cache"; }  # -a: thumbnails are valid by their times
 warm() { "$driver" "$folder" /tmp/lumora-thumb-warm-cache > /tmp/lumora-thumb-warm.txt; }
+viewer_home=$(mktemp -d)
+trap 'rm -rf "$viewer_home"' EXIT
 
 declare -A wall cpu
-names=(lumora_cold lumora_warm vipsthumbnail djpeg_full djpeg_eighth)
+names=(lumora_viewer lumora_cold lumora_warm vipsthumbnail djpeg_full djpeg_eighth)
+viewer_rss="" photo_rss="" toggle_first="" toggle_last="" toggle_cpu=""
 for r in $(seq 1 "$rounds"); do
     rm -rf /tmp/lumora-thumb-warm-cache
     for name in "${names[@]}"; do
         case $name in
+            lumora_viewer)
+                # Wall and CPU from the viewer's own trace and /proc, not from bash.
+                read -r ms c rss stored < <(bench/thumbnail_viewer.sh cold "$build" "$folder" "$viewer_home/h")
+                [ "$stored" -eq 100 ] || echo "round $r: the viewer stored $stored thumbnails" >&2
+                m="$(echo "$ms / 1000" | bc -l) $c"
+                viewer_rss+="$rss "
+                read -r first last c _ < <(bench/thumbnail_viewer.sh warm "$build" "$folder" "$viewer_home/h")
+                toggle_first+="$first " toggle_last+="$last " toggle_cpu+="$c "
+                photo_rss+="$(bench/thumbnail_viewer.sh photo "$build" "${files[0]}" "$viewer_home/p") "
+                ;;
             lumora_cold) m=$(measure cold) ;;
             lumora_warm) m=$(measure warm) ;;
             vipsthumbnail) m=$(measure vips_all) ;;
@@ -71,6 +89,13 @@ for name in "${names[@]}"; do
     printf '%-16s %9.2f %9.2f %12.2f %12.2f\n' "$name" "$w" "$c" "$(echo "$w / $vw" | bc -l)" \
         "$(echo "$w / $ew" | bc -l)"
 done
+vr=$(echo "$viewer_rss" | median) pr=$(echo "$photo_rss" | median)
+printf 'lumora_viewer peak RSS %.0f MB, the viewer showing %s %.0f MB: %.2fx (target <= 1.5x)\n' \
+    "$(echo "$vr / 1024" | bc -l)" "$(basename "${files[0]}")" "$(echo "$pr / 1024" | bc -l)" \
+    "$(echo "$vr / $pr" | bc -l)"
+printf 'warm cache, Ctrl+T to the last visible thumbnail painted: %s ms (first paint without placeholders %s ms), CPU %s s (target <= 50 ms)\n' \
+    "$(echo "$toggle_last" | median)" "$(echo "$toggle_first" | median)" "$(echo "$toggle_cpu" | median)"
+echo "viewer rounds: RSS kB $viewer_rss; toggle ms $toggle_last"
 echo "lumora cold, last round: $(cat /tmp/lumora-thumb-cold.txt)"
 echo "lumora warm, last round: $(cat /tmp/lumora-thumb-warm.txt)"
 rm -rf /tmp/lumora-thumb-warm-cache

@@ -205,6 +205,26 @@ public:
         return style()->subElementRect(part, &option, this);
     }
 
+    // The icon's place in its item: in the icon view every item has the same size and its icon
+    // at the same place above the text, so the style lays it out once per item size instead of
+    // once per item, which over thousands of items on every paint held up the event loop.
+    QRect IconRect(const QModelIndex& index) const {
+        const QRect item = visualRect(index);
+        const CListModel* model = control_->model;
+        const size_t row = static_cast<size_t>(index.row());
+        const bool hasIcon = model->images && row < model->items.size() &&
+                             !model->images->Get(model->items[row].image).isNull();
+        if (!control_->iconView || !hasIcon)
+            return PartRect(index, QStyle::SE_ItemViewItemDecoration);
+        if (item.size() != iconOfSize_ || iconSize() != iconSizeUsed_) {
+            const QRect icon = PartRect(index, QStyle::SE_ItemViewItemDecoration);
+            iconOfSize_ = item.size();
+            iconSizeUsed_ = iconSize();
+            iconInItem_ = icon.translated(-item.topLeft());
+        }
+        return iconInItem_.translated(item.topLeft());
+    }
+
 protected:
     void keyPressEvent(QKeyEvent* event) override {
         const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
@@ -230,6 +250,9 @@ protected:
 
 private:
     CListControl* control_;
+    mutable QSize iconOfSize_;
+    mutable QSize iconSizeUsed_;
+    mutable QRect iconInItem_;
 };
 
 }  // namespace
@@ -461,7 +484,7 @@ bool ListView_GetItemRect(HWND list, int index, RECT* rect, int part) {
     auto* view = static_cast<CListWidget*>(c->view);
     QRect r = view->visualRect(item);
     if (part == LVIR_ICON)
-        r = view->PartRect(item, QStyle::SE_ItemViewItemDecoration);
+        r = view->IconRect(item);
     else if (part == LVIR_LABEL)
         r = view->PartRect(item, QStyle::SE_ItemViewItemText);
     *rect = RECT{r.left(), r.top(), r.right() + 1, r.bottom() + 1};

@@ -9,6 +9,7 @@
 #include "platform/qt/dialogs.h"
 #include "platform/qt/list_view.h"
 #include "platform/qt/paint.h"
+#include "platform/start_trace.h"
 #include "settings/helpers.h"
 #include "settings/settings.h"
 #include "settings/ui/show_settings.h"
@@ -132,6 +133,12 @@ void CThumbnailForm::Relist(std::vector<std::string> files) {
     if (cache_->IsAvailable()) loader_.StartProbe();
 }
 
+void CThumbnailForm::Activate() {
+    // With LUMORA_LOG=1: where a warm view's time starts (the toggle, or a new folder shown).
+    TraceStartStep("thumbs-activate");
+    loader_.Activate();
+}
+
 void CThumbnailForm::EnsureVisible(int32_t item) {
     ListView_EnsureVisible(list_, item);
 }
@@ -202,6 +209,7 @@ void CThumbnailForm::RefreshVisible() {
     // back up, the items coming into view come first in index order, and would otherwise grow
     // the image list while the entries going free wait further down.
     std::vector<bool> visible(static_cast<size_t>(std::max(count, 0)));
+    long placeholders = 0;  // visible items the paint just drew without their picture
     for (int32_t i = 0; i < count; ++i) {
         const Span span = IconSpan(i);
         visible[static_cast<size_t>(i)] = span.bottom > 0 && span.top < height;
@@ -209,8 +217,12 @@ void CThumbnailForm::RefreshVisible() {
         if (!visible[static_cast<size_t>(i)] && image > 0) {
             freeImages_.push_back(image);
             ListView_SetItemImage(list_, i, 0);
+        } else if (image == 0 && visible[static_cast<size_t>(i)]) {
+            ++placeholders;
         }
     }
+    // With LUMORA_LOG=1: the first paint with none left is when the view is complete.
+    TraceStartStep("thumbs-paint", placeholders);
     for (int32_t i = 0; i < count; ++i) {
         if (!visible[static_cast<size_t>(i)] || ListView_GetItemImage(list_, i) != 0) continue;
         if (const CImage* decoded = loader_.DecodedImage(i))
@@ -274,9 +286,13 @@ LRESULT CThumbnailForm::WindowProc(HWND list, UINT message, WPARAM wParam, LPARA
         case WM_IMAGE_PROGRESS:
             delete reinterpret_cast<ProgressRecord*>(lParam);
             return 0;
-        case WM_IMAGE_DONE:
+        case WM_IMAGE_DONE: {
+            const bool wasDecoding = loader_.IsDecoding();
             loader_.LoadNext();
+            // With LUMORA_LOG=1: nothing left to make, the last thumbnail taken and stored.
+            if (wasDecoding && !loader_.IsDecoding()) TraceStartStep("thumbs-idle");
             return 0;
+        }
         case WM_CACHE_STATUS:
             loader_.OnCacheStatus(wParam, lParam);
             return 0;

@@ -36,7 +36,7 @@ public:
     // A new listing: files are the folder's image files, item i showing file i. The caller has
     // cancelled loading first, and activates afterwards when the pane is shown.
     void SetFolder(const std::string& folder, std::vector<std::string> files);
-    void Activate() { loader_.Activate(); }
+    void Activate();
     void CancelLoad() { loader_.CancelLoad(); }
     void EnsureVisible(int32_t item) override;
     // "Settings": the settings dialog, then the same files listed again with the new limits.
