@@ -11,6 +11,7 @@
 #include <set>
 
 #include "image/image.h"
+#include "platform/qt/paint_log.h"
 #include "platform/qt/window_impl.h"
 #include "platform/thread.h"
 
@@ -455,6 +456,7 @@ LRESULT DefWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 UniqueWindow CreateFormWindow(CBaseForm* creationForm, HWND parent, const std::string& title,
                               const WindowStyle& style) {
+    WatchPaints();
     UniqueWindow window(new CWindow(parent, title, style));
     window->creationForm = creationForm;
     window->Dispatch(WM_CREATE, 0, 0);
