@@ -10,6 +10,9 @@
 #                repository's tests/data/corpus/jpeg/photos-4mp)
 #   WM=program   a window manager to run first (e.g. openbox), when installed
 #
+# "layout" frames are those before the photo is decoded again at the new size, "decode" frames
+# the progressive paints of that decode; "cpu" is the program's user+system time from the key to
+# the next key (10 ms ticks), which covers the switch and the decode.
 # "in program" counts from the switch's start in the main window (the key's handling), "from
 # xdotool" from just before xdotool sends the key, which adds the X round trip. A frame is one
 # flush of the window's repaint to the X server; the paint log notes every widget painted in it.
@@ -48,14 +51,17 @@ sleep 4
 window=$(xdotool search --onlyvisible --name '^Lumora' | head -1)
 xdotool windowfocus --sync "$window"
 sleep "$pause"
+# The program's user+system time so far, in ms (from /proc; clock ticks of 1/100 s).
+cpu_ms() { awk '{ print ($14 + $15) * 10 }' "/proc/$pid/stat"; }
 : > "$sent"
 for i in $(seq "$rounds"); do
     for key in ctrl+f Escape; do
-        date +%s.%N >> "$sent"
+        echo "$(date +%s.%N) $(cpu_ms)" >> "$sent"
         xdotool key "$key"
         sleep "$pause"
     done
 done
+echo "$(date +%s.%N) $(cpu_ms)" >> "$sent"
 kill -TERM $pid
 wait $pid || true
 cp "$log" "${KEEP_LOG:-/dev/null}" 2>/dev/null || true
@@ -63,7 +69,7 @@ cp "$log" "${KEEP_LOG:-/dev/null}" 2>/dev/null || true
 python3 - "$log" "$sent" <<'PY'
 import sys
 log, sent = sys.argv[1], sys.argv[2]
-sends = [float(l) for l in open(sent)]
+sends = [float(l.split()[0]) for l in open(sent)]
 switches = []  # [entering, start, frames]; a frame is [time, [(kind, x, y, w, h)], geometry]
 pending = []
 for line in open(log, errors="replace"):
@@ -79,6 +85,10 @@ for line in open(log, errors="replace"):
         if switches and pending:
             switches[-1][2].append([float(p[1]), pending, tuple(int(v) for v in p[2:6])])
         pending = []
+    elif p[0] == "lumora-progress" and switches and switches[-1][2]:
+        # Noted right after the repaint of freshly decoded rows: that frame was the decode's.
+        if len(switches[-1][2][-1]) == 3:
+            switches[-1][2][-1].append("decode")
 
 def layout(widgets):
     """What a frame showed: the pane's rectangle, and whether browser widgets were painted."""
@@ -86,8 +96,9 @@ def layout(widgets):
     others = sorted({w[0] for w in widgets if w[0] not in ("pane", "frame")})
     return (pane[-1] if pane else None), others
 
-print("%-4s %-6s %10s %10s %10s %7s %11s  %s" % ("#", "switch", "first(ms)", "final(ms)",
-      "xdotool(ms)", "frames", "pane paints", "intermediate frames"))
+cpu = [float(l.split()[1]) for l in open(sent)]
+print("%-4s %-6s %9s %9s %11s %7s %7s %7s %8s  %s" % ("#", "switch", "first(ms)", "final(ms)",
+      "xdotool(ms)", "layout", "decode", "pane", "cpu(ms)", "intermediate frames"))
 figures = {True: [], False: []}
 for i, (entering, start, frames) in enumerate(switches):
     if not frames:
@@ -106,16 +117,23 @@ for i, (entering, start, frames) in enumerate(switches):
                        "x".join(map(str, pane)) if pane else "-", ",".join(others), g[2], g[3]))
     s = sends[i] if i < len(sends) else start
     first, final = (frames[0][0] - start) * 1000, (frames[-1][0] - start) * 1000
-    figures[entering].append((final, (frames[-1][0] - s) * 1000, len(frames), panes, len(odd)))
-    print("%-4d %-6s %10.2f %10.2f %10.2f %7d %11d  %s" % (i + 1, "enter" if entering else "leave",
-          first, final, (frames[-1][0] - s) * 1000, len(frames), panes, "; ".join(odd) or "none"))
+    decode = sum(1 for f in frames if len(f) > 3)
+    used = (cpu[i + 1] - cpu[i]) if i + 1 < len(cpu) else float("nan")
+    figures[entering].append((final, (frames[-1][0] - s) * 1000, len(frames) - decode, panes,
+                              len(odd), decode, used))
+    print("%-4d %-6s %9.2f %9.2f %11.2f %7d %7d %7d %8.1f  %s" % (i + 1,
+          "enter" if entering else "leave", first, final, (frames[-1][0] - s) * 1000,
+          len(frames) - decode, decode, panes, used, "; ".join(odd) or "none"))
 for entering in (True, False):
     rows = figures[entering]
     if rows:
         finals = sorted(r[0] for r in rows)
         print("%s: key to final paint median %.2f ms, worst %.2f ms (from xdotool median %.2f ms); "
-              "frames %s; image-pane paints %s; switches with an intermediate frame: %d of %d" %
+              "layout frames %s, decode frames %s, image-pane paints %s, CPU median %.1f ms; "
+          "switches with an intermediate frame: %d of %d" %
               ("entering" if entering else "leaving", finals[len(finals) // 2], finals[-1],
                sorted(r[1] for r in rows)[len(rows) // 2], sorted({r[2] for r in rows}),
-               sorted({r[3] for r in rows}), sum(1 for r in rows if r[4]), len(rows)))
+               sorted({r[5] for r in rows}), sorted({r[3] for r in rows}),
+               sorted(r[6] for r in rows)[len(rows) // 2], sum(1 for r in rows if r[4]),
+               len(rows)))
 PY
