@@ -45,7 +45,7 @@ printf '[Software\\Lumora]\n"ImageResample"=dword:%08x\n' 40013 > "$XDG_CONFIG_H
 
 log="$work/log"
 sent="$work/sent"
-LUMORA_PAINT_LOG=1 "$binary" "$work/photos/photo.jpg" 2>"$log" &
+LUMORA_PAINT_LOG=1 LUMORA_WIDGET_LOG=1 "$binary" "$work/photos/photo.jpg" 2>"$log" &
 pid=$!
 sleep 4
 window=$(xdotool search --onlyvisible --name '^Lumora' | head -1)

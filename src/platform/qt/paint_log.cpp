@@ -74,10 +74,11 @@ protected:
     }
 
 private:
-    // A top-level widget's repaint request, or anything reaching a native window (exposure,
-    // resizing, input whose handling repaints at once).
+    // A top-level window's repaint request (also what a synchronous repaint sends), or its
+    // exposure. Nothing else is re-sent: input must keep arriving as the system's own.
     static bool Repaints(QObject* watched, QEvent* event) {
-        if (watched->isWindowType()) return true;
+        if (watched->isWindowType())
+            return event->type() == QEvent::UpdateRequest || event->type() == QEvent::Expose;
         return event->type() == QEvent::UpdateRequest && watched->isWidgetType() &&
                static_cast<QWidget*>(watched)->isWindow();
     }
@@ -90,7 +91,8 @@ private:
 
 void WatchPaints() {
     static CPaintWatch* watch = nullptr;
-    if (watch || !PaintLogOn() || !qApp) return;
+    // Its own switch: the line per widget would weigh on the other paint-log measurements.
+    if (watch || !PaintLogOn() || !std::getenv("LUMORA_WIDGET_LOG") || !qApp) return;
     watch = new CPaintWatch;
     qApp->installEventFilter(watch);
 }
