@@ -149,9 +149,8 @@ OldCacheResult MoveCacheFolder(const std::string& oldRoot, const std::string& ne
     const std::string newPlace = Resolved(target);
     if (to == from) return OldCacheResult::kDone;
     // A folder cannot go inside itself, nor swallow the folder it is going into.
-    if (IsWithin(to, from) || IsWithin(from, to) || IsWithin(newPlace, from) ||
-        IsWithin(from, newPlace))
-        return OldCacheResult::kNested;
+    if (IsWithin(to, from) || IsWithin(newPlace, from)) return OldCacheResult::kNewInsideOld;
+    if (IsWithin(from, to) || IsWithin(from, newPlace)) return OldCacheResult::kOldInsideNew;
     if (!IsCacheFolder(source)) return OldCacheResult::kNotACache;
     const bool merge = fs::exists(fs::symlink_status(destination, error));
     // A merge replaces files of the same name: only another cache may be merged into.
@@ -173,8 +172,21 @@ OldCacheResult DeleteCacheFolder(const std::string& oldRoot) {
     return error ? OldCacheResult::kFailed : OldCacheResult::kDone;
 }
 
+OldCacheResult RefuseNestedCaches(CacheChoice choice, const std::string& oldRoot,
+                                  const std::string& newRoot) {
+    const std::string oldPlace = Resolved(WithoutTrailingSlash(oldRoot));
+    const std::string newPlace = Resolved(WithoutTrailingSlash(newRoot));
+    if (oldPlace == newPlace) return OldCacheResult::kDone;
+    if (IsWithin(newPlace, oldPlace)) return OldCacheResult::kNewInsideOld;
+    if (IsWithin(oldPlace, newPlace) && choice != CacheChoice::kDelete)
+        return OldCacheResult::kOldInsideNew;
+    return OldCacheResult::kDone;
+}
+
 OldCacheResult ApplyCacheChoice(CacheChoice choice, const std::string& oldRoot,
                                 const std::string& newRoot) {
+    const OldCacheResult refused = RefuseNestedCaches(choice, oldRoot, newRoot);
+    if (refused != OldCacheResult::kDone) return refused;
     if (choice == CacheChoice::kLeave) return OldCacheResult::kLeft;
     // A folder another running copy is using stays where it is, as if left; holding its lock
     // keeps a copy from starting on it while it moves or goes.
@@ -191,8 +203,10 @@ OldCacheResult ApplyCacheChoice(CacheChoice choice, const std::string& oldRoot,
     return OldCacheResult::kLeft;
 }
 
-std::string DescribeOldCacheResult(OldCacheResult result, const std::string& oldRoot) {
+std::string DescribeOldCacheResult(OldCacheResult result, const std::string& oldRoot,
+                                   const std::string& newRoot) {
     const std::string folder = "The old cache folder " + WithoutTrailingSlash(oldRoot);
+    const std::string unchanged = "The cache folder was not changed: ";
     switch (result) {
         case OldCacheResult::kDone:
         case OldCacheResult::kLeft:
@@ -206,10 +220,14 @@ std::string DescribeOldCacheResult(OldCacheResult result, const std::string& old
             return folder +
                    " was not moved: the folder it would go into holds files that are not part of "
                    "a thumbnail cache.";
-        case OldCacheResult::kNested:
-            return folder +
-                   " was not moved: the new cache folder lies inside it, or it inside the new one. "
-                   "It stays the cache.";
+        case OldCacheResult::kNewInsideOld:
+            return unchanged + "the new folder " + WithoutTrailingSlash(newRoot) +
+                   " lies inside the current cache folder " + WithoutTrailingSlash(oldRoot) +
+                   ". Choose a folder outside it.";
+        case OldCacheResult::kOldInsideNew:
+            return unchanged + "the current cache folder " + WithoutTrailingSlash(oldRoot) +
+                   " lies inside the new folder " + WithoutTrailingSlash(newRoot) +
+                   ". Choose another folder, or delete the current cache.";
         case OldCacheResult::kMoveFailed:
             return folder + " could not be moved. It is whole and stays the cache.";
         case OldCacheResult::kNotRemoved:
@@ -220,18 +238,32 @@ std::string DescribeOldCacheResult(OldCacheResult result, const std::string& old
     return {};
 }
 
+bool IsRefusal(OldCacheResult result) {
+    return result == OldCacheResult::kNewInsideOld || result == OldCacheResult::kOldInsideNew;
+}
+
 bool KeepsOldCache(OldCacheResult result) {
-    return result == OldCacheResult::kNested || result == OldCacheResult::kMoveFailed;
+    return IsRefusal(result) || result == OldCacheResult::kMoveFailed;
 }
 
 CacheRelocation RelocateCache(std::unique_ptr<CThumbnailCache> cache, const std::string& newRoot,
                               const std::function<CacheChoice()>& ask,
                               const std::string& currentFolder) {
     const std::string oldRoot = ReadSetting(settings::kCacheDir);
-    cache.reset();
     CacheRelocation result;
-    if (!oldRoot.empty() && !newRoot.empty())
-        result.oldCache = ApplyCacheChoice(ask(), oldRoot, newRoot);
+    if (!oldRoot.empty() && !newRoot.empty()) {
+        const CacheChoice choice = ask();
+        // Refused before the cache closes, so it goes on exactly as it was.
+        result.oldCache = RefuseNestedCaches(choice, oldRoot, newRoot);
+        if (IsRefusal(result.oldCache) && cache) {
+            result.cache = std::move(cache);
+            return result;
+        }
+        cache.reset();
+        if (!IsRefusal(result.oldCache))
+            result.oldCache = ApplyCacheChoice(choice, oldRoot, newRoot);
+    }
+    cache.reset();
     const bool keepOld = KeepsOldCache(result.oldCache);
     if (!keepOld) WriteSetting(settings::kCacheDir, newRoot);
     result.cache = std::make_unique<CThumbnailCache>(keepOld ? oldRoot : newRoot);

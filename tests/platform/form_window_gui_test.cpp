@@ -478,3 +478,24 @@ TEST_F(FormWindowTest, InvalidAreasArePaintedByUpdateWindowAndScrollWindowInvali
 }
 
 }  // namespace
+
+// Leaving fullscreen, the form lays itself out and redraws at once; what it draws before the
+// panes shown again have laid themselves out would reach the screen as a frame of its own. The
+// hold must end by itself, though: here no window manager sends a new size.
+TEST_F(FormWindowTest, LeavingFullscreenPaintsTheNewLayoutAsOneFrameAndThenPaintsAsUsual) {
+    ShowWindow(top(), SW_SHOW);
+    PumpFor(20);
+    SetWindowFullscreen(top(), true);
+    PumpFor(20);
+    SetWindowFullscreen(top(), false);
+    childForm_.messages.clear();
+    InvalidateRect(child(), nullptr);
+    UpdateWindow(child());
+    EXPECT_TRUE(childForm_.Of(WM_PAINT).empty());
+    PumpFor(20);
+    EXPECT_EQ(childForm_.Of(WM_PAINT).size(), 1u);
+    childForm_.messages.clear();
+    InvalidateRect(child(), nullptr);
+    UpdateWindow(child());
+    EXPECT_EQ(childForm_.Of(WM_PAINT).size(), 1u);
+}

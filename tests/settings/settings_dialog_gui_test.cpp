@@ -6,9 +6,12 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "image/image.h"
 #include "platform/qt/base_dialog.h"
@@ -268,3 +271,91 @@ TEST_F(SettingsDialogTest, TheAnswersToCurrentCacheAreCarriedOut) {
 }
 
 }  // namespace
+
+// One cache folder inside the other, reached through a link or a ".." so that only resolved
+// paths show it: the choices that would move a folder into itself, delete the new folder with
+// the old, or leave two caches in one tree are refused with an error and change nothing. A name
+// that merely starts like the old folder's is no nesting.
+TEST_F(SettingsDialogTest, NestedCacheFoldersAreRefusedForTheChoicesTheyWouldSpoil) {
+    const std::string image = Image("a.bmp");
+    const std::string base = dir_.file("n");
+    enum Relation { kNewInsideOld, kOldInsideNew, kUnrelated };
+    struct Case {
+        Relation relation;
+        int answer;
+        bool refused;
+    } cases[] = {
+        {kNewInsideOld, IDC_MOVE_CACHE, true},    {kNewInsideOld, IDC_DELETE_CACHE, true},
+        {kNewInsideOld, IDC_LEAVE_CACHE, true},   {kOldInsideNew, IDC_MOVE_CACHE, true},
+        {kOldInsideNew, IDC_DELETE_CACHE, false}, {kOldInsideNew, IDC_LEAVE_CACHE, true},
+        {kUnrelated, IDC_MOVE_CACHE, false},      {kUnrelated, IDC_DELETE_CACHE, false},
+        {kUnrelated, IDC_LEAVE_CACHE, false},
+    };
+    auto listing = [&] {
+        std::vector<std::string> paths;
+        for (const auto& entry : fs::recursive_directory_iterator(base))
+            paths.push_back(entry.path().string());
+        std::sort(paths.begin(), paths.end());
+        return paths;
+    };
+    for (const Case& c : cases) {
+        const std::string what = std::to_string(c.relation) + "/" + std::to_string(c.answer);
+        fs::remove_all(base);
+        const std::string oldRoot = c.relation == kNewInsideOld ? base + "/LumoraCache"
+                                    : c.relation == kOldInsideNew
+                                        ? base + "/x/LumoraCache/LumoraCache"
+                                        : base + "/ab/LumoraCache";
+        fs::create_directories(oldRoot);
+        WriteSetting(settings::kCacheDir, oldRoot);
+        auto cache = std::make_unique<CThumbnailCache>(oldRoot);
+        cache->SetDirectory(images_);
+        cache->Store(image, *Picture());
+        const std::string thumbnail = cache->Lookup(image);
+        ASSERT_FALSE(thumbnail.empty()) << what;
+        std::string picked;  // what "Browse..." puts into the folder field
+        if (c.relation == kNewInsideOld) {
+            // The thumbnails' own subfolder, through a link: a delete of the old cache took it.
+            fs::create_directory_symlink(oldRoot, base + "/link");
+            picked = base + "/link/" + fs::path(cache->CurrentSubfolder()).filename().string();
+        } else if (c.relation == kOldInsideNew) {
+            fs::create_directories(base + "/x/y");
+            picked = base + "/x/y/../LumoraCache";
+        } else {
+            fs::create_directories(base + "/ab/LumoraCache2");
+            picked = base + "/ab/LumoraCache2";
+        }
+        const std::string newRoot =
+            picked.ends_with("LumoraCache") ? picked : picked + "/LumoraCache";
+        const std::vector<std::string> before = listing();
+        const CThumbnailCache* opened = cache.get();
+
+        WhenDialog settingsDialog("Lumora settings", [&](HWND d) {
+            SetDlgItemText(d, IDC_CACHE_DIR, picked);
+            d->SendMessage(WM_COMMAND, IDOK, 0);
+        });
+        WhenDialog currentCache("Current cache",
+                                [&](HWND d) { d->SendMessage(WM_COMMAND, c.answer, 0); });
+        MessageBoxSeen box;
+        ASSERT_TRUE(ShowSettingsDialog(nullptr, cache, images_)) << what;
+        EXPECT_EQ(currentCache.seen, 1) << what;
+        ASSERT_TRUE(cache && cache->IsAvailable()) << what;
+        if (c.refused) {
+            EXPECT_EQ(box.caption, "Lumora") << what;
+            EXPECT_EQ(box.icon, QMessageBox::Critical) << what;
+            EXPECT_NE(box.text.find("not changed"), std::string::npos) << what << box.text;
+            EXPECT_EQ(ReadSetting(settings::kCacheDir), oldRoot) << what;
+            EXPECT_EQ(listing(), before) << what;
+            EXPECT_EQ(cache.get(), opened) << what;
+            EXPECT_EQ(cache->Lookup(image), thumbnail) << what;
+        } else {
+            EXPECT_EQ(box.text, "") << what;
+            EXPECT_EQ(ReadSetting(settings::kCacheDir), newRoot) << what;
+            EXPECT_EQ(cache->Root(), newRoot) << what;
+            EXPECT_EQ(fs::exists(oldRoot), c.answer == IDC_LEAVE_CACHE) << what;
+            if (c.answer == IDC_MOVE_CACHE) {
+                EXPECT_EQ(cache->Lookup(image).rfind(newRoot + "/", 0), 0u) << what;
+            }
+        }
+        cache.reset();
+    }
+}

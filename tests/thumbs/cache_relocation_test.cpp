@@ -159,7 +159,7 @@ TEST_F(CacheRelocationTest, AFolderThatIsNotACacheIsNeitherMovedNorDeleted) {
             EXPECT_EQ(result, OldCacheResult::kNotACache) << c.what;
             EXPECT_EQ(Listing(home), before) << c.what;
             EXPECT_FALSE(fs::exists(dir_.file("new/home"))) << c.what;
-            EXPECT_NE(DescribeOldCacheResult(result, home).find(home), std::string::npos);
+            EXPECT_NE(DescribeOldCacheResult(result, home, newRoot).find(home), std::string::npos);
             EXPECT_TRUE(cache->IsAvailable());
             cache.reset();
             fs::remove_all(newRoot);
@@ -204,8 +204,9 @@ TEST_F(CacheRelocationTest, MovesMergeIntoAnExistingFolderAndCrossFileSystems) {
     EXPECT_EQ(ReadFileBytes(newRoot + "/CacheList.txt"), FormatCacheIndex({{"a1", 100, images_}}));
     EXPECT_FALSE(fs::exists(root_));
     // A folder cannot be moved into itself, nor out of a new cache folder that holds it.
-    EXPECT_EQ(MoveCacheFolder(newRoot, newRoot + "/deeper/LumoraCache"), OldCacheResult::kNested);
-    EXPECT_EQ(MoveCacheFolder(newRoot, dir_.file("new")), OldCacheResult::kNested);
+    EXPECT_EQ(MoveCacheFolder(newRoot, newRoot + "/deeper/LumoraCache"),
+              OldCacheResult::kNewInsideOld);
+    EXPECT_EQ(MoveCacheFolder(newRoot, dir_.file("new")), OldCacheResult::kOldInsideNew);
     EXPECT_TRUE(fs::exists(newRoot + "/a1"));
 
     struct stat shm {
@@ -227,12 +228,13 @@ TEST_F(CacheRelocationTest, AMoveThatFailsOrIsRefusedKeepsTheOldCacheInUse) {
     {
         auto [cache, result] = RelocateCache(
             OldCache(), root_ + "/LumoraCache", [] { return CacheChoice::kMove; }, images_);
-        EXPECT_EQ(result, OldCacheResult::kNested);
+        EXPECT_EQ(result, OldCacheResult::kNewInsideOld);
         EXPECT_EQ(ReadSetting(settings::kCacheDir), root_);
         EXPECT_FALSE(fs::exists(root_ + "/LumoraCache"));
         ASSERT_TRUE(cache->IsAvailable());
         EXPECT_EQ(cache->CurrentSubfolder(), root_ + "/a1");
-        EXPECT_NE(DescribeOldCacheResult(result, root_).find("stays the cache"), std::string::npos);
+        EXPECT_NE(DescribeOldCacheResult(result, root_, root_ + "/LumoraCache").find("not changed"),
+                  std::string::npos);
     }
     // Cut short: a merge copies, and a file the copy cannot take stops it part way.
     fs::create_directories(newRoot + "/c3");

@@ -4,6 +4,7 @@
 #include "app/ui/resources.h"
 #include "image/resample.h"
 #include "platform/qt/list_view.h"
+#include "platform/qt/paint_log.h"
 #include "platform/qt/toolbar.h"
 #include "platform/start_trace.h"
 #include "settings/helpers.h"
@@ -56,7 +57,8 @@ CMainForm::CMainForm(const std::vector<std::string>& words, int showCommand) {
     }
 
     thumbnailList_ = CreateIconListView(window(), CThumbnailForm::kSize);
-    ListView_SetBkColor(thumbnailList(), static_cast<COLORREF>(ReadSetting(settings::kBackgroundColor)));
+    ListView_SetBkColor(thumbnailList(),
+                        static_cast<COLORREF>(ReadSetting(settings::kBackgroundColor)));
     SetWindowForm(thumbnailList(), this);
     thumbnailPane_ = std::make_unique<CThumbnailForm>(thumbnailList());
     std::vector<std::string> files;
@@ -148,6 +150,7 @@ void CMainForm::OnSplitterMoved(int32_t delta) {
 }
 
 void CMainForm::SwitchFullscreen() {
+    if (PaintLogOn()) PaintLog("switch", fullscreen_ ? 0 : 1, 0, 0);
     imagePane_->SetSwitching(true);
     fullscreen_ = !fullscreen_;
     if (fullscreen_) {

@@ -7,10 +7,12 @@
 #include <QScreen>
 #include <QStyle>
 #include <QThread>
+#include <QTimer>
 #include <algorithm>
 #include <set>
 
 #include "image/image.h"
+#include "platform/qt/paint_log.h"
 #include "platform/qt/window_impl.h"
 #include "platform/thread.h"
 
@@ -266,9 +268,20 @@ CFrameWidget::~CFrameWidget() {
     if (owner) owner->WidgetsGone();
 }
 
+namespace {
+
+void ReleasePaints(CWindow* w) {
+    if (!w->holdingPaints || !w->alive()) return;
+    w->holdingPaints = false;
+    w->frame_->setUpdatesEnabled(true);  // repaints the whole window once, at its new layout
+}
+
+}  // namespace
+
 void CFrameWidget::resizeEvent(QResizeEvent*) {
     owner->LayoutChildren();
     owner->ReportSizeIfChanged();
+    ReleasePaints(owner);
 }
 
 void CFrameWidget::closeEvent(QCloseEvent* event) {
@@ -455,6 +468,7 @@ LRESULT DefWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 UniqueWindow CreateFormWindow(CBaseForm* creationForm, HWND parent, const std::string& title,
                               const WindowStyle& style) {
+    WatchPaints();
     UniqueWindow window(new CWindow(parent, title, style));
     window->creationForm = creationForm;
     window->Dispatch(WM_CREATE, 0, 0);
@@ -536,14 +550,24 @@ void SetWindowFullscreen(HWND window, bool fullscreen) {
     if (fullscreen) {
         w->wasMaximized = frame->isMaximized();
         w->normalGeometry = w->wasMaximized ? frame->normalGeometry() : frame->geometry();
+        w->framedByManager = frame->frameGeometry() != frame->geometry();
         // Without a window manager nobody honours the request; cover the screen ourselves.
         if (QScreen* screen = ScreenOf(*w)) frame->setGeometry(screen->geometry());
         frame->showFullScreen();
         return;
     }
+    const QRect covered = frame->geometry();
     frame->showNormal();
     frame->setGeometry(w->normalGeometry);
     if (w->wasMaximized) frame->showMaximized();
+    // Nothing is painted until the window has its new size and the panes shown again have laid
+    // themselves out (Qt does that from posted events), so the switch reaches the screen as one
+    // frame. A window manager (it framed the window before) restores the frame in its own time:
+    // then the hold lasts until the new size arrives, or a quarter of a second without one.
+    const bool awaitManager = w->framedByManager && frame->geometry() == covered;
+    w->holdingPaints = true;
+    frame->setUpdatesEnabled(false);
+    QTimer::singleShot(awaitManager ? 250 : 0, frame, [w] { ReleasePaints(w); });
 }
 
 RECT GetScreenRect(HWND window) {

@@ -99,6 +99,10 @@ public:
     // What a top-level window returns to when it leaves fullscreen.
     QRect normalGeometry;
     bool wasMaximized = false;
+    // A window manager decorated the window before it went fullscreen.
+    bool framedByManager = false;
+    // Leaving fullscreen, until the window manager has restored the frame: nothing is painted.
+    bool holdingPaints = false;
     bool fullscreen = false;
     QSize reportedSize{-1, -1};
     QSize reportedClientSize{-1, -1};

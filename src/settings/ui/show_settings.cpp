@@ -36,8 +36,11 @@ bool ShowSettingsDialog(HWND parent, std::unique_ptr<CThumbnailCache>& cache,
             std::move(cache), dialog.cacheFolder(), [parent] { return AskAboutOldCache(parent); },
             currentFolder);
         cache = std::move(moved.cache);
-        const std::string notice = DescribeOldCacheResult(moved.oldCache, stored);
-        if (!notice.empty()) MessageBox(parent, notice, "Lumora", MB_OK | MB_ICONEXCLAMATION);
+        const std::string notice =
+            DescribeOldCacheResult(moved.oldCache, stored, dialog.cacheFolder());
+        // A refusal is an input error, shown like the dialog's own.
+        const UINT icon = IsRefusal(moved.oldCache) ? MB_ICONHAND : MB_ICONEXCLAMATION;
+        if (!notice.empty()) MessageBox(parent, notice, "Lumora", MB_OK | icon);
     }
     if (cache) cache->SetMaxSize(dialog.maxCacheSize());
     return true;
