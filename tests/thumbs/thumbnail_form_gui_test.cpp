@@ -233,9 +233,9 @@ TEST_F(ThumbnailFormTest, TheContextMenuGreysWhatHasNothingToActOn) {
         const MenuItems items = ContextMenuAt(list(), c.onItem ? IconCentre(1) : POINT{690, 390});
         EXPECT_EQ(pane_->focusItem(), c.onItem ? 1 : -1);
         const std::map<int, bool> enabled = {
-            {ID_SHOW_IN_WINDOW, c.show},          {ID_SHOW_FULLSCREEN, c.show},
-            {ID_MAKE_THUMBNAILS, c.make},         {ID_DELETE_SELECTED, c.remove},
-            {ID_DOUBLE_CLICK_WINDOW, true},       {ID_DOUBLE_CLICK_FULLSCREEN, true},
+            {ID_SHOW_IN_WINDOW, c.show},    {ID_SHOW_FULLSCREEN, c.show},
+            {ID_MAKE_THUMBNAILS, c.make},   {ID_DELETE_SELECTED, c.remove},
+            {ID_DOUBLE_CLICK_WINDOW, true}, {ID_DOUBLE_CLICK_FULLSCREEN, true},
             {ID_THUMB_SETTINGS, true}};
         EXPECT_EQ(items.enabled, enabled);
         EXPECT_EQ(items.checked.at(ID_DOUBLE_CLICK_FULLSCREEN), c.fullscreenChecked);
