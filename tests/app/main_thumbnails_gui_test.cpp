@@ -2,7 +2,12 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QListView>
+#include <QMenu>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QTimer>
 #include <filesystem>
 
@@ -127,10 +132,30 @@ TEST_F(MainThumbnailsTest, TheFrameRelaysSelectionFolderAndBackgroundToTheShownP
 TEST_F(MainThumbnailsTest, ThePaneOpensItsItemInTheWindowOrFullscreen) {
     CThumbnailForm& pane = *form_->thumbnailPane();
     ASSERT_TRUE(form_->thumbnailsShown());
-    // Show in window: the thumbnails give way to the image pane with the item's file.
-    SelectThumbnail(1);
-    thumbs()->SendMessage(WM_COMMAND, ID_SHOW_IN_WINDOW, 0);
-    EXPECT_FALSE(form_->thumbnailsShown());
+    // "Show in window" on the item right-clicked, as the desktop delivers it, while another
+    // is selected: the thumbnails give way to the image pane with the item's file.
+    SelectThumbnail(0);
+    RECT item{};
+    ListView_GetItemRect(thumbs(), 1, &item, LVIR_ICON);
+    QWidget* viewport = GetClientWidget(thumbs())->findChild<QListView*>()->viewport();
+    const QPoint at((item.left + item.right) / 2, (item.top + item.bottom) / 2);
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent click(type, QPointF(at), QPointF(viewport->mapToGlobal(at)), Qt::RightButton,
+                          type == QEvent::MouseButtonPress ? Qt::RightButton : Qt::NoButton,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(viewport, &click);
+    }
+    QTimer::singleShot(30, [] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) return;
+        for (QAction* action : menu->actions())
+            if (action->data().toInt() == ID_SHOW_IN_WINDOW) menu->setActiveAction(action);
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QCoreApplication::sendEvent(menu, &enter);
+    });
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
+    QCoreApplication::sendEvent(viewport, &menu);
+    ASSERT_TRUE(PumpUntil([&] { return !form_->thumbnailsShown(); }, 5000));
     EXPECT_FALSE(IsWindowVisible(thumbs()));
     EXPECT_TRUE(IsWindowVisible(form_->imagePane()->window()));
     EXPECT_EQ(form_->imagePane()->currentName(), dir_.file("b.bmp"));
