@@ -211,4 +211,49 @@ TEST_F(MainThumbnailsTest, DeleteSelectedAsksThenTrashesAndBothListsFollow) {
     EXPECT_EQ(Entry("a.bmp"), -1);
 }
 
+// Folders switched, the pane toggled and the window closed while decodes and the cache probe run:
+// nothing hangs or touches freed memory, and the pane still finishes its folder.
+TEST_F(MainThumbnailsTest, SwitchingTogglingAndClosingWhileThumbnailsAreMadeEndCleanly) {
+    BmpDesc desc;
+    desc.width = 300;
+    desc.height = 200;
+    desc.pixels.assign(180000, 0x50);
+    const std::string bmp = BuildBmp(desc);
+    std::filesystem::create_directory(dir_.path() / "sub");
+    for (int i = 0; i < 30; ++i) {
+        WriteFileBytes(dir_.file("p" + std::to_string(i) + ".bmp"), bmp);
+        WriteFileBytes(dir_.file("sub/q" + std::to_string(i) + ".bmp"), bmp);
+    }
+    CThumbnailForm& pane = *form_->thumbnailPane();
+    ASSERT_TRUE(pane.cache()->IsAvailable());
+    auto open = [&](int entry) {
+        ListView_SetItemState(files(), -1, 0, LVIS_SELECTED);
+        ListView_SetItemState(files(), entry, LVIS_SELECTED | LVIS_FOCUSED,
+                              LVIS_SELECTED | LVIS_FOCUSED);
+        NMHDR notice{files(), 0, NM_RETURN};
+        files()->SendMessage(WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&notice));
+    };
+    form_->window()->SendMessage(WM_KEYDOWN, VK_F5, 0);
+    for (int round = 0; round < 6; ++round) {
+        open(form_->fileView()->FindEntry(dir_.file("sub"), CFileView::kFolder));
+        ASSERT_EQ(pane.files().size(), 30u);
+        PumpFor(round);
+        form_->window()->SendMessage(WM_COMMAND, ID_THUMBNAILS, 0);
+        form_->window()->SendMessage(WM_COMMAND, ID_THUMBNAILS, 0);
+        open(0);  // the parent entry
+        PumpFor(round);
+        form_->window()->SendMessage(WM_KEYDOWN, VK_F5, 0);
+    }
+    ASSERT_EQ(form_->currentFolder(), dir_.path().string() + "/");
+    ASSERT_TRUE(form_->thumbnailsShown());
+    EXPECT_TRUE(PumpUntil([&] {
+        for (int32_t i = 0; i < ListView_GetItemCount(thumbs()); ++i)
+            if (!pane.loader().DecodedImage(i)) return false;
+        return true;
+    }));
+    // Closed in the middle of the next listing's decodes and probe.
+    form_->window()->SendMessage(WM_KEYDOWN, VK_F5, 0);
+    EXPECT_TRUE(pane.loader().IsDecoding());
+}
+
 }  // namespace
