@@ -132,9 +132,9 @@ void CThumbnailLoader::TakeFinished() {
     bool stored = false;
     const int64_t pixels = static_cast<int64_t>(image->GetSourceWidth()) * image->GetSourceHeight();
     if (CacheOn() && !fromCache_ && pixels > kStoreAbovePixels) {
-        cache_->Store(files_[static_cast<size_t>(item)], *image);
+        // A cache that cannot write does not hold it: far from the view it must count as done.
+        stored = cache_->Store(files_[static_cast<size_t>(item)], *image);
         list_.SetCacheStatus(item, IThumbnailList::kStatusCached);
-        stored = true;
     }
     KeepPicture(item, std::move(image), span, stored || fromCache_);
 }

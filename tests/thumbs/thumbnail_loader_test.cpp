@@ -150,26 +150,43 @@ TEST_F(ThumbnailLoaderTest, MemoryLimitModeStartsOneFileAboveTheLimit) {
     }
 }
 
-// In memory limit mode with a cache, a picture too small to store that lies far from the view
-// is dropped; it must not be decoded again and again.
-TEST_F(ThumbnailLoaderTest, AFarPictureTooSmallToStoreIsDecodedOnce) {
-    CThumbnailCache cache(dir_.file("cache"));
-    ASSERT_TRUE(cache.IsAvailable());
-    std::vector<std::string> files = Files(3);
-    cache.SetDirectory(dir_.path().string());
-    list_.Column(3, 1);
-    list_.spans[1] = {1000, 1100};
-    list_.spans[2] = {2000, 2100};
-    list_.status.assign(3, IThumbnailList::kStatusNotCached);
-    CThumbnailLoader loader(list_, &window_);
-    loader.SetCache(&cache);
-    loader.SetMemoryLimit(1);
-    loader.Reset(files);
-    loader.Activate();
-    RunToIdle(loader, 20);
-    EXPECT_EQ(seen_, 3);
-    EXPECT_NE(loader.DecodedImage(0), nullptr);
-    EXPECT_EQ(cache.Lookup(files[1]), "");
+// In memory limit mode with a cache, a picture that lies far from the view and that the cache
+// does not take, because it is too small to store or because the cache cannot write (a file
+// where its subfolder should be), is dropped; it must not be decoded again and again.
+TEST_F(ThumbnailLoaderTest, AFarPictureTheCacheDoesNotTakeIsDecodedOnce) {
+    struct Case {
+        int width, height;
+        bool cacheWrites;
+    };
+    for (const Case& c : {Case{8, 8, true}, Case{200, 150, false}}) {
+        SCOPED_TRACE(c.width);
+        const std::string root = dir_.file("cache" + std::to_string(c.width));
+        const std::string folder = dir_.path().string();
+        if (!c.cacheWrites) {
+            std::filesystem::create_directories(root);
+            WriteFileBytes(root + "/CacheList.txt", FormatCacheIndex({{"a1", 0, folder}}));
+            WriteFileBytes(root + "/a1", "x");
+        }
+        CThumbnailCache cache(root);
+        ASSERT_TRUE(cache.IsAvailable());
+        std::vector<std::string> files = Files(3, c.width, c.height);
+        cache.SetDirectory(folder);
+        list_.Column(3, 1);
+        list_.spans[1] = {1000, 1100};
+        list_.spans[2] = {2000, 2100};
+        list_.status.assign(3, IThumbnailList::kStatusNotCached);
+        window_.Clear();
+        seen_ = 0;
+        CThumbnailLoader loader(list_, &window_);
+        loader.SetCache(&cache);
+        loader.SetMemoryLimit(1);
+        loader.Reset(files);
+        loader.Activate();
+        RunToIdle(loader, 20);
+        EXPECT_EQ(seen_, 3);
+        EXPECT_NE(loader.DecodedImage(0), nullptr);
+        EXPECT_EQ(cache.Lookup(files[1]), "");
+    }
 }
 
 // Every corpus file, the malformed ones and a file gone since the listing among them, ends with
