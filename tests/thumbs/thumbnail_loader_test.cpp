@@ -152,7 +152,8 @@ TEST_F(ThumbnailLoaderTest, MemoryLimitModeStartsOneFileAboveTheLimit) {
 
 // In memory limit mode with a cache, a picture that lies far from the view and that the cache
 // does not take, because it is too small to store or because the cache cannot write (a file
-// where its subfolder should be), is dropped; it must not be decoded again and again.
+// where its subfolder should be), is dropped; it must not be decoded again and again while it
+// stays far, yet it is decoded once more when it comes into view.
 TEST_F(ThumbnailLoaderTest, AFarPictureTheCacheDoesNotTakeIsDecodedOnce) {
     struct Case {
         int width, height;
@@ -186,6 +187,16 @@ TEST_F(ThumbnailLoaderTest, AFarPictureTheCacheDoesNotTakeIsDecodedOnce) {
         EXPECT_EQ(seen_, 3);
         EXPECT_NE(loader.DecodedImage(0), nullptr);
         EXPECT_EQ(cache.Lookup(files[1]), "");
+        // Scrolled into view it is decoded again and shown; item 0, which it pushes out of the
+        // ring, is decoded once more far away and then counts as done too.
+        list_.spans = {{-2000, -1900}, {-1000, -900}, {0, 100}};
+        list_.shown.clear();
+        loader.SetRequestedItem(2);
+        loader.Activate();
+        RunToIdle(loader, 20);
+        EXPECT_EQ(seen_, 5);
+        EXPECT_NE(loader.DecodedImage(2), nullptr);
+        EXPECT_EQ(list_.shown, std::vector<int32_t>{2});
     }
 }
 
