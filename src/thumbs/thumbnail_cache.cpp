@@ -242,14 +242,15 @@ std::string CThumbnailCache::Lookup(const std::string& imagePath) const {
     return candidate;
 }
 
-void CThumbnailCache::Store(const std::string& imagePath, CImage& image) {
-    if (!available_ || currentSubfolder_.empty()) return;
+bool CThumbnailCache::Store(const std::string& imagePath, CImage& image) {
+    if (!available_ || currentSubfolder_.empty()) return false;
     const std::string name = FileNameOf(imagePath);
-    if (name.empty()) return;
+    if (name.empty()) return false;
     const std::string candidate = currentSubfolder_ + "/" + name + ".jpg";
     // The subfolder may have been removed by hand since its record was written.
     if (!IsDirectory(currentSubfolder_)) mkdir(currentSubfolder_.c_str(), 0700);
-    if (image.Save(candidate)) {
+    const bool written = image.Save(candidate);
+    if (written) {
         chmod(candidate.c_str(), 0600);
         struct stat source {};
         if (stat(imagePath.c_str(), &source) == 0) {
@@ -266,6 +267,7 @@ void CThumbnailCache::Store(const std::string& imagePath, CImage& image) {
         }
     }
     MaybeStartEviction();
+    return written;
 }
 
 void CThumbnailCache::SetMaxSize(int32_t megabytes) {

@@ -50,8 +50,8 @@ public:
     // The path of a valid thumbnail of the image (which lies in the current folder), or "".
     std::string Lookup(const std::string& imagePath) const;
     // Writes the image's display picture as the thumbnail of imagePath and counts its size. A
-    // thumbnail that replaces an older one adds its full size.
-    void Store(const std::string& imagePath, CImage& image);
+    // thumbnail that replaces an older one adds its full size. False when nothing was written.
+    bool Store(const std::string& imagePath, CImage& image);
     // Sets the size limit in MB (0 or less: none); may start the eviction.
     void SetMaxSize(int32_t megabytes);
     // Starts or resumes the orphan sweep of the current folder, unless it has finished or the

@@ -132,9 +132,9 @@ void CThumbnailLoader::TakeFinished() {
     bool stored = false;
     const int64_t pixels = static_cast<int64_t>(image->GetSourceWidth()) * image->GetSourceHeight();
     if (CacheOn() && !fromCache_ && pixels > kStoreAbovePixels) {
-        cache_->Store(files_[static_cast<size_t>(item)], *image);
+        // A cache that cannot write does not hold it: far from the view it must count as done.
+        stored = cache_->Store(files_[static_cast<size_t>(item)], *image);
         list_.SetCacheStatus(item, IThumbnailList::kStatusCached);
-        stored = true;
     }
     KeepPicture(item, std::move(image), span, stored || fromCache_);
 }
@@ -201,7 +201,8 @@ int32_t CThumbnailLoader::ChooseNext(std::string* thumbnailPath) {
         const auto index = static_cast<size_t>(candidate);
         const int32_t status = list_.CacheStatus(candidate);
         const IThumbnailList::Span span = list_.IconSpan(candidate);
-        if (finished_[index]) continue;
+        // Dropped far from the view; once near it again it is decoded and kept.
+        if (finished_[index] && (span.bottom <= -2 * height || span.top >= 2 * height)) continue;
         if (cacheOn && status == IThumbnailList::kStatusUnknown &&
             !(span.bottom >= 0 && span.top <= height)) {
             continue;

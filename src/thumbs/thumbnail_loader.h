@@ -107,8 +107,8 @@ private:
     std::vector<CImage*> perItem_;
     int32_t ringFill_ = 0;
     int32_t ringPosition_ = 0;
-    // Items decoded and dropped because they were too small to store and far from the view:
-    // not chosen again until the next listing, or they would be decoded over and over.
+    // Items decoded and dropped far from the view because the cache did not take them: not
+    // chosen again while they stay far, or they would be decoded over and over.
     std::vector<bool> finished_;
 
     CWorkerThread probe_;

@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -14,6 +16,26 @@
 #include "support/bmp_builder.h"
 #include "support/temp_dir.h"
 #include "thumbs/cache_index.h"
+
+// Root passes permission checks through two capabilities. Clearing them from this thread's
+// effective set, which the threads it starts inherit, makes permissions bite until restored.
+class PermissionsBite {
+public:
+    PermissionsBite() {
+        if (syscall(SYS_capget, &header_, saved_) != 0) return;
+        __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
+        lowered[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        changed_ = syscall(SYS_capset, &header_, lowered) == 0;
+    }
+    ~PermissionsBite() {
+        if (changed_) syscall(SYS_capset, &header_, saved_);
+    }
+
+private:
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2] = {};
+    bool changed_ = false;
+};
 
 // A cache root, an image folder and the means to lay out cache folders by hand.
 class CacheFixture : public testing::Test {

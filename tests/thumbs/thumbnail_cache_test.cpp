@@ -1,8 +1,6 @@
 #include "thumbs/thumbnail_cache.h"
 
-#include <linux/capability.h>
 #include <sys/file.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 
 #include <atomic>
@@ -30,26 +28,6 @@ extern "C" int rename(const char* from, const char* to) noexcept {
 namespace {
 
 constexpr int64_t kMB = 1 << 20;
-
-// Root passes permission checks through two capabilities. Clearing them from this thread's
-// effective set, which the threads it starts inherit, makes permissions bite until restored.
-class PermissionsBite {
-public:
-    PermissionsBite() {
-        if (syscall(SYS_capget, &header_, saved_) != 0) return;
-        __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
-        lowered[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
-        changed_ = syscall(SYS_capset, &header_, lowered) == 0;
-    }
-    ~PermissionsBite() {
-        if (changed_) syscall(SYS_capset, &header_, saved_);
-    }
-
-private:
-    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct saved_[2] = {};
-    bool changed_ = false;
-};
 
 class ThumbnailCacheTest : public CacheFixture {};
 

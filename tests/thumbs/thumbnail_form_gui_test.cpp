@@ -4,7 +4,11 @@
 
 #include <QKeyEvent>
 #include <QListView>
+#include <QMenu>
+#include <QTimer>
+#include <map>
 
+#include "app/ui/resources.h"
 #include "image/image.h"
 #include "platform/qt/list_view.h"
 #include "settings/registry.h"
@@ -177,6 +181,67 @@ TEST_F(ThumbnailFormTest, DoubleClickAndEnterOpenTheItemArrowsDoNothing) {
 }  // namespace
 
 namespace {
+
+// The context menu's items as the user finds them at a client point: enabled, and checked.
+struct MenuItems {
+    std::map<int, bool> enabled, checked;
+};
+MenuItems ContextMenuAt(HWND list, POINT at) {
+    MenuItems items;
+    QTimer::singleShot(30, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) return;
+        std::function<void(QMenu*)> read = [&](QMenu* m) {
+            for (QAction* action : m->actions()) {
+                if (action->menu()) read(action->menu());
+                if (!action->data().isValid()) continue;
+                items.enabled[action->data().toInt()] = action->isEnabled();
+                items.checked[action->data().toInt()] = action->isChecked();
+            }
+        };
+        read(menu);
+        menu->close();
+    });
+    ClientToScreen(list, &at);
+    list->SendMessage(WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list), MAKELPARAM(at.x, at.y));
+    return items;
+}
+
+TEST_F(ThumbnailFormTest, TheContextMenuGreysWhatHasNothingToActOn) {
+    struct Case {
+        bool onItem, selection, cache;
+        int doubleClickOpen;
+        // 40001 and 40002, 40003, 40020; 40005 checked (40004 the other way).
+        bool show, make, remove, fullscreenChecked;
+    } cases[] = {
+        {true, false, false, 1, true, false, false, false},
+        {false, true, true, 2, false, true, true, true},
+        {true, true, true, 1, true, true, true, false},
+        {false, false, false, 2, false, false, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.onItem << c.selection << c.cache);
+        pane_.reset();
+        forwarder_.pane = nullptr;
+        WriteRegString("CacheDir", c.cache ? dir_.file("cache") : "");
+        WriteRegDword("DoubleClickOpen", c.doubleClickOpen);
+        MakePane(3);
+        // Away from the screen's origin, so that screen and client points differ.
+        MoveWindow(AsHandle(parent_), 150, 120, 700, 400);
+        ASSERT_EQ(pane_->cache()->IsAvailable(), c.cache);
+        if (c.selection) ListView_SetItemState(list(), 2, LVIS_SELECTED, LVIS_SELECTED);
+        const MenuItems items = ContextMenuAt(list(), c.onItem ? IconCentre(1) : POINT{690, 390});
+        EXPECT_EQ(pane_->focusItem(), c.onItem ? 1 : -1);
+        const std::map<int, bool> enabled = {
+            {ID_SHOW_IN_WINDOW, c.show},    {ID_SHOW_FULLSCREEN, c.show},
+            {ID_MAKE_THUMBNAILS, c.make},   {ID_DELETE_SELECTED, c.remove},
+            {ID_DOUBLE_CLICK_WINDOW, true}, {ID_DOUBLE_CLICK_FULLSCREEN, true},
+            {ID_THUMB_SETTINGS, true}};
+        EXPECT_EQ(items.enabled, enabled);
+        EXPECT_EQ(items.checked.at(ID_DOUBLE_CLICK_FULLSCREEN), c.fullscreenChecked);
+        EXPECT_EQ(items.checked.at(ID_DOUBLE_CLICK_WINDOW), !c.fullscreenChecked);
+    }
+}
 
 // Scrolled out of view and back, a thumbnail is drawn again from the picture already decoded,
 // into an entry given back by the items that left the view: the image list does not grow.

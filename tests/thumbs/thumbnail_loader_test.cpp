@@ -1,17 +1,23 @@
 #include "thumbs/thumbnail_loader.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
+#include "settings/registry.h"
 #include "support/bmp_builder.h"
 #include "support/recording_window.h"
 #include "support/temp_dir.h"
+#include "thumbs/cache_fixture.h"
 #include "thumbs/thumbnail_cache.h"
 
 namespace {
@@ -66,8 +72,9 @@ protected:
     }
 
     // Runs the scheduler as the pane would, one image-done at a time, until it is idle; returns
-    // the items in the order their pictures were kept.
-    std::vector<int32_t> RunToIdle(CThumbnailLoader& loader, int maxSteps = 200) {
+    // the items in the order their pictures were kept. afterStep runs after each LoadNext.
+    std::vector<int32_t> RunToIdle(CThumbnailLoader& loader, int maxSteps = 200,
+                                   const std::function<void(int)>& afterStep = {}) {
         std::vector<int32_t> order;
         std::vector<const CImage*> before = Pictures(loader);
         for (int step = 0; step < maxSteps && loader.IsDecoding(); ++step) {
@@ -79,6 +86,7 @@ protected:
             EXPECT_GT(window_.Count(WM_IMAGE_DONE), seen_) << "no image-done at step " << step;
             ++seen_;
             loader.LoadNext();
+            if (afterStep) afterStep(step);
             const std::vector<const CImage*> after = Pictures(loader);
             for (size_t i = 0; i < after.size(); ++i) {
                 if (after[i] && after[i] != before[i]) order.push_back(static_cast<int32_t>(i));
@@ -142,26 +150,54 @@ TEST_F(ThumbnailLoaderTest, MemoryLimitModeStartsOneFileAboveTheLimit) {
     }
 }
 
-// In memory limit mode with a cache, a picture too small to store that lies far from the view
-// is dropped; it must not be decoded again and again.
-TEST_F(ThumbnailLoaderTest, AFarPictureTooSmallToStoreIsDecodedOnce) {
-    CThumbnailCache cache(dir_.file("cache"));
-    ASSERT_TRUE(cache.IsAvailable());
-    std::vector<std::string> files = Files(3);
-    cache.SetDirectory(dir_.path().string());
-    list_.Column(3, 1);
-    list_.spans[1] = {1000, 1100};
-    list_.spans[2] = {2000, 2100};
-    list_.status.assign(3, IThumbnailList::kStatusNotCached);
-    CThumbnailLoader loader(list_, &window_);
-    loader.SetCache(&cache);
-    loader.SetMemoryLimit(1);
-    loader.Reset(files);
-    loader.Activate();
-    RunToIdle(loader, 20);
-    EXPECT_EQ(seen_, 3);
-    EXPECT_NE(loader.DecodedImage(0), nullptr);
-    EXPECT_EQ(cache.Lookup(files[1]), "");
+// In memory limit mode with a cache, a picture that lies far from the view and that the cache
+// does not take, because it is too small to store or because the cache cannot write (a file
+// where its subfolder should be), is dropped; it must not be decoded again and again while it
+// stays far, yet it is decoded once more when it comes into view.
+TEST_F(ThumbnailLoaderTest, AFarPictureTheCacheDoesNotTakeIsDecodedOnce) {
+    struct Case {
+        int width, height;
+        bool cacheWrites;
+    };
+    for (const Case& c : {Case{8, 8, true}, Case{200, 150, false}}) {
+        SCOPED_TRACE(c.width);
+        const std::string root = dir_.file("cache" + std::to_string(c.width));
+        const std::string folder = dir_.path().string();
+        if (!c.cacheWrites) {
+            std::filesystem::create_directories(root);
+            WriteFileBytes(root + "/CacheList.txt", FormatCacheIndex({{"a1", 0, folder}}));
+            WriteFileBytes(root + "/a1", "x");
+        }
+        CThumbnailCache cache(root);
+        ASSERT_TRUE(cache.IsAvailable());
+        std::vector<std::string> files = Files(3, c.width, c.height);
+        cache.SetDirectory(folder);
+        list_.Column(3, 1);
+        list_.spans[1] = {1000, 1100};
+        list_.spans[2] = {2000, 2100};
+        list_.status.assign(3, IThumbnailList::kStatusNotCached);
+        window_.Clear();
+        seen_ = 0;
+        CThumbnailLoader loader(list_, &window_);
+        loader.SetCache(&cache);
+        loader.SetMemoryLimit(1);
+        loader.Reset(files);
+        loader.Activate();
+        RunToIdle(loader, 20);
+        EXPECT_EQ(seen_, 3);
+        EXPECT_NE(loader.DecodedImage(0), nullptr);
+        EXPECT_EQ(cache.Lookup(files[1]), "");
+        // Scrolled into view it is decoded again and shown; item 0, which it pushes out of the
+        // ring, is decoded once more far away and then counts as done too.
+        list_.spans = {{-2000, -1900}, {-1000, -900}, {0, 100}};
+        list_.shown.clear();
+        loader.SetRequestedItem(2);
+        loader.Activate();
+        RunToIdle(loader, 20);
+        EXPECT_EQ(seen_, 5);
+        EXPECT_NE(loader.DecodedImage(2), nullptr);
+        EXPECT_EQ(list_.shown, std::vector<int32_t>{2});
+    }
 }
 
 // Every corpus file, the malformed ones and a file gone since the listing among them, ends with
@@ -251,6 +287,124 @@ TEST_F(ThumbnailLoaderTest, VanishingFilesAndCacheLeaveNoFalseRecord) {
         loader.Activate();
     }
     EXPECT_EQ(ReadFileBytes(root + "/CacheList.txt").find("f1.bmp"), std::string::npos);
+}
+
+// The cache stops taking thumbnails while they are made: its folder made read-only, the disk
+// full, a file where its subfolder should be, its size limit reached, or another running copy
+// holding it. Every picture still comes from decoding, and what the cache claims afterwards is
+// there and whole.
+TEST_F(ThumbnailLoaderTest, ACacheThatStopsTakingThumbnailsLeavesPicturesAndTrueRecords) {
+    const std::vector<std::string> files = Files(5, 200, 150);
+    const std::string folder = dir_.path().string();
+    std::optional<PermissionsBite> bite;
+    std::unique_ptr<CThumbnailCache> holder;
+    rlimit fileSize{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &fileSize), 0);
+    signal(SIGXFSZ, SIG_IGN);
+    using Spoil = std::function<void(const std::string& root, const std::string& subfolder)>;
+    struct Case {
+        const char* name;
+        Spoil before;     // before the pane's cache opens
+        Spoil meanwhile;  // once its first picture is kept
+        size_t valid;     // thumbnails the next run finds
+    } cases[] = {
+        {"read-only", nullptr,
+         [&](const std::string& root, const std::string& sub) {
+             chmod(sub.c_str(), 0500);
+             chmod(root.c_str(), 0500);
+             bite.emplace();
+         },
+         0},
+        {"disk full", nullptr,
+         [&](const std::string&, const std::string&) {
+             rlimit tiny = fileSize;
+             tiny.rlim_cur = 64;
+             setrlimit(RLIMIT_FSIZE, &tiny);
+         },
+         1},
+        {"file for subfolder",
+         [&](const std::string& root, const std::string&) {
+             WriteFileBytes(root + "/CacheList.txt", FormatCacheIndex({{"a1", 0, folder}}));
+             WriteFileBytes(root + "/a1", "x");
+         },
+         nullptr, 0},
+        {"size limit",
+         [&](const std::string& root, const std::string&) {
+             std::filesystem::create_directories(root + "/b2");
+             WriteFileBytes(root + "/b2/x.png.jpg", "");
+             std::filesystem::resize_file(root + "/b2/x.png.jpg", 2 << 20);
+             WriteFileBytes(root + "/CacheList.txt",
+                            FormatCacheIndex({{"b2", 2 << 20, "/elsewhere"}}));
+             WriteRegDword("MaxCacheSize", 1);
+         },
+         nullptr, 5},
+        {"second copy",
+         [&](const std::string& root, const std::string&) {
+             holder = std::make_unique<CThumbnailCache>(root);
+             holder->SetDirectory(folder);
+         },
+         nullptr, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string root = dir_.file(std::string("cache-") + c.name);
+        std::filesystem::create_directories(root);
+        if (c.before) c.before(root, "");
+        std::string subfolder;
+        {
+            CThumbnailCache cache(root);
+            cache.SetDirectory(folder);
+            subfolder = cache.CurrentSubfolder();
+            list_.Column(5, 5);
+            window_.Clear();
+            seen_ = 0;
+            CThumbnailLoader loader(list_, &window_);
+            loader.SetCache(&cache);
+            loader.Reset(files);
+            loader.StartProbe();
+            loader.Activate();
+            RunToIdle(loader, 20, [&](int step) {
+                if (step == 0 && c.meanwhile) c.meanwhile(root, subfolder);
+            });
+            for (int32_t i = 0; i < 5; ++i) {
+                const CImage* picture = loader.DecodedImage(i);
+                ASSERT_NE(picture, nullptr) << i;
+                EXPECT_EQ(picture->GetWidth(), 128) << i;
+                EXPECT_EQ(std::abs(picture->GetHeight()), 96) << i;
+            }
+        }
+        bite.reset();
+        setrlimit(RLIMIT_FSIZE, &fileSize);
+        chmod(root.c_str(), 0700);
+        if (std::filesystem::is_directory(subfolder)) chmod(subfolder.c_str(), 0700);
+        holder.reset();
+        WriteRegDword("MaxCacheSize", 0);
+
+        CThumbnailCache next(root);
+        ASSERT_TRUE(next.IsAvailable());
+        next.SetDirectory(folder);
+        size_t valid = 0;
+        for (const std::string& file : files) {
+            const std::string thumbnail = next.Lookup(file);
+            if (thumbnail.empty()) continue;
+            ++valid;
+            CImage picture;
+            picture.LoadNow(thumbnail, 128, 128);
+            EXPECT_EQ(picture.GetWidth(), 128) << thumbnail;
+        }
+        EXPECT_EQ(valid, c.valid);
+        // Every record holds what it says, and no half-written file is left behind.
+        for (const CacheEntry& record : next.Records()) {
+            int64_t bytes = 0;
+            std::error_code error;
+            for (const auto& entry :
+                 std::filesystem::directory_iterator(root + "/" + record.key, error)) {
+                EXPECT_EQ(entry.path().extension(), ".jpg") << entry.path();
+                bytes += static_cast<int64_t>(entry.file_size());
+            }
+            EXPECT_EQ(record.size, bytes) << record.key << " " << record.folder;
+        }
+    }
 }
 
 // A window whose sends from another thread wait until the test's thread answers them, as the
