@@ -308,7 +308,9 @@ TEST_F(MainCommandsTest, TheFileOnScreenSelectedAgainIsNotDecodedAgainUnlessItCh
     PumpFor(300);
     ASSERT_TRUE(PumpUntil(preloaded));
     CImage* shown = pane.currentImage();
-    const int32_t loads = PeekLoadSerialCounter();
+    // The picture on screen keeps its load. (The neighbour may be loaded again on a busy
+    // machine: a late size of the window reaches it only when it is next wanted.)
+    const int32_t serial = shown->loadSerial;
     // The listing rebuilt and sorted the other way round selects a.bmp again.
     for (int command : {ID_REFRESH, ID_SORT_BY_TYPE}) {
         SCOPED_TRACE(command);
@@ -318,12 +320,12 @@ TEST_F(MainCommandsTest, TheFileOnScreenSelectedAgainIsNotDecodedAgainUnlessItCh
         EXPECT_EQ(pane.currentImage(), shown);
         EXPECT_TRUE(shown->done);
         EXPECT_EQ(pane.preloadImage()->path, dir_.file("b.bmp"));
-        EXPECT_EQ(PeekLoadSerialCounter(), loads);
+        EXPECT_EQ(shown->loadSerial, serial);
     }
     // Reload reads it again, and so does a refresh once the file has changed on disk.
     list->SendMessage(WM_COMMAND, ID_RELOAD, 0);
     ASSERT_TRUE(PumpUntil([&] { return pane.currentImage()->done.load(); }));
-    EXPECT_GT(PeekLoadSerialCounter(), loads);
+    EXPECT_NE(pane.currentImage()->loadSerial, serial);
     ASSERT_TRUE(PumpUntil(preloaded));
     desc.width = 8;
     desc.pixels.assign(48, 0x40);
