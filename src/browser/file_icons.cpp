@@ -34,7 +34,13 @@ CFileIcons::CFileIcons() {
 
 int CFileIcons::IconFor(const std::string& name) {
     if (name.size() < 5) return kImageFile;
-    const std::string key = ToLowerString(name.substr(name.size() - 4));
+    // The extension with its dot: four characters for the classic types, five for the newer
+    // ones the file list shows (".webp", ".heic", ".avif"), whose last four lack the dot.
+    const size_t dot = name.rfind('.');
+    const size_t from = dot != std::string::npos && dot > 0 && dot == name.size() - 5
+                            ? dot
+                            : name.size() - 4;
+    const std::string key = ToLowerString(name.substr(from));
     auto it = iconMap_.find(key);
     if (it != iconMap_.end()) return it->second;
     ++lookups_;
