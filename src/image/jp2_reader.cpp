@@ -12,12 +12,11 @@
 #include <condition_variable>
 #include <cstring>
 #include <functional>
-#include <list>
 #include <mutex>
 #include <new>
 #include <string>
-#include <thread>
 
+#include "image/decode_threads.h"
 #include "platform/file_io.h"
 
 namespace {
@@ -357,77 +356,8 @@ void RunDecode(DecodeJob& job) {
     job.finished.notify_all();
 }
 
-// The decode threads. A decode that was left still holds its memory and its share of the
-// processor until it ends, so only a few run at once; all are joined before the process ends.
-class DecodeThreads {
-public:
-    static constexpr int kMaxRunning = 3;
-
-    ~DecodeThreads() {
-        std::lock_guard<std::mutex> hold(lock_);
-        for (Runner& runner : runners_) runner.thread.join();
-    }
-
-    // Starts the job once a place is free, asking stopped() while it waits; false when the
-    // load was stopped first. Without a thread the job runs here and now.
-    bool Start(const std::shared_ptr<DecodeJob>& job, const std::function<bool()>& stopped) {
-        std::unique_lock<std::mutex> hold(lock_);
-        while (Reap() >= kMaxRunning) {
-            if (stopped && stopped()) return false;
-            changed_.wait_for(hold, std::chrono::milliseconds(5));
-        }
-        try {
-            runners_.push_back(Runner{std::thread(), job});
-            runners_.back().thread = std::thread([this, job] {
-                RunDecode(*job);
-                changed_.notify_all();
-            });
-        } catch (const std::exception&) {
-            if (!runners_.empty() && !runners_.back().thread.joinable()) runners_.pop_back();
-            hold.unlock();
-            RunDecode(*job);
-        }
-        return true;
-    }
-
-    int Running() {
-        std::lock_guard<std::mutex> hold(lock_);
-        return Reap();
-    }
-
-private:
-    struct Runner {
-        std::thread thread;
-        std::shared_ptr<DecodeJob> job;
-    };
-
-    // Joins the threads whose decode has ended; returns how many have not. Under lock_.
-    int Reap() {
-        int running = 0;
-        for (auto it = runners_.begin(); it != runners_.end();) {
-            bool done;
-            {
-                std::lock_guard<std::mutex> hold(it->job->lock);
-                done = it->job->done;
-            }
-            if (done) {
-                it->thread.join();
-                it = runners_.erase(it);
-            } else {
-                ++running;
-                ++it;
-            }
-        }
-        return running;
-    }
-
-    std::mutex lock_;
-    std::condition_variable changed_;
-    std::list<Runner> runners_;
-};
-
-DecodeThreads& Threads() {
-    static DecodeThreads threads;
+CDecodeThreads& Threads() {
+    static CDecodeThreads threads;
     return threads;
 }
 
@@ -448,7 +378,7 @@ void CJp2Reader::DecodeAll() {
     heap_.reset();
     picture_ = nullptr;
     auto job = std::make_shared<DecodeJob>(path);
-    if (!Threads().Start(job, decodeStopped)) return;
+    if (!Threads().Start([job] { RunDecode(*job); }, decodeStopped)) return;
     std::unique_lock<std::mutex> hold(job->lock);
     while (!job->done) {
         if (decodeStopped && decodeStopped()) {
