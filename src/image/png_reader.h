@@ -46,5 +46,5 @@ private:
     int bytesPerPixel_ = 3;
     bool interlaced_ = false;
     int orientation_ = 1;  // Exif numbering; 1 also when the setting turns it off
-    static constexpr int32_t kTransposeStrip = 32;
+    static constexpr int32_t kTransposeStrip = 16;
 };
