@@ -33,9 +33,14 @@ constexpr bool OrientationReversesRows(int orientation) {
 // Reverses the order of `width` pixels of `bytesPerPixel` bytes (3 or 4) in place.
 void ReversePixels(uint8_t* row, int64_t width, int bytesPerPixel);
 
+// Reverses `count` bytes in place. A row of R, G, B pixels comes out mirrored with its pixels
+// B, G, R: the mirroring and the colour swap a 24-bit picture needs anyway, in one pass.
+void ReverseBytes(uint8_t* bytes, size_t count);
+
 // For a transposing orientation: puts `count` stored rows, starting at stored row `firstRow` of
 // a picture `width` x `height` pixels as stored, where they belong in the upright picture
-// (`height` x `width`, pixels of 3 or 4 bytes) at `upright`, whose rows are `uprightStride` bytes apart, top row first.
+// (`height` x `width`, pixels of 3 or 4 bytes) at `upright`, whose rows are `uprightStride` bytes
+// apart, top row first.
 void PlaceTransposedRows(const uint8_t* rows, size_t rowStride, int64_t firstRow, int64_t count,
                          int64_t width, int64_t height, int bytesPerPixel, int orientation,
                          uint8_t* upright, size_t uprightStride);

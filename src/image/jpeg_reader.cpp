@@ -150,7 +150,9 @@ void CJpegReader::OpenFile() {
         // Shown bottom to top, the rows are declared in that order and still come one by one.
         DeclareHeader(width, OrientationReversesRows(orientation_) ? height : -height, 24);
     }
-    rgbOrder = layout_ != Layout::kGrey && !libraryGivesBgr_;
+    // Mirrored rows come B, G, R too: reversing an R, G, B row's bytes mirrors it and swaps.
+    rgbOrder =
+        layout_ != Layout::kGrey && !libraryGivesBgr_ && !OrientationMirrorsRows(orientation_);
 }
 
 bool CJpegReader::RefuseWithLibraryMessage(const char* otherwise) {
@@ -278,7 +280,8 @@ int CJpegReader::NextLine(uint8_t** row) {
         return lineCounter;
     }
     ++lineCounter;
-    if (ReadRow(*row) && OrientationMirrorsRows(orientation_)) ReversePixels(*row, width_, 3);
+    if (ReadRow(*row) && OrientationMirrorsRows(orientation_))
+        ReverseBytes(*row, static_cast<size_t>(width_) * 3);
     return lineCounter;
 }
 

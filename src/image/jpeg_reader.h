@@ -53,7 +53,8 @@ public:
     // linear-light box path makes it from the full picture (on the corpus photos by up to 5
     // levels on average at 1/8 and 1.5 at 1/2; at 5/8 by at most 0.3).
     static constexpr unsigned kMinScaleEighths = 5;
-    // Stored rows decoded at a time when the picture must be transposed to stand upright.
+    // Stored rows decoded at a time when the picture must be transposed to stand upright (288 KB
+    // at 6000 pixels wide); 32 measured a few per cent slower on the whole load.
     static constexpr int32_t kTransposeStrip = 16;
 
 private:

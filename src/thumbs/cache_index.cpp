@@ -40,12 +40,19 @@ bool IsFolderKey(std::string_view key) {
 std::vector<CacheEntry> ParseCacheIndex(std::string_view text) {
     std::vector<CacheEntry> records;
     std::unordered_set<std::string_view> keys;
+    // Only the first divider counts: the records above it are upright.
+    bool dividerSeen = false;
     size_t pos = 0;
     while (pos < text.size()) {
         size_t end = text.find('\n', pos);
         if (end == std::string_view::npos) end = text.size();
         std::string_view line = text.substr(pos, end - pos);
         pos = end + 1;
+        if (line == kUprightDivider && !dividerSeen) {
+            dividerSeen = true;
+            for (CacheEntry& record : records) record.upright = true;
+            continue;
+        }
         size_t tab1 = line.find('\t');
         if (tab1 == std::string_view::npos) continue;
         size_t tab2 = line.find('\t', tab1 + 1);
@@ -55,15 +62,20 @@ std::vector<CacheEntry> ParseCacheIndex(std::string_view text) {
         if (!IsFolderKey(key) || !ParseSize(line.substr(tab1 + 1, tab2 - tab1 - 1), size)) continue;
         // Two records on one subfolder would let the eviction empty the current folder's.
         if (!keys.insert(key).second) continue;
-        records.push_back({std::string(key), size, std::string(line.substr(tab2 + 1))});
+        records.push_back({std::string(key), size, std::string(line.substr(tab2 + 1)), false});
     }
     return records;
 }
 
 std::string FormatCacheIndex(const std::vector<CacheEntry>& records) {
     std::string text;
+    bool leadingUpright = true;  // still in the records before the divider
     for (const CacheEntry& record : records) {
         if (record.folder.find('\n') != std::string::npos) continue;
+        if (leadingUpright && !record.upright) {
+            leadingUpright = false;
+            if (!text.empty()) text.append(kUprightDivider).append(1, '\n');
+        }
         text += record.key;
         text += '\t';
         text += std::to_string(record.size);
@@ -71,6 +83,7 @@ std::string FormatCacheIndex(const std::vector<CacheEntry>& records) {
         text += record.folder;
         text += '\n';
     }
+    if (leadingUpright && !text.empty()) text.append(kUprightDivider).append(1, '\n');
     return text;
 }
 

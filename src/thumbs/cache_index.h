@@ -11,6 +11,9 @@ struct CacheEntry {
     std::string key;     // the subfolder's name
     int32_t size = 0;    // bytes of thumbnails the subfolder holds, as counted by the cache
     std::string folder;  // the image folder, without trailing "/"
+    // Its thumbnails were made with photos turned upright by their orientation. Those of older
+    // records may lie on their side, so the cache makes them again.
+    bool upright = true;
 
     bool operator==(const CacheEntry&) const = default;
 };
@@ -20,9 +23,16 @@ struct CacheEntry {
 // decimal number, a key that is not 1 to 32 lower-case hexadecimal digits, or a key already
 // listed above) are skipped, so they vanish when the index is next written. The key check keeps
 // a damaged index from naming anything outside the cache root.
+//
+// The line kUprightDivider follows the records whose thumbnails are upright, when there are
+// any; the records after it, and all those of an index without it (written before thumbnails
+// were turned, or rewritten by such a copy, which skips the line), are of the older kind.
 std::vector<CacheEntry> ParseCacheIndex(std::string_view text);
 // Records whose folder holds a line break cannot be written in this format and are left out.
+// Upright records after one of the older kind are written as older ones (their thumbnails are
+// made again), since the divider can only follow the first.
 std::string FormatCacheIndex(const std::vector<CacheEntry>& records);
+inline constexpr std::string_view kUprightDivider = "-- thumbnails above are upright";
 
 bool IsFolderKey(std::string_view key);
 

@@ -88,6 +88,19 @@ bool RemoveEmptySubfolder(const std::string& folder) {
     return rmdir(folder.c_str()) == 0 || errno == ENOENT;
 }
 
+// Removes the thumbnails (regular *.jpg files) a subfolder holds, leaving anything else.
+void RemoveThumbnails(const std::string& folder) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return;
+    while (const dirent* entry = readdir(dir)) {
+        if (!EndsWithJpg(entry->d_name, std::strlen(entry->d_name))) continue;
+        const std::string path = folder + "/" + entry->d_name;
+        struct stat st {};
+        if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) unlink(path.c_str());
+    }
+    closedir(dir);
+}
+
 // Opens the index (made when missing if create is O_CREAT) and takes its lock. The lock must sit
 // on the file the path names now: after another copy replaced the index, a lock on the old file
 // protects nothing. On failure errno tells why; EWOULDBLOCK means another copy holds it.
@@ -216,6 +229,16 @@ void CThumbnailCache::SetDirectory(std::string folder) {
                               [&](const CacheEntry& r) { return r.folder == folder; });
     if (found != records_.end()) {
         std::rotate(records_.begin(), found, found + 1);
+        CacheEntry& record = records_.front();
+        if (!record.upright) {
+            // Made before photos were turned upright: any of them may lie on its side, and
+            // nothing in a thumbnail tells, so all are made again as the folder is shown.
+            RemoveThumbnails(root_ + "/" + record.key);
+            std::lock_guard<std::mutex> lock(sizeLock_);
+            totalUnits_ -= Units(record.size);
+            record.size = 0;
+            record.upright = true;
+        }
     } else {
         std::string key = DrawFolderKey(root_, records_, RandomGuid);
         records_.insert(records_.begin(), CacheEntry{key, 0, folder});

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "support/orientation.h"
 
@@ -59,6 +61,50 @@ TEST(ExifTest, OrientationIsReadOnlyFromASoundIfd0Entry) {
     EXPECT_EQ(JpegApp1Orientation(bytes, app1.size()), 6);
     EXPECT_EQ(JpegApp1Orientation(bytes, 5), 1);
     EXPECT_EQ(JpegApp1Orientation(bytes + 1, app1.size() - 1), 1);
+}
+
+// Where stored pixel (row s, column c) of a w x h picture belongs upright, per the Exif meaning
+// of each transposing orientation, worked out independently of the placing code.
+size_t UprightOffset(int orientation, int s, int c, int w, int h, size_t stride, int bpp) {
+    int y = c, x = s;                            // 5: transposed
+    if (orientation == 6) y = c, x = h - 1 - s;  // turned clockwise to show
+    if (orientation == 7) y = w - 1 - c, x = h - 1 - s;
+    if (orientation == 8) y = w - 1 - c, x = s;  // turned anticlockwise to show
+    return static_cast<size_t>(y) * stride + static_cast<size_t>(x) * bpp;
+}
+
+TEST(ExifTest, TransposedStripsLandWhereTheOrientationPutsThemAndNowhereElse) {
+    struct Case {
+        int width, height, bpp, strip;
+    } cases[] = {
+        {7, 45, 3, 1},  {7, 45, 3, 13},  {7, 45, 3, 32}, {7, 45, 3, 45}, {50, 3, 3, 2},
+        {1, 70, 3, 33}, {33, 66, 3, 40}, {7, 45, 4, 13}, {50, 3, 4, 3},  {33, 66, 4, 66},
+    };
+    for (const Case& c : cases) {
+        for (int o = 5; o <= 8; ++o) {
+            const size_t rowBytes = static_cast<size_t>(c.width) * c.bpp;
+            // Padding past each upright row, which the placing must leave alone.
+            const size_t stride = static_cast<size_t>(c.height) * c.bpp + 3;
+            std::vector<uint8_t> upright(stride * c.width, 0xEE), want = upright;
+            for (int first = 0; first < c.height; first += c.strip) {
+                const int count = std::min(c.strip, c.height - first);
+                // Exactly the strip's bytes: a read past its last pixel is out of bounds.
+                std::vector<uint8_t> rows(rowBytes * count);
+                for (int k = 0; k < count; ++k)
+                    for (int x = 0; x < c.width; ++x)
+                        for (int b = 0; b < c.bpp; ++b) {
+                            const auto v = static_cast<uint8_t>((first + k) * 7 + x * 13 + b * 101);
+                            rows[k * rowBytes + x * c.bpp + b] = v;
+                            want[UprightOffset(o, first + k, x, c.width, c.height, stride, c.bpp) +
+                                 b] = v;
+                        }
+                PlaceTransposedRows(rows.data(), rowBytes, first, count, c.width, c.height, c.bpp,
+                                    o, upright.data(), stride);
+            }
+            EXPECT_EQ(upright, want) << c.width << " x " << c.height << " x " << c.bpp << " strip "
+                                     << c.strip << " orientation " << o;
+        }
+    }
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ TEST(CacheIndexTest, ParseAndFormatRoundTripByteForByte) {
         "def\t-2147483648\t/mnt/\xC3\xA9t\xC3\xA9\n";
     std::vector<CacheEntry> records = ParseCacheIndex(text);
     ASSERT_EQ(records.size(), 5u);
-    EXPECT_EQ(records[0], (CacheEntry{"a1b2c3d40560789abcdef", 48213, "/home/ann/Photos"}));
+    EXPECT_EQ(records[0], (CacheEntry{"a1b2c3d40560789abcdef", 48213, "/home/ann/Photos", false}));
     EXPECT_EQ(records[2].folder, "/media/x/with\ttab and space ");
     EXPECT_EQ(records[3].folder, "");
     EXPECT_EQ(records[4].size, INT32_MIN);
@@ -47,13 +47,43 @@ TEST(CacheIndexTest, DamagedLinesAreSkipped) {
         "ff\t9\t/kept/last-without-lf";
     std::vector<CacheEntry> records = ParseCacheIndex(text);
     ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[0], (CacheEntry{"aa", 1, "/kept/first"}));
-    EXPECT_EQ(records[1], (CacheEntry{"ee", -3, "/kept/second\r"}));
-    EXPECT_EQ(records[2], (CacheEntry{"ff", 9, "/kept/last-without-lf"}));
+    EXPECT_EQ(records[0], (CacheEntry{"aa", 1, "/kept/first", false}));
+    EXPECT_EQ(records[1], (CacheEntry{"ee", -3, "/kept/second\r", false}));
+    EXPECT_EQ(records[2], (CacheEntry{"ff", 9, "/kept/last-without-lf", false}));
     EXPECT_EQ(FormatCacheIndex(records),
               "aa\t1\t/kept/first\nee\t-3\t/kept/second\r\nff\t9\t/kept/last-without-lf\n");
     // A folder name with a line break cannot be written as one record.
-    EXPECT_EQ(FormatCacheIndex({{"aa", 1, "/a\nb"}, {"bb", 2, "/c"}}), "bb\t2\t/c\n");
+    EXPECT_EQ(FormatCacheIndex({{"aa", 1, "/a\nb", false}, {"bb", 2, "/c", false}}), "bb\t2\t/c\n");
+}
+
+TEST(CacheIndexTest, TheDividerTellsUprightRecordsFromOlderOnes) {
+    const std::string divider = std::string(kUprightDivider) + "\n";
+    struct Case {
+        const char* what;
+        std::string text;
+        std::vector<bool> upright;
+    } cases[] = {
+        {"an index from before the divider", "aa\t1\t/a\nbb\t2\t/b\n", {false, false}},
+        {"upright above, older below", "aa\t1\t/a\n" + divider + "bb\t2\t/b\n", {true, false}},
+        {"all upright", "aa\t1\t/a\nbb\t2\t/b\n" + divider, {true, true}},
+        {"a second divider counts for nothing",
+         "aa\t1\t/a\n" + divider + "bb\t2\t/b\n" + divider,
+         {true, false}},
+        {"a divider first: all older", divider + "aa\t1\t/a\n", {false}},
+    };
+    for (const Case& c : cases) {
+        const std::vector<CacheEntry> records = ParseCacheIndex(c.text);
+        std::vector<bool> kinds;
+        for (const CacheEntry& r : records) kinds.push_back(r.upright);
+        EXPECT_EQ(kinds, c.upright) << c.what;
+        // The kinds survive a write and a read, and the written text is stable.
+        const std::string written = FormatCacheIndex(records);
+        EXPECT_EQ(ParseCacheIndex(written), records) << c.what;
+        EXPECT_EQ(FormatCacheIndex(ParseCacheIndex(written)), written) << c.what;
+    }
+    // An upright record below an older one cannot be marked; it is written as older.
+    EXPECT_EQ(FormatCacheIndex({{"aa", 1, "/a", false}, {"bb", 2, "/b", true}}),
+              "aa\t1\t/a\nbb\t2\t/b\n");
 }
 
 TEST(CacheIndexTest, KeysAreTheGuidFieldsInHexWithoutLeadingZeros) {

@@ -147,6 +147,40 @@ TEST_F(ThumbnailCacheTest, StoredThumbnailsAreValidToTheNanosecond) {
 }
 
 // Small copies of private pictures and the list of folders browsed are for their owner only.
+TEST_F(ThumbnailCacheTest, ThumbnailsCachedBeforePhotosWereTurnedAreMadeAgainFolderByFolder) {
+    const std::string image = Image("IMG_0002.JPG");
+    MakeFolder("a1", {300, 200});
+    MakeFolder("b2", {100});
+    // Valid by its time, but made when photos were still shown as stored.
+    const std::string sideways = root_ + "/a1/IMG_0002.JPG.jpg";
+    WriteFileBytes(sideways, "sideways");
+    SetTime(sideways, 1500000000, 123456789);
+    // As copies from before wrote the index: no divider, so every record is of the older kind.
+    WriteFileBytes(IndexPath(), "a1\t508\t" + images_ + "\nb2\t100\t/b\n");
+    {
+        CThumbnailCache cache(root_);
+        cache.SetDirectory(images_);
+        EXPECT_EQ(cache.Lookup(image), "");
+        EXPECT_FALSE(fs::exists(sideways));
+        EXPECT_EQ(BytesIn("a1"), 0);
+        // The other folder keeps its thumbnails and its record until its own turn.
+        EXPECT_EQ(BytesIn("b2"), 100);
+        EXPECT_EQ(cache.Records(),
+                  (std::vector<CacheEntry>{{"a1", 0, images_, true}, {"b2", 100, "/b", false}}));
+        EXPECT_EQ(cache.TotalUnits(), 100u >> 3);
+        cache.Store(image, *Picture());
+        ASSERT_FALSE(cache.Lookup(image).empty());
+    }
+    // Made again, the folder's thumbnails last from one run to the next.
+    CThumbnailCache cache(root_);
+    const std::vector<CacheEntry> records = cache.Records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_TRUE(records[0].upright);
+    EXPECT_FALSE(records[1].upright);
+    cache.SetDirectory(images_);
+    EXPECT_FALSE(cache.Lookup(image).empty());
+}
+
 TEST_F(ThumbnailCacheTest, TheCacheIsReadableByItsOwnerOnly) {
     auto mode = [](const std::string& path) {
         struct stat st {};
@@ -497,7 +531,8 @@ TEST_F(ThumbnailCacheTest, ACrashBetweenWritingAndRenamingLeavesTheOldIndexWhole
     ASSERT_EQ(WEXITSTATUS(status), 42) << "the index was not written through a rename";
     EXPECT_EQ(Index(), text);
     // The new index was complete when the process died, under a name of its own.
-    EXPECT_EQ(ReadFileBytes(root_ + "/CacheList.txt.new"), "b2\t5\t/b\na1\t100\t/a\n");
+    EXPECT_EQ(ReadFileBytes(root_ + "/CacheList.txt.new"),
+              "b2\t5\t/b\na1\t100\t/a\n" + std::string(kUprightDivider) + "\n");
 
     {
         CThumbnailCache cache(root_);
@@ -506,7 +541,7 @@ TEST_F(ThumbnailCacheTest, ACrashBetweenWritingAndRenamingLeavesTheOldIndexWhole
         cache.SetDirectory("/b");
         cache.SetDirectory("/a");
     }
-    EXPECT_EQ(Index(), "a1\t100\t/a\nb2\t5\t/b\n");
+    EXPECT_EQ(Index(), "a1\t100\t/a\nb2\t5\t/b\n" + std::string(kUprightDivider) + "\n");
     EXPECT_FALSE(fs::exists(root_ + "/CacheList.txt.new"));
 }
 
