@@ -317,8 +317,9 @@ TEST_F(ThumbnailLoaderTest, ACacheThatStopsTakingThumbnailsLeavesPicturesAndTrue
          0},
         {"disk full", nullptr,
          [&](const std::string&, const std::string&) {
+             // Room for the index, none for a thumbnail (some 800 bytes here).
              rlimit tiny = fileSize;
-             tiny.rlim_cur = 64;
+             tiny.rlim_cur = 400;
              setrlimit(RLIMIT_FSIZE, &tiny);
          },
          1},
