@@ -8,16 +8,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <functional>
-#include <list>
-#include <mutex>
 #include <new>
 #include <string>
 #include <thread>
 
+#include "image/decode_threads.h"
 #include "platform/file_io.h"
 
 namespace {
@@ -324,116 +320,33 @@ void BuildPicture(const opj_image_t& image, DecodedPicture& result) {
 }
 
 // One decode, shared by the reader that waits for it and the thread that runs it.
-struct DecodeJob {
-    explicit DecodeJob(std::string file) : path(std::move(file)) {}
-    const std::string path;
-    std::atomic<bool> abandoned{false};
-    std::mutex lock;
-    std::condition_variable finished;
-    bool done = false;       // under lock
-    DecodedPicture picture;  // under lock, once done
-};
-
-std::atomic<void (*)()> g_decodeHook{nullptr};
-
-void RunDecode(DecodeJob& job) {
-    if (auto hook = g_decodeHook.load()) hook();
-    DecodedPicture picture;
-    if (!job.abandoned) {
-        if (opj_image_t* image = DecodeFile(job.path, job.abandoned)) {
-            if (!job.abandoned) BuildPicture(*image, picture);
+class Jp2Job : public CDecodeJob {
+public:
+    explicit Jp2Job(std::string file) : path_(std::move(file)) {}
+    void Decode() override {
+        if (opj_image_t* image = DecodeFile(path_, AbandonedFlag())) {
+            if (!Abandoned()) BuildPicture(*image, picture);
             opj_image_destroy(image);
         } else {
             picture.failure = "not a JP2 file, or damaged";
         }
     }
-    // Nobody takes the picture of a decode that was left: it goes now, not with the job.
-    if (job.abandoned) picture = DecodedPicture();
-    {
-        std::lock_guard<std::mutex> hold(job.lock);
-        job.picture = std::move(picture);
-        job.done = true;
-    }
-    job.finished.notify_all();
-}
+    void Discard() override { picture = DecodedPicture(); }
 
-// The decode threads. A decode that was left still holds its memory and its share of the
-// processor until it ends, so only a few run at once; all are joined before the process ends.
-class DecodeThreads {
-public:
-    static constexpr int kMaxRunning = 3;
-
-    ~DecodeThreads() {
-        std::lock_guard<std::mutex> hold(lock_);
-        for (Runner& runner : runners_) runner.thread.join();
-    }
-
-    // Starts the job once a place is free, asking stopped() while it waits; false when the
-    // load was stopped first. Without a thread the job runs here and now.
-    bool Start(const std::shared_ptr<DecodeJob>& job, const std::function<bool()>& stopped) {
-        std::unique_lock<std::mutex> hold(lock_);
-        while (Reap() >= kMaxRunning) {
-            if (stopped && stopped()) return false;
-            changed_.wait_for(hold, std::chrono::milliseconds(5));
-        }
-        try {
-            runners_.push_back(Runner{std::thread(), job});
-            runners_.back().thread = std::thread([this, job] {
-                RunDecode(*job);
-                changed_.notify_all();
-            });
-        } catch (const std::exception&) {
-            if (!runners_.empty() && !runners_.back().thread.joinable()) runners_.pop_back();
-            hold.unlock();
-            RunDecode(*job);
-        }
-        return true;
-    }
-
-    int Running() {
-        std::lock_guard<std::mutex> hold(lock_);
-        return Reap();
-    }
+    DecodedPicture picture;  // the reader's once the decode has ended
 
 private:
-    struct Runner {
-        std::thread thread;
-        std::shared_ptr<DecodeJob> job;
-    };
-
-    // Joins the threads whose decode has ended; returns how many have not. Under lock_.
-    int Reap() {
-        int running = 0;
-        for (auto it = runners_.begin(); it != runners_.end();) {
-            bool done;
-            {
-                std::lock_guard<std::mutex> hold(it->job->lock);
-                done = it->job->done;
-            }
-            if (done) {
-                it->thread.join();
-                it = runners_.erase(it);
-            } else {
-                ++running;
-                ++it;
-            }
-        }
-        return running;
-    }
-
-    std::mutex lock_;
-    std::condition_variable changed_;
-    std::list<Runner> runners_;
+    const std::string path_;
 };
 
-DecodeThreads& Threads() {
-    static DecodeThreads threads;
+CDecodeThreads& Threads() {
+    static CDecodeThreads threads(3);
     return threads;
 }
 
 }  // namespace
 
-void SetJp2DecodeHook(void (*hook)()) { g_decodeHook = hook; }
+void SetJp2DecodeHook(void (*hook)()) { Threads().SetHook(hook); }
 
 int Jp2DecodesRunning() { return Threads().Running(); }
 
@@ -447,17 +360,9 @@ void CJp2Reader::OpenFile() {
 void CJp2Reader::DecodeAll() {
     heap_.reset();
     picture_ = nullptr;
-    auto job = std::make_shared<DecodeJob>(path);
-    if (!Threads().Start(job, decodeStopped)) return;
-    std::unique_lock<std::mutex> hold(job->lock);
-    while (!job->done) {
-        if (decodeStopped && decodeStopped()) {
-            // Left to end on its own thread; nothing of it is declared.
-            job->abandoned = true;
-            return;
-        }
-        job->finished.wait_for(hold, std::chrono::milliseconds(5));
-    }
+    auto job = std::make_shared<Jp2Job>(path);
+    // A load stopped meanwhile leaves the decode to end on its own; nothing of it is declared.
+    if (!Threads().Run(job, decodeStopped)) return;
     DecodedPicture& picture = job->picture;
     if (!picture.pixels) {
         struct stat st {};
