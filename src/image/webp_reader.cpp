@@ -74,6 +74,9 @@ void CWebpReader::OpenFile() {
         }
         configured_ = true;
         config_.output.colorspace = bytesPerPixel_ == 4 ? MODE_BGRA : MODE_BGR;
+        // Lossy pictures are then filtered and converted on a second thread while the next rows
+        // are decoded: the whole picture sooner, for about the same processor time.
+        config_.options.use_threads = 1;
         decoder_ = WebPIDecode(nullptr, 0, &config_);
         if (!decoder_) {
             Refuse("out of memory");
