@@ -2,8 +2,8 @@
 # The viewer's time from process start to the first painted band and to the whole picture, for
 # a 12-megapixel (4000 x 3000) WebP, HEIC and AVIF and, for scale, a JPEG of the same photo,
 # under Xvfb, in resample modes None and Auto. Each file is alone in its folder, so nothing is
-# pre-loaded after it. "cpu" is the process's user+system time over the whole run, start-up
-# included, read just before it is ended (the picture has long been whole by then).
+# pre-loaded after it. "cpu" is the process's user+system time from its start until half a
+# second after the whole picture was painted.
 #
 #   bench/new_formats_paint.sh [BUILD_DIR] [RUNS]
 #
@@ -49,7 +49,13 @@ for ext in webp heic avif jpg; do
             start=$(now)
             LUMORA_PAINT_LOG=1 "$binary" "$file" 2>"$log" &
             pid=$!
-            sleep 5
+            # Until the whole picture is painted (at most 30 s), then a moment for the paint.
+            for _ in $(seq 300); do
+                awk '/^lumora-progress/ { if ($3 != 0 || $4 != 0) { if ($5 > 0) band = 1 }
+                     else if (band) whole = 1 } END { exit !whole }' "$log" && break
+                sleep 0.1
+            done
+            sleep 0.5
             cpu=$(awk -v t="$ticks" '{printf "%.0f", ($14 + $15) * 1000 / t}' "/proc/$pid/stat")
             kill -TERM $pid
             wait $pid || true
