@@ -126,7 +126,8 @@ struct HeifPicture {
                 std::memcpy(out, in, samples);
             return;
         }
-        if (transform) cmsDoTransform(transform.get(), out, out, static_cast<cmsUInt32Number>(width));
+        if (transform)
+            cmsDoTransform(transform.get(), out, out, static_cast<cmsUInt32Number>(width));
     }
 };
 

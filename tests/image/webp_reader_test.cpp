@@ -111,8 +111,8 @@ TEST(WebpReaderTest, RowsDecodedIntoThePictureMatchCopiedOnes) {
         const std::string path = dir.file("padded.webp");
         WriteFileBytes(path, bytes);
         int w = 0, h = 0;
-        uint8_t* expected = WebPDecodeBGR(reinterpret_cast<const uint8_t*>(bytes.data()),
-                                          bytes.size(), &w, &h);
+        uint8_t* expected =
+            WebPDecodeBGR(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &w, &h);
         ASSERT_NE(expected, nullptr);
 
         CImage full;
