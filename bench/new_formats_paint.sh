@@ -46,6 +46,7 @@ for ext in webp heic avif jpg; do
             printf '[Software\\Lumora]\n"ImageResample"=dword:%08x\n' "$command" \
                 > "$XDG_CONFIG_HOME/Lumora/Lumora.reg"
             log="$work/log"
+            : > "$log"  # emptied here, or the wait below could read the previous run's log
             start=$(now)
             LUMORA_PAINT_LOG=1 "$binary" "$file" 2>"$log" &
             pid=$!
@@ -75,7 +76,8 @@ ms = lambda t: "%.0f" % ((t - start) * 1000) if t else "none"
 print(ms(last), ms(first), cpu)
 EOF
         done
-        read -r whole first cpu < <(sort -n "$results" | head -1)
+        whole=none first=none cpu=none
+        read -r whole first cpu < <(grep -v '^none' "$results" | sort -n | head -1) || true
         printf '%-18s %-5s %9s ms %9s ms %7s ms\n' "$(basename "$file")" "$mode" "$first" "$whole" "$cpu"
     done
 done
