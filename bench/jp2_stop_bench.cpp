@@ -1,11 +1,12 @@
-// How long leaving a JPEG 2000 that is still decoding holds up the window: the image pane's
-// StopLoad on the GUI thread, after the load has run for a while. Files are given on the
-// command line (bench/jp2_stop.sh makes 24-megapixel ones, single tile and tiled). For each
+// How long leaving a JPEG 2000, HEIF or AVIF that is still decoding holds up the window: the
+// image pane's StopLoad on the GUI thread, after the load has run for a while. Files are given
+// on the command line (bench/jp2_stop.sh makes 24-megapixel JPEG 2000 ones, single tile and
+// tiled; bench/heif.sh 12-megapixel HEIC and AVIF). For each
 // file and each delay: the wall time StopLoad blocked, the CPU time (user + system) the calling
 // thread spent in it, the process's CPU time over the same span (the decoders' threads), and
 // how long the decode that was left went on before it ended and freed its memory.
 //
-//   build/bench/jp2_stop_bench FILE.jp2 ...
+//   build/bench/jp2_stop_bench FILE ...
 
 #include <sys/resource.h>
 
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "image/image.h"
+#include "image/heif_reader.h"
 #include "image/jp2_reader.h"
 #include "image/resample.h"
 
@@ -72,7 +74,7 @@ int main(int argc, char** argv) {
                 threadCpu.push_back((CpuSeconds(RUSAGE_THREAD) - thread0) * 1000);
                 processCpu.push_back((CpuSeconds(RUSAGE_SELF) - process0) * 1000);
                 // Whatever was left ends before the next measurement.
-                while (Jp2DecodesRunning() > 0)
+                while (Jp2DecodesRunning() > 0 || HeifDecodesRunning() > 0)
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 leftRuns.push_back((Now() - wall0) * 1000);
             }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes a 12-megapixel (4240 x 2650) lossy WebP from a corpus photograph and times, with wall
-# and user+system CPU, the library's own full-size decode (dwebp to PPM), Lumora's batch resize
+# and user+system CPU, the library's own full-size decode (dwebp to PPM, and libwebp's one-call
+# decode in a process that writes nothing), the viewer's full-size load, Lumora's batch resize
 # to fit 1920 x 1920 as JPEG, and libvips' full decode (vips copy) and resize (vips thumbnail).
 #
 #   bench/webp_resize.sh [BUILD_DIR] [RUNS]
@@ -32,6 +33,8 @@ measure() {
 
 printf "%-34s %8s %10s\n" "step" "wall s" "cpu s"
 measure "dwebp full decode (PPM)" dwebp -quiet -ppm "$work/photo.webp" -o "$work/d.ppm"
+measure "libwebp decode, nothing written" "$build/bench/whole_decode_bench" lib "$work/photo.webp"
+measure "viewer whole picture" "$build/bench/whole_decode_bench" load "$work/photo.webp"
 measure "lumora -resize 1920 1920 (JPEG)" "$build/lumora" -resize "$work/photo.webp" 1920 1920 \
     "$work/out.jpg"
 measure "vips copy (full decode, .v)" vips copy "$work/photo.webp" "$work/v.v"

@@ -8,13 +8,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <functional>
-#include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 
 #include "image/decode_threads.h"
 #include "platform/file_io.h"
@@ -323,47 +320,33 @@ void BuildPicture(const opj_image_t& image, DecodedPicture& result) {
 }
 
 // One decode, shared by the reader that waits for it and the thread that runs it.
-struct DecodeJob {
-    explicit DecodeJob(std::string file) : path(std::move(file)) {}
-    const std::string path;
-    std::atomic<bool> abandoned{false};
-    std::mutex lock;
-    std::condition_variable finished;
-    bool done = false;       // under lock
-    DecodedPicture picture;  // under lock, once done
-};
-
-std::atomic<void (*)()> g_decodeHook{nullptr};
-
-void RunDecode(DecodeJob& job) {
-    if (auto hook = g_decodeHook.load()) hook();
-    DecodedPicture picture;
-    if (!job.abandoned) {
-        if (opj_image_t* image = DecodeFile(job.path, job.abandoned)) {
-            if (!job.abandoned) BuildPicture(*image, picture);
+class Jp2Job : public CDecodeJob {
+public:
+    explicit Jp2Job(std::string file) : path_(std::move(file)) {}
+    void Decode() override {
+        if (opj_image_t* image = DecodeFile(path_, AbandonedFlag())) {
+            if (!Abandoned()) BuildPicture(*image, picture);
             opj_image_destroy(image);
         } else {
             picture.failure = "not a JP2 file, or damaged";
         }
     }
-    // Nobody takes the picture of a decode that was left: it goes now, not with the job.
-    if (job.abandoned) picture = DecodedPicture();
-    {
-        std::lock_guard<std::mutex> hold(job.lock);
-        job.picture = std::move(picture);
-        job.done = true;
-    }
-    job.finished.notify_all();
-}
+    void Discard() override { picture = DecodedPicture(); }
+
+    DecodedPicture picture;  // the reader's once the decode has ended
+
+private:
+    const std::string path_;
+};
 
 CDecodeThreads& Threads() {
-    static CDecodeThreads threads;
+    static CDecodeThreads threads(3);
     return threads;
 }
 
 }  // namespace
 
-void SetJp2DecodeHook(void (*hook)()) { g_decodeHook = hook; }
+void SetJp2DecodeHook(void (*hook)()) { Threads().SetHook(hook); }
 
 int Jp2DecodesRunning() { return Threads().Running(); }
 
@@ -377,17 +360,9 @@ void CJp2Reader::OpenFile() {
 void CJp2Reader::DecodeAll() {
     heap_.reset();
     picture_ = nullptr;
-    auto job = std::make_shared<DecodeJob>(path);
-    if (!Threads().Start([job] { RunDecode(*job); }, decodeStopped)) return;
-    std::unique_lock<std::mutex> hold(job->lock);
-    while (!job->done) {
-        if (decodeStopped && decodeStopped()) {
-            // Left to end on its own thread; nothing of it is declared.
-            job->abandoned = true;
-            return;
-        }
-        job->finished.wait_for(hold, std::chrono::milliseconds(5));
-    }
+    auto job = std::make_shared<Jp2Job>(path);
+    // A load stopped meanwhile leaves the decode to end on its own; nothing of it is declared.
+    if (!Threads().Run(job, decodeStopped)) return;
     DecodedPicture& picture = job->picture;
     if (!picture.pixels) {
         struct stat st {};

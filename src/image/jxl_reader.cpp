@@ -105,8 +105,8 @@ bool IsSrgb(const JxlColorEncoding& encoding) {
 // One file's decode. OpenFile reads the header with it on the opening thread; from the first
 // row on, only the decode thread touches its decoder, input and counts. Rows before
 // `published` are final and no longer written; `failure` is written before `ended` is set.
-struct JxlDecodeJob {
-    ~JxlDecodeJob() {
+struct JxlDecodeJob final : CDecodeJob {
+    ~JxlDecodeJob() override {
         if (decoder) JxlDecoderDestroy(decoder);
         if (file) std::fclose(file);
     }
@@ -123,6 +123,12 @@ struct JxlDecodeJob {
     void Fail(const std::string& reason);
     void Publish();
     static void TakePixels(void* opaque, size_t x, size_t y, size_t count, const void* pixels);
+    // On the decode thread: steps the decoder until the frame is whole, broken or left.
+    void Decode() override;
+    void Discard() override {
+        heap.reset();
+        picture = nullptr;
+    }
 
     Budget budget;
     FILE* file = nullptr;
@@ -145,7 +151,6 @@ struct JxlDecodeJob {
     std::string failure;
 
     std::atomic<int32_t> published{0};
-    std::atomic<bool> left{false};
     std::mutex lock;
     std::condition_variable changed;
     bool ended = false;  // under lock
@@ -399,42 +404,35 @@ void JxlDecodeJob::Step() {
     }
 }
 
-namespace {
-
-std::atomic<void (*)()> g_decodeHook{nullptr};
-
-void RunDecode(JxlDecodeJob& job) {
-    if (auto hook = g_decodeHook.load()) hook();
-    while (!job.finished && !job.broken && !job.left.load()) {
-        job.Step();
-        job.Publish();
+void JxlDecodeJob::Decode() {
+    while (!finished && !broken && !Abandoned()) {
+        Step();
+        Publish();
     }
-    // The decoder and file go now, not with the job; a left decode's picture too.
-    JxlDecoderDestroy(job.decoder);
-    job.decoder = nullptr;
-    if (job.file) std::fclose(job.file);
-    job.file = nullptr;
-    job.input = {};
-    if (job.left) {
-        job.heap.reset();
-        job.picture = nullptr;
-    }
+    // The decoder and file go now, not with the job.
+    JxlDecoderDestroy(decoder);
+    decoder = nullptr;
+    if (file) std::fclose(file);
+    file = nullptr;
+    input = {};
     {
-        std::lock_guard<std::mutex> hold(job.lock);
-        job.ended = true;
+        std::lock_guard<std::mutex> hold(lock);
+        ended = true;
     }
-    job.changed.notify_all();
+    changed.notify_all();
 }
 
+namespace {
+
 CDecodeThreads& Threads() {
-    static CDecodeThreads threads;
+    static CDecodeThreads threads(3);
     return threads;
 }
 
 }  // namespace
 
 void SetJxlDecodeHook(void (*hook)()) {
-    g_decodeHook = hook;
+    Threads().SetHook(hook);
 }
 
 int JxlDecodesRunning() {
@@ -498,7 +496,7 @@ void CJxlReader::OpenFile() {
 }
 
 void CJxlReader::Leave() {
-    if (job_) job_->left = true;
+    if (job_) CDecodeThreads::Leave(*job_);
     job_.reset();
     Refuse("decode stopped");
 }
@@ -507,7 +505,7 @@ bool CJxlReader::WaitForRow(int32_t row) {
     if (!job_) return false;
     if (!started_) {
         started_ = true;
-        if (!Threads().Start([job = job_] { RunDecode(*job); }, decodeStopped)) {
+        if (!Threads().Start(job_, decodeStopped)) {
             Leave();
             return false;
         }
@@ -543,7 +541,7 @@ int CJxlReader::NextLine(uint8_t** row) {
 
 void CJxlReader::CloseFile() {
     // A decode still running ends after its current step, on its own thread.
-    if (job_) job_->left = true;
+    if (job_) CDecodeThreads::Leave(*job_);
     job_.reset();
     if (transform_) cmsDeleteTransform(transform_);
     transform_ = nullptr;

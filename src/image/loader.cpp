@@ -252,6 +252,14 @@ void CImageLoad::Run() {
             job.streaming = true;
         }
 
+        // Unless streamed or reduced, the paths read row r into the source buffer's row r.
+        if (reader) {
+            const bool inPlace = !streamed && !reduced && job.source;
+            reader->rowTarget = inPlace ? job.source : nullptr;
+            reader->rowTargetStride = inPlace ? static_cast<size_t>(job.sourceStride) : 0;
+            reader->rowTargetBytes = inPlace ? im.sourceBytes : 0;
+        }
+
         if (im.downscale) {
             path_ = Path::kBox;
             RunBoxPath(job);

@@ -53,6 +53,12 @@ public:
     // Every row is written on the first NextLine call, starting at the row pointer of that call
     // and stepping by the source stride of the declared format.
     bool allRowsAtOnce = false;
+    // Set by the loader before the first row when every row goes into one buffer, row r at
+    // rowTarget + r x rowTargetStride, rowTargetBytes in all; none otherwise. A reader may decode
+    // straight into it; NextLine is still called once per row, with that row's pointer.
+    uint8_t* rowTarget = nullptr;
+    size_t rowTargetStride = 0;
+    size_t rowTargetBytes = 0;
     int32_t lineCounter = -1;
     bool closed = false;
     // Why the file gives no picture, or only part of it, in a few words ("not a BMP file",

@@ -10,7 +10,9 @@
 // WebP files through libwebp. Still pictures are decoded incrementally as the file is read, so
 // rows arrive while the rest of the file is still being read; they come as 8-bit B, G, R, or
 // B, G, R, A for pictures with alpha (kept as it is, never blended). An animation shows its
-// first frame, composed on its canvas, which comes whole on the first call.
+// first frame, composed on its canvas, which comes whole on the first call. When the loader
+// names the one buffer all rows go into (rowTarget), the library decodes straight into it, a few
+// rows ahead of the row asked for; otherwise each row is copied out of the library's picture.
 //
 // A file that ends early keeps the rows decoded so far; damaged data ends the picture there.
 class CWebpReader : public CImageReader {
@@ -30,6 +32,8 @@ public:
     static constexpr int64_t kMaxPixelsPerByte = 4096;
 
 private:
+    // Makes the decoder, writing into rowTarget when the first row goes there.
+    bool StartDecoder(const uint8_t* row);
     // Feeds the decoder until row `row` is decoded, the file ends or the data fails.
     bool DecodeThrough(int32_t row);
     bool OpenAnimation();
@@ -41,6 +45,8 @@ private:
     bool configured_ = false;
     bool finished_ = false;  // the decoder has every row
     bool broken_ = false;    // no more rows will come
+    bool inPlace_ = false;   // the decoder writes into rowTarget
+    int decodedRows_ = 0;    // rows the decoder has finished
     std::vector<uint8_t> chunk_;
     // The first frame of an animation, composed.
     std::vector<uint8_t> frame_;

@@ -2,11 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "image/image.h"
 #include "image/reader.h"
 #include "image/resample.h"
+#include "support/recording_window.h"
 #include "support/reference.h"
 #include "support/temp_dir.h"
 
@@ -108,6 +114,67 @@ TEST_F(HeifReaderTest, HostileSizesAreRefusedBeforeDecoding) {
         EXPECT_FALSE(reader.failure.empty());
         LoadFile(path);
         EXPECT_EQ(image_.GetWidth(), 0);
+    }
+}
+
+// Holds every decode on its thread until released (or ten seconds have passed).
+std::atomic<bool> g_holdDecodes{false};
+std::atomic<int> g_decodesHeld{0};
+std::atomic<bool> g_holdTimedOut{false};
+
+void HoldDecode() {
+    ++g_decodesHeld;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (g_holdDecodes) {
+        if (std::chrono::steady_clock::now() > until) {
+            g_holdTimedOut = true;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// Stepping away from a picture still decoding: StopLoad returns without waiting for the decode,
+// nothing of it reaches the image, and the decode, left to finish after its image and reader
+// are gone, frees its picture (the sanitizer build checks that it touches nothing freed and
+// leaks nothing). The file then loads whole as before.
+TEST_F(HeifReaderTest, ALoadLeftDuringItsDecodeStopsWithoutWaitingForIt) {
+    for (const char* name : {"photo.heic", "alpha-lossless.avif"}) {
+        SCOPED_TRACE(name);
+        const std::string path = HeifData(name);
+        CImage whole;
+        whole.LoadNow(path, 1 << 30, 1 << 30);
+        ASSERT_GT(whole.GetWidth(), 0);
+
+        g_holdDecodes = true;
+        g_decodesHeld = 0;
+        SetHeifDecodeHook(HoldDecode);
+        RecordingWindow window;
+        auto image = std::make_unique<CImage>();
+        image->notifyWindow = &window;
+        image->Open(path);
+        image->SetSizeLimit(1 << 30, 1 << 30, false, false);
+        image->StartLoad(THREAD_PRIORITY_NORMAL);
+        while (g_decodesHeld < 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const auto before = std::chrono::steady_clock::now();
+        image->StopLoad();
+        EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
+        EXPECT_FALSE(g_holdTimedOut);
+        EXPECT_FALSE(image->done);
+        EXPECT_EQ(image->GetWidth(), 0);
+        EXPECT_EQ(HeifDecodesRunning(), 1);
+        image.reset();
+        EXPECT_EQ(window.Count(WM_IMAGE_DONE), 0);
+
+        g_holdDecodes = false;
+        SetHeifDecodeHook(nullptr);
+        while (HeifDecodesRunning() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        CImage again;
+        again.LoadNow(path, 1 << 30, 1 << 30);
+        ASSERT_EQ(again.GetWidth(), whole.GetWidth());
+        ASSERT_EQ(again.GetHeight(), whole.GetHeight());
+        const size_t bytes = static_cast<size_t>(whole.displayStride) * whole.GetHeight();
+        EXPECT_EQ(std::memcmp(again.displayBuffer, whole.displayBuffer, bytes), 0);
     }
 }
 

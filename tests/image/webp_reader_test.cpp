@@ -1,8 +1,11 @@
 #include "image/webp_reader.h"
 
 #include <gtest/gtest.h>
+#include <webp/decode.h>
+#include <webp/encode.h>
 
 #include <cstring>
+#include <vector>
 
 #include "image/image.h"
 #include "support/reference.h"
@@ -80,6 +83,58 @@ TEST(WebpReaderTest, ForeignEmptyAndOverclaimingFilesDeclareNothing) {
         reader.OpenFile();
         EXPECT_EQ(reader.header.bmiHeader.biWidth, 0);
         EXPECT_NE(reader.failure, "");
+    }
+}
+
+// Rows decoded straight into the picture's buffer, whose rows are padded to 4 bytes here (61
+// pixels), against an independent one-call decode of the same bytes; and a reduced load, whose
+// rows go into the source buffer, against a streamed one (batch resize), whose rows are copied.
+TEST(WebpReaderTest, RowsDecodedIntoThePictureMatchCopiedOnes) {
+    TempDir dir;
+    const int width = 61, height = 37, stride = width * 3;
+    std::vector<uint8_t> bgr(static_cast<size_t>(stride) * height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            uint8_t* p = &bgr[static_cast<size_t>(y) * stride + 3 * x];
+            p[0] = static_cast<uint8_t>(x * 4), p[1] = static_cast<uint8_t>(y * 7);
+            p[2] = static_cast<uint8_t>((x * y) ^ 0x5a);
+        }
+    for (const bool lossless : {true, false}) {
+        SCOPED_TRACE(lossless ? "lossless" : "lossy");
+        uint8_t* encoded = nullptr;
+        const size_t size = lossless
+                                ? WebPEncodeLosslessBGR(bgr.data(), width, height, stride, &encoded)
+                                : WebPEncodeBGR(bgr.data(), width, height, stride, 80, &encoded);
+        ASSERT_GT(size, 0u);
+        const std::string bytes(reinterpret_cast<const char*>(encoded), size);
+        WebPFree(encoded);
+        const std::string path = dir.file("padded.webp");
+        WriteFileBytes(path, bytes);
+        int w = 0, h = 0;
+        uint8_t* expected =
+            WebPDecodeBGR(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &w, &h);
+        ASSERT_NE(expected, nullptr);
+
+        CImage full;
+        full.LoadNow(path, 1 << 30, 1 << 30);
+        ASSERT_EQ(full.GetWidth(), width);
+        ASSERT_EQ(full.GetHeight(), height);
+        ASSERT_EQ(full.displayStride, 184);
+        for (int y = 0; y < height; ++y)
+            EXPECT_EQ(std::memcmp(full.displayBuffer + static_cast<size_t>(y) * 184,
+                                  expected + static_cast<size_t>(y) * stride, stride),
+                      0)
+                << "row " << y;
+        WebPFree(expected);
+
+        CImage reduced, streamed;
+        streamed.streamSource = true;
+        reduced.LoadNow(path, 20, 20);
+        streamed.LoadNow(path, 20, 20);
+        ASSERT_EQ(reduced.GetHeight(), streamed.GetHeight());
+        EXPECT_EQ(std::memcmp(reduced.displayBuffer, streamed.displayBuffer,
+                              static_cast<size_t>(reduced.displayStride) * reduced.GetHeight()),
+                  0);
     }
 }
 

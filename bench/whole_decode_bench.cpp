@@ -1,19 +1,40 @@
-// One full-size decode of a HEIF or AVIF file, timed from outside by bench/heif.sh:
-//   heif_whole_bench lib FILE    libheif alone, to interleaved 8-bit RGB (its own full decode)
-//   heif_whole_bench load FILE   the viewer's load at full size, to the whole picture
+// One full-size decode of a HEIF, AVIF or WebP file, timed from outside by bench/heif.sh and
+// bench/webp_resize.sh:
+//   whole_decode_bench lib FILE    the library alone, to interleaved 8-bit RGB (libheif) or
+//                                  B, G, R (libwebp's one-call decode, as dwebp without -mt),
+//                                  nothing written: the library's own full decode
+//   whole_decode_bench load FILE   the viewer's load at full size, to the whole picture
 // Prints the picture's size so that a failed decode shows.
 
 #include <libheif/heif.h>
+#include <webp/decode.h>
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
 
 #include "image/image.h"
 #include "image/resample.h"
 
 namespace {
 
+int WebpDecode(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                     std::istreambuf_iterator<char>());
+    int width = 0, height = 0;
+    uint8_t* pixels = WebPDecodeBGR(bytes.data(), bytes.size(), &width, &height);
+    WebPFree(pixels);
+    std::printf("%d x %d\n", width, height);
+    return pixels ? 0 : 1;
+}
+
 int LibraryDecode(const char* path) {
+    const std::string name = path;
+    if (name.size() > 5 && name.compare(name.size() - 5, 5, ".webp") == 0) return WebpDecode(path);
     heif_context* context = heif_context_alloc();
     heif_image_handle* handle = nullptr;
     heif_image* image = nullptr;
