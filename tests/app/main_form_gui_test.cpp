@@ -163,15 +163,19 @@ TEST_F(MainFormTest, AStartFileOpensItsFolderAndIsShownSoonAfter) {
         CMainForm form({"./sub/../pic.bmp"}, SW_SHOWNORMAL);
         EXPECT_EQ(form.startFile(), dir_.file("pic.bmp"));
         EXPECT_EQ(form.currentFolder(), Folder());
-        // The window is on screen before the start file is selected and shown.
+        // The window is on screen before the start file is selected and shown; its decode has
+        // begun meanwhile, in the pane's pre-load image.
         EXPECT_TRUE(GetWindowWidget(form.window())->isVisible());
         EXPECT_TRUE(form.imagePane()->currentName().empty());
+        EXPECT_EQ(form.imagePane()->preloadImage()->path, dir_.file("pic.bmp"));
+        EXPECT_EQ(PeekLoadSerialCounter(), loadsBefore + 1);
         EXPECT_EQ(ListView_GetSelectedCount(form.fileView()->window()), 1);
         EXPECT_EQ(ListView_GetItemState(form.fileView()->window(), 0, LVIS_SELECTED),
                   LVIS_SELECTED);
         ASSERT_TRUE(
             PumpUntil([&] { return form.imagePane()->currentName() == dir_.file("pic.bmp"); }));
-        // Shown through the file browser, which selected it: the one selection, decoded once.
+        // Shown through the file browser, which selected it: the one selection, decoded once,
+        // by the load begun before the window was shown.
         EXPECT_EQ(form.fileView()->CurrentFilePath(), dir_.file("pic.bmp"));
         EXPECT_EQ(ListView_GetSelectedCount(form.fileView()->window()), 1);
         EXPECT_EQ(PeekLoadSerialCounter(), loadsBefore + 1);

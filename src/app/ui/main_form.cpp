@@ -44,6 +44,7 @@ CMainForm::CMainForm(const std::vector<std::string>& words, int showCommand) {
     const StartChoice start = ChooseStartPath(words);
     if (start.fromCommandLine) {
         thumbnailsShown_ = false;
+        PreloadStartFile(start.file);
         fileView_->OpenStartFolder(start.folder);
         TraceStartStep("listing-done");
         startFile_ = start.file;
@@ -263,6 +264,16 @@ void CMainForm::OnFullscreenCommand(LPARAM lParam) {
         thumbnailList()->PostMessage(WM_COMMAND, ID_SHOW_FULLSCREEN, 0);
     else
         SwitchFullscreen();
+}
+
+// The photo decodes while the window is made and the folder listed, for the pane the
+// maximised window will have; the file list's show-file of it then takes that load over.
+void CMainForm::PreloadStartFile(const std::string& file) {
+    const RECT screen = GetAvailableScreenRect(window());
+    const int32_t top = Toolbar_GetButtonHeight(toolbar()) + 5;
+    imagePane_->PreloadAt(file, screen.right - screen.left - fileListWidth_,
+                          screen.bottom - screen.top - top);
+    TraceStartStep("start-file-preload");
 }
 
 void CMainForm::ShowStartFile() {

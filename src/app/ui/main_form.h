@@ -62,6 +62,7 @@ private:
     void SelectResampleMode(int command);
     void LayoutPanes();
     void SwitchFullscreen();
+    void PreloadStartFile(const std::string& file);
     void ShowStartFile();
     void ShowFile(LPARAM immediate);
     void OnShowFile(WPARAM origin, LPARAM immediate);
