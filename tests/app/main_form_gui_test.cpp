@@ -185,6 +185,27 @@ TEST_F(MainFormTest, AStartFileOpensItsFolderAndIsShownSoonAfter) {
     EXPECT_EQ(ReadRegString("InitialDirectory", ""), Folder());
 }
 
+TEST_F(MainFormTest, HiddenThumbnailsAreGivenTheFolderListedLastWhenTheyAreShown) {
+    std::filesystem::create_directory(dir_.path() / "b");
+    WriteFileBytes(dir_.file("a.bmp"), SmallBmp());
+    WriteFileBytes(dir_.file("b/b1.bmp"), SmallBmp());
+    WriteFileBytes(dir_.file("b/b2.bmp"), SmallBmp());
+    WriteRegString("InitialDirectory", Folder());
+    CMainForm form({}, SW_SHOWNORMAL);
+    // Hidden, they are not listed (nor probed in the cache) at start.
+    EXPECT_EQ(ListView_GetItemCount(form.thumbnailList()), 0);
+    form.window()->SendMessage(WM_COMMAND, ID_THUMBNAILS, 0);
+    EXPECT_EQ(ListView_GetItemCount(form.thumbnailList()), 1);
+    form.window()->SendMessage(WM_COMMAND, ID_THUMBNAILS, 0);
+    // A folder opened while they are hidden is theirs once they are shown again.
+    ASSERT_TRUE(form.fileView()->SelectFile(Folder() + "b", CFileView::kFolder));
+    NMHDR open{form.fileView()->window(), 0, NM_RETURN};
+    form.window()->SendMessage(WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&open));
+    ASSERT_EQ(form.currentFolder(), Folder() + "b/");
+    form.window()->SendMessage(WM_COMMAND, ID_THUMBNAILS, 0);
+    EXPECT_EQ(ListView_GetItemCount(form.thumbnailList()), 2);
+}
+
 TEST_F(MainFormTest, AFolderOrSeveralWordsShowNothingAndAnOldDriveRootMeansHome) {
     std::filesystem::create_directory(dir_.path() / "inner");
     {

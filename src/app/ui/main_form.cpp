@@ -60,10 +60,8 @@ CMainForm::CMainForm(const std::vector<std::string>& words, int showCommand) {
     ListView_SetBkColor(thumbnailList(), static_cast<COLORREF>(ReadSetting(settings::kBackgroundColor)));
     SetWindowForm(thumbnailList(), this);
     thumbnailPane_ = std::make_unique<CThumbnailForm>(thumbnailList());
-    std::vector<std::string> files;
-    int32_t position = -1;
-    fileView_->GetFileList(&files, &position);
-    thumbnailPane_->SetFolder(fileView_->CurrentFolder(), std::move(files));
+    // Hidden thumbnails get their folder, and its cache probe, only when they are shown.
+    thumbnailFolderStale_ = true;
     if (thumbnailsShown_) {
         thumbnailsShown_ = false;
         window()->SendMessage(WM_COMMAND, ID_THUMBNAILS, 0);
@@ -235,6 +233,7 @@ void CMainForm::ToggleThumbnails() {
     if (!thumbnailsShown_) thumbnailPane_->CancelLoad();
     LayoutPanes();
     if (thumbnailsShown_) {
+        if (thumbnailFolderStale_) GiveThumbnailsTheFolder();
         thumbnailPane_->Activate();
         SetFocus(thumbnailList());
     } else if (fileView_->CurrentFilePath() != imagePane_->currentName()) {
@@ -246,11 +245,20 @@ void CMainForm::ToggleThumbnails() {
 void CMainForm::OnFolderChanged() {
     if (!thumbnailPane_) return;
     thumbnailPane_->CancelLoad();
+    if (!thumbnailsShown_) {
+        thumbnailFolderStale_ = true;
+        return;
+    }
+    GiveThumbnailsTheFolder();
+    thumbnailPane_->Activate();
+}
+
+void CMainForm::GiveThumbnailsTheFolder() {
     std::vector<std::string> files;
     int32_t position = -1;
     fileView_->GetFileList(&files, &position);
     thumbnailPane_->SetFolder(fileView_->CurrentFolder(), std::move(files));
-    if (thumbnailsShown_) thumbnailPane_->Activate();
+    thumbnailFolderStale_ = false;
 }
 
 void CMainForm::OnFullscreenCommand(LPARAM lParam) {
