@@ -176,9 +176,11 @@ bool CImageForm::HoldsUnchanged(const Slot& slot, const std::string& path) const
     return now.exists && now == slot.opened;
 }
 
-void CImageForm::StartImage(Slot& slot) {
+void CImageForm::StartImage(Slot& slot, bool watched) {
     CImage& image = *slot.image;
     image.StopLoad();
+    // A neighbour decoded unseen has no use for a coarse first picture.
+    image.coarsePass = watched || &slot == current_;
     slot.headerPending = slot.oneShot = DecodeRevealsHeader(image);
     slot.handsOverSource = !image.decodePending && !image.downscale && !image.upscale;
     if (&slot == current_ && slot.headerPending) DropPaintSource();
@@ -452,7 +454,7 @@ void CImageForm::PreloadAt(const std::string& name, int32_t viewWidth, int32_t v
     p.viewWidth = viewWidth;
     p.viewHeight = viewHeight;
     SizeSlot(slot, p, true);
-    if (slot.box.valid) StartImage(slot);
+    if (slot.box.valid) StartImage(slot, true);
 }
 
 void CImageForm::NoteFailedLoad(const CImage& image) {

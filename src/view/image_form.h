@@ -142,7 +142,8 @@ private:
     static FileStamp StampOf(const std::string& path);
     void OpenImage(Slot& slot, const std::string& path);
     bool HoldsUnchanged(const Slot& slot, const std::string& path) const;
-    void StartImage(Slot& slot);
+    // watched: the load is for the screen even though the slot is not the current one.
+    void StartImage(Slot& slot, bool watched = false);
     void Recompute(bool inLoader);
     bool DeferChange();
     bool HasPixelsToLoad(const CImage& image) const;
