@@ -83,7 +83,8 @@ private:
     bool buffered_ = false;  // progressive: the scans are absorbed with the first row
     bool outputStarted_ = false;
     bool coarseActive_ = false;  // the rows being delivered are the coarse pass's
-    J_DCT_METHOD finalDct_ = JDCT_ISLOW;
+    J_DCT_METHOD finalDct_ = JDCT_ISLOW;  // the final pass's settings, as the caller left them
+    boolean finalSmoothing_ = TRUE;
     Layout layout_ = Layout::kRgb;
     std::unique_ptr<uint8_t[]> scanline_;  // grey or CMYK samples before expansion
     int32_t width_ = 0;  // of the rows decoded: the file's size, or reduced
