@@ -104,6 +104,9 @@ public:
     // GetSourceWidth and GetSourceHeight still give the file's own size, and such a load ends as
     // DiscardSource leaves an image.
     bool reducedDecode = false;
+    // Shown as it loads: a picture that can come coarse first (a progressive JPEG) is delivered
+    // twice, coarse and then final, and the final rows are those of a single pass.
+    bool coarsePass = false;
 
     // State the owners read.
     std::string path;

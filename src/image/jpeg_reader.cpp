@@ -98,6 +98,35 @@ bool StartOutputGuarded(j_decompress_ptr d, JpegErrorManager* errors) {
     return true;
 }
 
+// A coarse picture as early as the file allows: the scans up to the first that refines AC
+// coefficients (so every component has its DC ones), shown without waiting for that scan, with
+// the fast inverse DCT and without block smoothing, which would cost the coarse picture about
+// half as much time again to soften its 8 x 8 blocks.
+bool StartCoarseOutputGuarded(j_decompress_ptr d, JpegErrorManager* errors) {
+    if (setjmp(errors->jump)) return false;
+    // Ss describes the scan whose header was read last, the one about to be absorbed.
+    while (d->Ss == 0) {
+        const int result = jpeg_consume_input(d);
+        if (result == JPEG_SUSPENDED) return false;
+        if (result == JPEG_REACHED_EOI) break;
+        if (d->input_scan_number > CJpegReader::kMaxScans) {
+            std::snprintf(errors->message, sizeof errors->message, "more than %d progressive scans",
+                          CJpegReader::kMaxScans);
+            return false;
+        }
+    }
+    d->dct_method = JDCT_IFAST;
+    d->do_block_smoothing = FALSE;
+    jpeg_start_output(d, d->input_scan_number > 1 ? d->input_scan_number - 1 : 1);
+    return true;
+}
+
+bool FinishOutputGuarded(j_decompress_ptr d, JpegErrorManager* errors) {
+    if (setjmp(errors->jump)) return false;
+    jpeg_finish_output(d);
+    return true;
+}
+
 bool ReadScanlineGuarded(j_decompress_ptr d, JpegErrorManager* errors, JSAMPROW row) {
     if (setjmp(errors->jump)) return false;
     jpeg_read_scanlines(d, &row, 1);
@@ -119,7 +148,7 @@ CJpegReader::CJpegReader(std::string filePath) : CImageReader(std::move(filePath
 
 void CJpegReader::OpenFile() {
     lineCounter = -1;
-    buffered_ = outputStarted_ = false;
+    buffered_ = outputStarted_ = coarseActive_ = false;
     jpeg_std_error(&errors_.pub);
     errors_.pub.error_exit = ErrorExit;
     errors_.pub.emit_message = EmitMessage;
@@ -288,7 +317,13 @@ int CJpegReader::NextLine(uint8_t** row) {
 bool CJpegReader::ReadRow(uint8_t* row) {
     if (buffered_ && !outputStarted_) {
         outputStarted_ = true;
-        if (!StartOutputGuarded(&decompressor_, &errors_)) {
+        // Turned pictures are shown only once whole: a coarse pass would only cost time.
+        coarseActive_ = coarsePass && !OrientationTransposes(orientation_);
+        finalDct_ = decompressor_.dct_method;
+        finalSmoothing_ = decompressor_.do_block_smoothing;
+        const bool started = coarseActive_ ? StartCoarseOutputGuarded(&decompressor_, &errors_)
+                                           : StartOutputGuarded(&decompressor_, &errors_);
+        if (!started) {
             Refuse(errors_.message[0] ? errors_.message : "damaged JPEG data");
             DestroyDecompressor();
             return false;
@@ -311,6 +346,25 @@ bool CJpegReader::ReadRow(uint8_t* row) {
         Refuse("truncated after row " + std::to_string(decompressor_.output_scanline - 1));
     }
     return ok;
+}
+
+// The final pass: the rest of the scans absorbed, then the output pass that a decode without a
+// coarse pass makes, with the same parameters, so its rows are the same bytes.
+bool CJpegReader::NextPass() {
+    if (!coarseActive_ || !decompressorAlive_) return false;
+    coarseActive_ = false;
+    bool ok = FinishOutputGuarded(&decompressor_, &errors_);
+    decompressor_.dct_method = finalDct_;
+    decompressor_.do_block_smoothing = finalSmoothing_;
+    ok = ok && StartOutputGuarded(&decompressor_, &errors_);
+    if (!ok) {
+        // The coarse picture stays, with the reason it is no more than that.
+        Refuse(errors_.message[0] ? errors_.message : "damaged JPEG data");
+        DestroyDecompressor();
+        return false;
+    }
+    lineCounter = -1;
+    return true;
 }
 
 // The stored rows are decoded a strip at a time and each strip is put in its upright place, so

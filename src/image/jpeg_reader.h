@@ -30,7 +30,8 @@ struct JpegErrorManager {
 // through the row order; transposed ones come all at once with the first row.
 //
 // A progressive file's scans are absorbed with the first row, on the loader's thread, not
-// while the file is opened.
+// while the file is opened. Asked for a coarse pass, the reader first delivers the picture its
+// DC scans make, then (NextPass) the rows again from the complete file.
 //
 // Damage is treated as kMaxDecoderWarnings describes.
 class CJpegReader : public CImageReader {
@@ -42,6 +43,7 @@ public:
     int NextLine(uint8_t** row) override;
     void CloseFile() override;
     bool Reduce(int32_t minWidth, int32_t minHeight, int32_t* width, int32_t* height) override;
+    bool NextPass() override;
 
     // A file holding fewer bytes than this many pixels each is refused: even a blank picture
     // needs about a bit per 8 x 8 block, so the decoder would be inventing nearly all of it.
@@ -81,6 +83,9 @@ private:
     bool started_ = false;  // jpeg_start_decompress was called
     bool buffered_ = false;  // progressive: the scans are absorbed with the first row
     bool outputStarted_ = false;
+    bool coarseActive_ = false;  // the rows being delivered are the coarse pass's
+    J_DCT_METHOD finalDct_ = JDCT_ISLOW;  // the final pass's settings, as the caller left them
+    boolean finalSmoothing_ = TRUE;
     Layout layout_ = Layout::kRgb;
     std::unique_ptr<uint8_t[]> scanline_;  // grey or CMYK samples before expansion
     int32_t width_ = 0;  // of the rows decoded: the file's size, or reduced

@@ -51,7 +51,8 @@ private:
     void PostProgress(int32_t first, int32_t last);
     bool ReopenReader();
     bool StopHonouredBeforeRows() const;
-    void RunDirectPath(const ResampleJob& job, CImageReader* reader);
+    void RunPath(const ResampleJob& job, CImageReader* reader, bool firstPass);
+    void RunDirectPath(const ResampleJob& job, CImageReader* reader, bool firstPass);
     void TakeDecodedSourceAsDisplay();
 
     CImage& image_;
@@ -150,14 +151,35 @@ void CImageLoad::TakeDecodedSourceAsDisplay() {
     }
 }
 
-void CImageLoad::RunDirectPath(const ResampleJob& job, CImageReader* reader) {
+void CImageLoad::RunDirectPath(const ResampleJob& job, CImageReader* reader, bool firstPass) {
     CImage& im = image_;
-    if (im.notifyWindow.load() && im.progressNotices) {
+    // A final pass writes over the coarse rows, which stay on screen until it has.
+    if (firstPass && im.notifyWindow.load() && im.progressNotices) {
         std::memset(im.sourceBuffer, 0, static_cast<size_t>(im.sourceStride) * displayHeight_);
         PostProgress(0, 0);
     }
     ::RunDirectPath(job);
     if (reader) reader->rgbOrder = false;
+}
+
+void CImageLoad::RunPath(const ResampleJob& job, CImageReader* reader, bool firstPass) {
+    CImage& im = image_;
+    if (im.downscale) {
+        path_ = Path::kBox;
+        RunBoxPath(job);
+    } else if (im.upscale) {
+        path_ = Path::kSinc;
+        RunSincPath(job);
+    } else {
+        path_ = Path::kDirect;
+        // The display is the source here: its rows are cleared and filled in the source
+        // buffer, which must hold every one of them.
+        const int32_t dw = im.displayBuffer ? im.displayHeader.bmiHeader.biWidth : 0;
+        const bool fits = im.sourceBuffer && im.displayStride == im.sourceStride &&
+                          dw <= job.sourceWidth &&
+                          static_cast<size_t>(im.sourceStride) * displayHeight_ <= im.sourceBytes;
+        if (fits) RunDirectPath(job, reader, firstPass);
+    }
 }
 
 void CImageLoad::Run() {
@@ -260,20 +282,15 @@ void CImageLoad::Run() {
             reader->rowTargetBytes = inPlace ? im.sourceBytes : 0;
         }
 
-        if (im.downscale) {
-            path_ = Path::kBox;
-            RunBoxPath(job);
-        } else if (im.upscale) {
-            path_ = Path::kSinc;
-            RunSincPath(job);
-        } else {
-            path_ = Path::kDirect;
-            // The display is the source here: its rows are cleared and filled in the source
-            // buffer, which must hold every one of them.
-            const bool fits =
-                im.sourceBuffer && im.displayStride == im.sourceStride && dw <= job.sourceWidth &&
-                static_cast<size_t>(im.sourceStride) * displayHeight_ <= im.sourceBytes;
-            if (fits) RunDirectPath(job, reader);
+        // A coarse pass costs a pass of its own, worth it only when rows reach a screen.
+        if (reader) reader->coarsePass = im.coarsePass && !streamed && !reduced;
+        RunPath(job, reader, true);
+        while (reader && !im.stop.load() && !job.outOfMemory && reader->NextPass()) {
+            // The coarse picture is all there: shown whole before the final rows replace it.
+            PostProgress(0, 0);
+            last_ = 0;
+            im.currentLine = -1;
+            RunPath(job, reader, false);
         }
         if (reader) reader->decodeStopped = nullptr;
         outOfMemory = job.outOfMemory;

@@ -35,6 +35,10 @@ public:
         return false;
     }
 
+    // After the last row of a pass: true when the rows come once more, better, from the first
+    // (lineCounter back at -1). Only a reader asked for a coarse pass has a second one.
+    virtual bool NextPass() { return false; }
+
     // CloseFile once, however often it is called.
     void Close();
 
@@ -59,6 +63,9 @@ public:
     uint8_t* rowTarget = nullptr;
     size_t rowTargetStride = 0;
     size_t rowTargetBytes = 0;
+    // Set before the first row when the rows are shown as they come: a format that can give a
+    // coarse picture early (a progressive JPEG) gives that first, then the final rows.
+    bool coarsePass = false;
     int32_t lineCounter = -1;
     bool closed = false;
     // Why the file gives no picture, or only part of it, in a few words ("not a BMP file",

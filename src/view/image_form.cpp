@@ -126,7 +126,10 @@ void CImageForm::Slot::SetMaxDim() {
 }
 
 void CImageForm::ComputeTarget(Slot& slot, bool inLoader) {
-    const TargetParams p = Params();
+    SizeSlot(slot, Params(), inLoader);
+}
+
+void CImageForm::SizeSlot(Slot& slot, const TargetParams& p, bool inLoader) {
     CImage& image = *slot.image;
     const TargetBox box = ComputeTargetBox(p, image.GetSourceWidth(), image.GetSourceHeight());
     if (!box.valid) return;
@@ -173,9 +176,11 @@ bool CImageForm::HoldsUnchanged(const Slot& slot, const std::string& path) const
     return now.exists && now == slot.opened;
 }
 
-void CImageForm::StartImage(Slot& slot) {
+void CImageForm::StartImage(Slot& slot, bool watched) {
     CImage& image = *slot.image;
     image.StopLoad();
+    // A neighbour decoded unseen has no use for a coarse first picture.
+    image.coarsePass = watched || &slot == current_;
     slot.headerPending = slot.oneShot = DecodeRevealsHeader(image);
     slot.handsOverSource = !image.decodePending && !image.downscale && !image.upscale;
     if (&slot == current_ && slot.headerPending) DropPaintSource();
@@ -275,10 +280,13 @@ void CImageForm::OnSize() {
 // own size, a window settling by a few pixels after it is shown) would only start over to the
 // same pixels.
 bool CImageForm::KeepsLoadThroughResize(const TargetParams& p) const {
-    const Slot& slot = *current_;
+    return current_->image->loadSerial == currentSerial_ && BoxStillFits(*current_, p);
+}
+
+bool CImageForm::BoxStillFits(const Slot& slot, const TargetParams& p) const {
     const CImage& image = *slot.image;
     if (!slot.box.valid || slot.headerPending || slot.oneShot ||
-        !(image.done || image.IsLoading()) || image.loadSerial != currentSerial_)
+        !(image.done || image.IsLoading()))
         return false;
     // The source size as it was when the load began: the loader owns the image's fields now.
     const TargetBox box = ComputeTargetBox(p, slot.boxSourceWidth, slot.boxSourceHeight);
@@ -408,7 +416,8 @@ void CImageForm::Show(const std::string& name, const std::string& preloadName, b
 
     CImage& image = *current_->image;
     if (image.path == name && (image.done || image.IsLoading())) {
-        if (modeUsed_ == mode_) {
+        // A pre-load sized before the pane last changed may still have the box it needs now.
+        if (modeUsed_ == mode_ || BoxStillFits(*current_, Params())) {
             currentSerial_ = image.loadSerial;
             TakePaintSource();
             RunLayout();
@@ -430,6 +439,22 @@ void CImageForm::Show(const std::string& name, const std::string& preloadName, b
     if (image.done || !HasPixelsToLoad(image)) NoteFailedLoad(image);
     // Whether the image shown was complete, and whether it reached the screen at once.
     if (logPaints_) PaintLog("show", image.done ? 1 : 0, imagePaints_ - paintsBefore, 0);
+}
+
+void CImageForm::PreloadAt(const std::string& name, int32_t viewWidth, int32_t viewHeight) {
+    Slot& slot = *preload_;
+    CImage& image = *slot.image;
+    image.StopLoad();
+    OpenImage(slot, name);
+    preloadName_ = name;
+    // A header that only the decode reveals is sized by the loader from the pane's own size,
+    // which it does not have yet.
+    if (!HasPixelsToLoad(image) || DecodeRevealsHeader(image)) return;
+    TargetParams p = Params();
+    p.viewWidth = viewWidth;
+    p.viewHeight = viewHeight;
+    SizeSlot(slot, p, true);
+    if (slot.box.valid) StartImage(slot, true);
 }
 
 void CImageForm::NoteFailedLoad(const CImage& image) {

@@ -49,6 +49,9 @@ public:
     // Makes `name` the file on screen and remembers the neighbour to pre-load once it is done.
     // With `immediate`, the image being left first completes "MinPercLoad" percent.
     void Show(const std::string& name, const std::string& preloadName, bool immediate);
+    // Starts decoding `name` in the pre-load image for a pane of the given size, before the
+    // pane has that size; a Show of `name` takes the load over while its box still fits.
+    void PreloadAt(const std::string& name, int32_t viewWidth, int32_t viewHeight);
     void SetResampleMode(int mode);
     void SetAdjust(int32_t percentage);
     void SetAdjustVisible(bool visible);
@@ -133,11 +136,14 @@ private:
 
     TargetParams Params();
     bool KeepsLoadThroughResize(const TargetParams& p) const;
+    bool BoxStillFits(const Slot& slot, const TargetParams& p) const;
     void ComputeTarget(Slot& slot, bool inLoader);
+    void SizeSlot(Slot& slot, const TargetParams& p, bool inLoader);
     static FileStamp StampOf(const std::string& path);
     void OpenImage(Slot& slot, const std::string& path);
     bool HoldsUnchanged(const Slot& slot, const std::string& path) const;
-    void StartImage(Slot& slot);
+    // watched: the load is for the screen even though the slot is not the current one.
+    void StartImage(Slot& slot, bool watched = false);
     void Recompute(bool inLoader);
     bool DeferChange();
     bool HasPixelsToLoad(const CImage& image) const;

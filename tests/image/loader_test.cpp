@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "support/fake_reader.h"
 #include "support/recording_window.h"
 #include "support/resample_reference.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -532,6 +535,53 @@ TEST_F(LoaderTest, ReadersThatWriteEveryRowAtOnceResampleTheSame) {
         ASSERT_EQ(image.GetWidth(), 30);
         EXPECT_EQ(Display(image).pixels, BoxReference(picture->rows, 30, 22, false).pixels);
         EXPECT_GT(image.displayHeader.bmiHeader.biHeight, 0);
+    }
+}
+
+// Shown coarse first: the bands of both passes, the whole coarse picture announced between
+// them and one image-done at the end; the final display and source are those of a load in one
+// pass, byte for byte.
+TEST_F(LoaderTest, ACoarsePassFirstEndsInTheSinglePassPicture) {
+    // The reader is chosen by ".jpg".
+    TempDir dir;
+    const std::string file = dir.file("progressive.jpg");
+    std::filesystem::create_symlink(CorpusPath("jpeg/go-image-testdata/video-001.progressive.jpeg"),
+                                    file);
+    const Log_t direct = {"P0,0", "P0,24", "P24,49", "P49,74", "P74,99"};
+    const Log_t box = {"P0,11", "P11,23", "P23,35", "P35,47"};
+    struct Case {
+        int32_t width, height;  // the size limit: the file's own size, or reduced to 50 rows
+        Log_t pass;
+        Log_t finalPass;
+    } const cases[] = {
+        {1 << 30, 1 << 30, direct, Log_t(direct.begin() + 1, direct.end())},
+        {0, 50, box, box},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.height);
+        CImage plain;
+        plain.Open(file);
+        Load(plain, c.width, c.height);
+        ASSERT_TRUE(plain.done);
+
+        RecordingWindow window;
+        CImage image;
+        image.notifyWindow = &window;
+        image.progressStep = 25;
+        image.coarsePass = true;
+        image.Open(file);
+        Load(image, c.width, c.height);
+        Log_t expected = c.pass;
+        expected.push_back("P0,0");
+        expected.insert(expected.end(), c.finalPass.begin(), c.finalPass.end());
+        expected.insert(expected.end(), {"P0,0", "D"});
+        EXPECT_EQ(Log(window), expected);
+        EXPECT_TRUE(image.failure.empty()) << image.failure;
+        ASSERT_EQ(image.GetHeight(), plain.GetHeight());
+        EXPECT_EQ(Display(image).pixels, Display(plain).pixels);
+        const size_t sourceBytes =
+            static_cast<size_t>(plain.sourceStride) * plain.GetSourceHeight();
+        EXPECT_EQ(0, std::memcmp(image.sourceBuffer, plain.sourceBuffer, sourceBytes));
     }
 }
 

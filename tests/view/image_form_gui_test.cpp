@@ -471,4 +471,39 @@ TEST_F(ImagePaneTest, ANewPaneSizeSizesTheImageAgain) {
     EXPECT_EQ(shot.pixelColor(990, 500), Q(kBackground));
 }
 
+// A start file decoded before the pane has its size: the pane grows from nothing to its size,
+// then the file is shown. The load is taken over when the size it was started for gives the
+// box the pane needs now, and sized again otherwise.
+TEST_F(ImagePaneTest, AnEarlyPreloadIsTakenOverWhenItsBoxStillFits) {
+    const std::string wide = File("wide.bmp", QuadrantBmp(2000, 1000));
+    struct Case {
+        int mode;
+        int32_t width, height;  // the pane size the load was started for
+        bool kept;
+        int32_t shownWidth;
+    } const cases[] = {
+        {kResampleHorizontal, 1000, 800, true, 1000},
+        {kResampleHorizontal, 600, 400, false, 1000},
+        // Shown at its own size: any pane gives the same box.
+        {kResampleNone, 600, 400, true, 2000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "mode " << c.mode << ", " << c.width << "x" << c.height);
+        pane_->Show("", "", false);
+        pane_->SetResampleMode(c.mode);
+        Place(0, 0);
+        pane_->PreloadAt(wide, c.width, c.height);
+        CImage* early = pane_->preloadImage();
+        ASSERT_EQ(early->path, wide);
+        const int32_t serial = early->loadSerial;
+        Place(1000, 800);
+        pane_->Show(wide, "", false);
+        EXPECT_EQ(pane_->currentImage(), early);
+        EXPECT_EQ(early->loadSerial == serial, c.kept);
+        EXPECT_EQ(pane_->currentSerial(), early->loadSerial.load());
+        ASSERT_TRUE(PumpUntil([&] { return early->done.load(); }));
+        EXPECT_EQ(early->GetWidth(), c.shownWidth);
+    }
+}
+
 }  // namespace

@@ -45,6 +45,7 @@ CMainForm::CMainForm(const std::vector<std::string>& words, int showCommand) {
     const StartChoice start = ChooseStartPath(words);
     if (start.fromCommandLine) {
         thumbnailsShown_ = false;
+        PreloadStartFile(start.file);
         fileView_->OpenStartFolder(start.folder);
         TraceStartStep("listing-done");
         startFile_ = start.file;
@@ -61,10 +62,8 @@ CMainForm::CMainForm(const std::vector<std::string>& words, int showCommand) {
                         static_cast<COLORREF>(ReadSetting(settings::kBackgroundColor)));
     SetWindowForm(thumbnailList(), this);
     thumbnailPane_ = std::make_unique<CThumbnailForm>(thumbnailList());
-    std::vector<std::string> files;
-    int32_t position = -1;
-    fileView_->GetFileList(&files, &position);
-    thumbnailPane_->SetFolder(fileView_->CurrentFolder(), std::move(files));
+    // Hidden thumbnails get their folder, and its cache probe, only when they are shown.
+    thumbnailFolderStale_ = true;
     if (thumbnailsShown_) {
         thumbnailsShown_ = false;
         window()->SendMessage(WM_COMMAND, ID_THUMBNAILS, 0);
@@ -237,6 +236,7 @@ void CMainForm::ToggleThumbnails() {
     if (!thumbnailsShown_) thumbnailPane_->CancelLoad();
     LayoutPanes();
     if (thumbnailsShown_) {
+        if (thumbnailFolderStale_) GiveThumbnailsTheFolder();
         thumbnailPane_->Activate();
         SetFocus(thumbnailList());
     } else if (fileView_->CurrentFilePath() != imagePane_->currentName()) {
@@ -248,11 +248,20 @@ void CMainForm::ToggleThumbnails() {
 void CMainForm::OnFolderChanged() {
     if (!thumbnailPane_) return;
     thumbnailPane_->CancelLoad();
+    if (!thumbnailsShown_) {
+        thumbnailFolderStale_ = true;
+        return;
+    }
+    GiveThumbnailsTheFolder();
+    thumbnailPane_->Activate();
+}
+
+void CMainForm::GiveThumbnailsTheFolder() {
     std::vector<std::string> files;
     int32_t position = -1;
     fileView_->GetFileList(&files, &position);
     thumbnailPane_->SetFolder(fileView_->CurrentFolder(), std::move(files));
-    if (thumbnailsShown_) thumbnailPane_->Activate();
+    thumbnailFolderStale_ = false;
 }
 
 void CMainForm::OnFullscreenCommand(LPARAM lParam) {
@@ -266,6 +275,16 @@ void CMainForm::OnFullscreenCommand(LPARAM lParam) {
         thumbnailList()->PostMessage(WM_COMMAND, ID_SHOW_FULLSCREEN, 0);
     else
         SwitchFullscreen();
+}
+
+// The photo decodes while the window is made and the folder listed, for the pane the
+// maximised window will have; the file list's show-file of it then takes that load over.
+void CMainForm::PreloadStartFile(const std::string& file) {
+    const RECT screen = GetAvailableScreenRect(window());
+    const int32_t top = Toolbar_GetButtonHeight(toolbar()) + 5;
+    imagePane_->PreloadAt(file, screen.right - screen.left - fileListWidth_,
+                          screen.bottom - screen.top - top);
+    TraceStartStep("start-file-preload");
 }
 
 void CMainForm::ShowStartFile() {

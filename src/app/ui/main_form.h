@@ -62,11 +62,13 @@ private:
     void SelectResampleMode(int command);
     void LayoutPanes();
     void SwitchFullscreen();
+    void PreloadStartFile(const std::string& file);
     void ShowStartFile();
     void ShowFile(LPARAM immediate);
     void OnShowFile(WPARAM origin, LPARAM immediate);
     void ToggleThumbnails();
     void OnFolderChanged();
+    void GiveThumbnailsTheFolder();
     void OnFullscreenCommand(LPARAM lParam);
     void ShowHistoryMenu();
     void StepAdjust(int command);
@@ -87,6 +89,8 @@ private:
     bool fullscreen_ = false;
     bool adjustBarVisible_ = false;
     bool thumbnailsShown_ = false;
+    // The thumbnail pane has not been given the file list's current folder yet.
+    bool thumbnailFolderStale_ = false;
     // Set while a fullscreen request of the thumbnail pane shows its file.
     bool fullscreenRequest_ = false;
     bool upscale_ = false;

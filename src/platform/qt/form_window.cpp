@@ -576,6 +576,12 @@ RECT GetScreenRect(HWND window) {
     return screen ? ToRect(screen->geometry()) : RECT{0, 0, 0, 0};
 }
 
+RECT GetAvailableScreenRect(HWND window) {
+    CWindow* w = AsWindow(window);
+    QScreen* screen = w ? ScreenOf(*w) : QGuiApplication::primaryScreen();
+    return screen ? ToRect(screen->availableGeometry()) : RECT{0, 0, 0, 0};
+}
+
 bool IsWindowVisible(HWND window) {
     CWindow* w = AsWindow(window);
     return w && w->alive() && w->frame_->isVisible();

@@ -65,6 +65,8 @@ bool IsWindowVisible(HWND window);
 void SetWindowFullscreen(HWND window, bool fullscreen);
 // The screen the window is on, in screen coordinates.
 RECT GetScreenRect(HWND window);
+// The part of that screen a maximised window may take (panels left out), in screen coordinates.
+RECT GetAvailableScreenRect(HWND window);
 void SetWindowText(HWND window, const std::string& text);
 void SetWindowIcon(HWND window, const std::string& resourcePath);
 bool GetClientRect(HWND window, RECT* rect);
