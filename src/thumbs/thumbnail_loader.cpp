@@ -232,8 +232,6 @@ void CThumbnailLoader::StartDecode(int32_t item, const std::string& thumbnailPat
     image->progressNotices = false;
     image->sizeLimitOwner = this;
     image->reducedDecode = true;
-    // Decoded and resampled on two threads at once, through a few rows of memory.
-    image->streamSource = true;
     // A status of "cached" whose thumbnail has gone since is decoded from the file.
     fromCache_ = !thumbnailPath.empty();
     image->Open(fromCache_ ? thumbnailPath : files_[static_cast<size_t>(item)]);

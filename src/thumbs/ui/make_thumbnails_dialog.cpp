@@ -51,8 +51,6 @@ void CMakeThumbnailsDlg::Step(HWND dialog) {
     image->notifyWindow.store(dialog);
     image->progressNotices = false;
     image->reducedDecode = true;
-    // Decoded and resampled on two threads at once, through a few rows of memory.
-    image->streamSource = true;
     image->Open(files_[static_cast<size_t>(index_)]);
     image->SetSizeLimit(kSize, kSize, false, false);
     current_ = std::move(image);
