@@ -10,6 +10,10 @@
 #   scripts/fuzz-campaign.sh --merge [build-dir]            minimises each campaign corpus into
 #                                                           fuzz/corpus/<target> (-merge=1)
 #
+# It runs at nice 19, which yields to other work only within one scheduling group: started in a
+# session of its own (setsid, a service), it gets a group of its own and a full share of the
+# processor, unless that group is lowered too (echo 19 > /proc/<pid>/autogroup).
+#
 # Without targets: every *_decode target and the text parsers (the whole-load *_reader targets
 # reach the same parsers through a loader thread at a fifth of the speed; they keep their CI run).
 set -euo pipefail
