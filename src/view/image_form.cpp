@@ -220,6 +220,7 @@ void CImageForm::Recompute(bool inLoader) {
         ComputeTarget(*current_, inLoader);
         StartImage(*current_);
         standIn_.serial = currentSerial_;
+        standIn_.arrived = 0;
     }
     TakePaintSource();
     InvalidateAll();
@@ -279,6 +280,7 @@ void CImageForm::OnSize() {
         ComputeTarget(*current_, true);
         StartImage(*current_);
         standIn_.serial = currentSerial_;
+        standIn_.arrived = 0;
     }
     TakePaintSource();
 }
@@ -448,6 +450,7 @@ void CImageForm::PaintStandIn(HDC dc, const RECT& r) {
     header.bmiHeader.biCompression = BI_RGB;
     SetDIBitsToDevice(dc, left, top, right - left, bottom - top, left - px, dh - (bottom - py), 0,
                       static_cast<uint32_t>(dh), standIn_.scaled.constBits(), &header);
+    if (logPaints_) PaintLog("standin", top, bottom, standIn_.arrived);
 }
 
 // --- loading and its messages --------------------------------------------------------------
@@ -567,8 +570,9 @@ void CImageForm::OnProgress(WPARAM image, ProgressRecord* record) {
     Slot* slot = SlotOf(image);
     if (!slot || slot != current_ || slot->image->loadSerial != currentSerial_ || !record) return;
     if (record->first == 0 && record->last == 0) {
-        // Also the last rows of a load, those after its last band: all there once it is done.
-        if (slot->image->done) standIn_.arrived = paint_.height;
+        // The whole picture is there (a coarse pass, or the load's end with the rows after its
+        // last band) unless this clears the display before its first rows.
+        if (slot->image->done || standIn_.arrived > 0) standIn_.arrived = paint_.height;
         InvalidateAll();
     } else {
         int32_t first = record->first;
