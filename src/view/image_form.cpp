@@ -294,7 +294,8 @@ bool CImageForm::KeepsLoadThroughResize(const TargetParams& p) const {
 
 bool CImageForm::BoxStillFits(const Slot& slot, const TargetParams& p) const {
     const CImage& image = *slot.image;
-    if (!slot.box.valid || slot.headerPending || slot.oneShot || !(image.done || image.IsLoading()))
+    if (!slot.box.valid || slot.headerPending || slot.oneShot ||
+        !(image.done || image.IsLoading()))
         return false;
     // The source size as it was when the load began: the loader owns the image's fields now.
     const TargetBox box = ComputeTargetBox(p, slot.boxSourceWidth, slot.boxSourceHeight);
