@@ -11,7 +11,8 @@
 #   WM=program   a window manager to run first (e.g. openbox), when installed
 #
 # "layout" frames are those before the photo is decoded again at the new size, "decode" frames
-# the progressive paints of that decode; "cpu" is the program's user+system time from the key to
+# the progressive paints of that decode; "stand-in" the frames in which rows not yet decoded
+# showed the picture from before the switch, scaled, rather than black; "cpu" is the program's user+system time from the key to
 # the next key (10 ms ticks), which covers the switch and the decode.
 # "in program" counts from the switch's start in the main window (the key's handling), "from
 # xdotool" from just before xdotool sends the key, which adds the X round trip. A frame is one
@@ -72,6 +73,8 @@ log, sent = sys.argv[1], sys.argv[2]
 sends = [float(l.split()[0]) for l in open(sent)]
 switches = []  # [entering, start, frames]; a frame is [time, [(kind, x, y, w, h)], geometry]
 pending = []
+standin = False
+standin_frames = set()
 for line in open(log, errors="replace"):
     p = line.split()
     if not p:
@@ -79,12 +82,18 @@ for line in open(log, errors="replace"):
     if p[0] == "lumora-switch":
         switches.append([p[2] == "1", float(p[1]), []])
         pending = []
+        standin = False
+    elif p[0] == "lumora-standin":
+        standin = True
     elif p[0] == "lumora-widget" and len(p) == 7:
         pending.append((p[2], int(p[3]), int(p[4]), int(p[5]), int(p[6])))
     elif p[0] == "lumora-flush" and len(p) == 6:
         if switches and pending:
             switches[-1][2].append([float(p[1]), pending, tuple(int(v) for v in p[2:6])])
+            if standin:
+                standin_frames.add(id(switches[-1][2][-1]))
         pending = []
+        standin = False
     elif p[0] == "lumora-progress" and switches and switches[-1][2]:
         # Noted right after the repaint of freshly decoded rows: that frame was the decode's.
         if len(switches[-1][2][-1]) == 3:
@@ -97,8 +106,9 @@ def layout(widgets):
     return (pane[-1] if pane else None), others
 
 cpu = [float(l.split()[1]) for l in open(sent)]
-print("%-4s %-6s %9s %9s %11s %7s %7s %7s %8s  %s" % ("#", "switch", "first(ms)", "final(ms)",
-      "xdotool(ms)", "layout", "decode", "pane", "cpu(ms)", "intermediate frames"))
+print("%-4s %-6s %9s %9s %11s %7s %7s %8s %7s %8s  %s" % ("#", "switch", "first(ms)",
+      "final(ms)", "xdotool(ms)", "layout", "decode", "stand-in", "pane", "cpu(ms)",
+      "intermediate frames"))
 figures = {True: [], False: []}
 for i, (entering, start, frames) in enumerate(switches):
     if not frames:
@@ -118,22 +128,25 @@ for i, (entering, start, frames) in enumerate(switches):
     s = sends[i] if i < len(sends) else start
     first, final = (frames[0][0] - start) * 1000, (frames[-1][0] - start) * 1000
     decode = sum(1 for f in frames if len(f) > 3)
+    stood = sum(1 for f in frames if id(f) in standin_frames)
     used = (cpu[i + 1] - cpu[i]) if i + 1 < len(cpu) else float("nan")
     figures[entering].append((final, (frames[-1][0] - s) * 1000, len(frames) - decode, panes,
-                              len(odd), decode, used))
-    print("%-4d %-6s %9.2f %9.2f %11.2f %7d %7d %7d %8.1f  %s" % (i + 1,
+                              len(odd), decode, used, stood))
+    print("%-4d %-6s %9.2f %9.2f %11.2f %7d %7d %8d %7d %8.1f  %s" % (i + 1,
           "enter" if entering else "leave", first, final, (frames[-1][0] - s) * 1000,
-          len(frames) - decode, decode, panes, used, "; ".join(odd) or "none"))
+          len(frames) - decode, decode, stood, panes, used, "; ".join(odd) or "none"))
 for entering in (True, False):
     rows = figures[entering]
     if rows:
         finals = sorted(r[0] for r in rows)
         print("%s: key to final paint median %.2f ms, worst %.2f ms (from xdotool median %.2f ms); "
-              "layout frames %s, decode frames %s, image-pane paints %s, CPU median %.1f ms; "
+              "layout frames %s, decode frames %s, stand-in frames %s, image-pane paints %s, "
+              "CPU median %.1f ms; "
           "switches with an intermediate frame: %d of %d" %
               ("entering" if entering else "leaving", finals[len(finals) // 2], finals[-1],
                sorted(r[1] for r in rows)[len(rows) // 2], sorted({r[2] for r in rows}),
-               sorted({r[5] for r in rows}), sorted({r[3] for r in rows}),
+               sorted({r[5] for r in rows}), sorted({r[7] for r in rows}),
+               sorted({r[3] for r in rows}),
                sorted(r[6] for r in rows)[len(rows) // 2], sum(1 for r in rows if r[4]),
                len(rows)))
 PY

@@ -18,6 +18,9 @@
 namespace {
 
 constexpr int kModeRecompute = 5;
+// A picture on screen larger than this (shown at its own size, far beyond a screen) is not
+// copied to stand in during a resize: the copy would cost more than the black rows.
+constexpr int64_t kMaxStandInPixels = 16 * 1024 * 1024;
 
 LPARAM PackSizeKnown(uint32_t generation, int32_t serial, int mode) {
     return static_cast<LPARAM>((static_cast<uint64_t>(generation) << 24) |
@@ -213,8 +216,11 @@ void CImageForm::Recompute(bool inLoader) {
     }
     image.StopLoad();
     if (HasPixelsToLoad(image)) {
+        KeepStandIn();
         ComputeTarget(*current_, inLoader);
         StartImage(*current_);
+        standIn_.serial = currentSerial_;
+        standIn_.arrived = 0;
     }
     TakePaintSource();
     InvalidateAll();
@@ -270,8 +276,11 @@ void CImageForm::OnSize() {
     }
     image.StopLoad();
     if (HasPixelsToLoad(image)) {
+        KeepStandIn();
         ComputeTarget(*current_, true);
         StartImage(*current_);
+        standIn_.serial = currentSerial_;
+        standIn_.arrived = 0;
     }
     TakePaintSource();
 }
@@ -381,6 +390,70 @@ void CImageForm::InvalidateAll() {
     InvalidateRect(window(), nullptr);
 }
 
+// Before the current image is sized again, with its load stopped: a copy of the picture on
+// screen, as the buffers it lies in are replaced by the new size's.
+void CImageForm::KeepStandIn() {
+    const CImage& image = *current_->image;
+    // Changed again before the rows came: the picture from before the first change is whole.
+    if (StandInShows()) return;
+    standIn_ = StandIn{};
+    const BITMAPINFOHEADER& h = paint_.header.bmiHeader;
+    const int32_t w = paint_.width;
+    const int32_t rows = paint_.height;
+    if (!paint_.hasSource || !paint_.bits || image.path.empty() || w <= 0 || rows <= 0 ||
+        (h.biBitCount != 24 && h.biBitCount != 32) || h.biCompression != BI_RGB ||
+        std::abs(h.biWidth) != w || std::abs(h.biHeight) != rows ||
+        static_cast<int64_t>(w) * rows > kMaxStandInPixels)
+        return;
+    const QImage shown(paint_.bits, w, rows, static_cast<qsizetype>(DibStride(w, h.biBitCount)),
+                       h.biBitCount == 24 ? QImage::Format_BGR888 : QImage::Format_RGB32);
+    // Both make a copy of their own; a failed allocation gives a null image and no stand-in.
+    QImage picture =
+        h.biBitCount == 24 ? shown.convertToFormat(QImage::Format_RGB32) : shown.copy();
+    if (h.biHeight > 0 && !picture.isNull()) picture = picture.mirrored(false, true);
+    if (picture.isNull()) return;
+    standIn_.path = image.path;
+    standIn_.picture = std::move(picture);
+}
+
+bool CImageForm::StandInShows() const {
+    const CImage& image = *current_->image;
+    return !standIn_.picture.isNull() && standIn_.serial == currentSerial_ &&
+           image.loadSerial == currentSerial_ && !image.done && image.path == standIn_.path &&
+           standIn_.arrived < paint_.height;
+}
+
+// Over the rows of the picture's rectangle that the new load has not delivered yet.
+void CImageForm::PaintStandIn(HDC dc, const RECT& r) {
+    const Layout& l = layout_;
+    const int32_t dw = paint_.width;
+    const int32_t dh = paint_.height;
+    if (standIn_.scaled.width() != dw || standIn_.scaled.height() != dh) {
+        standIn_.scaled =
+            standIn_.picture.scaled(dw, dh, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        if (standIn_.scaled.isNull()) return;
+    }
+    // Where the picture's top-left corner lies in the pane, as the paint above places it.
+    const int32_t px =
+        l.leftMargin > 0 ? l.leftMargin : (l.horizontalBar ? -l.horizontalPosition : 0);
+    const int32_t py = l.topMargin > 0 ? l.topMargin : (l.verticalBar ? -l.verticalPosition : 0);
+    const int32_t left = std::max(r.left, px);
+    const int32_t right = std::min(r.right, px + dw);
+    const int32_t top = std::max(r.top, py + standIn_.arrived);
+    const int32_t bottom = std::min(r.bottom, py + dh);
+    if (left >= right || top >= bottom) return;
+    BITMAPINFO header{};
+    header.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    header.bmiHeader.biWidth = dw;
+    header.bmiHeader.biHeight = -dh;
+    header.bmiHeader.biPlanes = 1;
+    header.bmiHeader.biBitCount = 32;
+    header.bmiHeader.biCompression = BI_RGB;
+    SetDIBitsToDevice(dc, left, top, right - left, bottom - top, left - px, dh - (bottom - py), 0,
+                      static_cast<uint32_t>(dh), standIn_.scaled.constBits(), &header);
+    if (logPaints_) PaintLog("standin", top, bottom, standIn_.arrived);
+}
+
 // --- loading and its messages --------------------------------------------------------------
 
 void CImageForm::Show(const std::string& name, const std::string& preloadName, bool immediate) {
@@ -413,6 +486,7 @@ void CImageForm::Show(const std::string& name, const std::string& preloadName, b
     currentName_ = name;
     preloadName_ = preloadName;
     DropPaintSource();
+    standIn_ = StandIn{};
 
     CImage& image = *current_->image;
     if (image.path == name && (image.done || image.IsLoading())) {
@@ -497,6 +571,9 @@ void CImageForm::OnProgress(WPARAM image, ProgressRecord* record) {
     Slot* slot = SlotOf(image);
     if (!slot || slot != current_ || slot->image->loadSerial != currentSerial_ || !record) return;
     if (record->first == 0 && record->last == 0) {
+        // The whole picture is there (a coarse pass, or the load's end with the rows after its
+        // last band) unless this clears the display before its first rows.
+        if (slot->image->done || standIn_.arrived > 0) standIn_.arrived = paint_.height;
         InvalidateAll();
     } else {
         int32_t first = record->first;
@@ -505,6 +582,10 @@ void CImageForm::OnProgress(WPARAM image, ProgressRecord* record) {
             first = paint_.height - first - 1;
             last = paint_.height - last - 1;
         }
+        // Rows that continue those delivered from the top end the stand-in there; others wait
+        // for the load's end.
+        if (standIn_.serial == currentSerial_ && std::min(first, last) <= standIn_.arrived)
+            standIn_.arrived = std::max(standIn_.arrived, std::max(first, last) + 1);
         const Layout& l = layout_;
         const int32_t shift = l.topMargin > 0 ? l.topMargin : -l.verticalPosition;
         const int32_t edge1 = std::min(first + shift, l.viewHeight - 1);
@@ -612,6 +693,7 @@ void CImageForm::OnPaint() {
     if (x.paint && y.paint) {
         SetDIBitsToDevice(dc, x.dest, y.dest, x.size, y.size, x.source, dh - y.source - y.size, 0,
                           static_cast<uint32_t>(dh), paint_.bits, &paint_.header);
+        if (StandInShows()) PaintStandIn(dc, r);
         ++imagePaints_;
         TraceStartStep("paint", y.size);
     }
@@ -788,6 +870,16 @@ LRESULT CImageForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
             // keeps a deferred change from being deferred again with no later notice to run it.
             slot->image->FinishLoad();
             NoteFailedLoad(*slot->image);
+            if (!standIn_.picture.isNull()) {
+                // Rows the stand-in still covered, delivered out of order, are all there now.
+                const bool covered =
+                    standIn_.serial == currentSerial_ && standIn_.arrived < paint_.height;
+                standIn_ = StandIn{};
+                if (covered) {
+                    InvalidateAll();
+                    UpdateWindow(window);
+                }
+            }
             if (recomputeWhenDone_) {
                 recomputeWhenDone_ = false;
                 Recompute(true);

@@ -4,6 +4,7 @@
 // thread, centred on the background colour or with scroll bars and dragging when it is larger
 // than the pane; pre-loads the neighbouring file in a second image so stepping to it is instant.
 
+#include <QImage>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -13,6 +14,7 @@
 #include "image/image.h"
 #include "platform/qt/form_window.h"
 #include "platform/qt/menu.h"
+#include "platform/qt/paint.h"
 #include "view/core/target_box.h"
 
 // Posted by an image's loader once a header that came with the decode is known and its box is
@@ -134,6 +136,16 @@ private:
         int32_t height = 0;
     };
 
+    // The picture on screen before the pane's box changed, drawn scaled over the rows the load
+    // for the new box has not delivered yet, so a resize or fullscreen switch shows no black.
+    struct StandIn {
+        std::string path;
+        QImage picture;       // top-down, 32-bit
+        QImage scaled;        // the picture at the new display size, made at the first paint
+        int32_t serial = -1;  // the load it stands in for
+        int32_t arrived = 0;  // display rows from the top that load has delivered
+    };
+
     TargetParams Params();
     bool KeepsLoadThroughResize(const TargetParams& p) const;
     bool BoxStillFits(const Slot& slot, const TargetParams& p) const;
@@ -151,6 +163,9 @@ private:
     void TakePaintSource();
     void DropPaintSource() { paint_ = PaintSource{}; }
     void InvalidateAll();
+    void KeepStandIn();
+    bool StandInShows() const;
+    void PaintStandIn(HDC dc, const RECT& r);
     void CurrentFinished();
     // With LUMORA_LOG=1, names the current file and why it shows no picture or only part of
     // one on standard error, once each time the file is shown.
@@ -193,6 +208,7 @@ private:
     bool switching_ = false;
     Layout layout_;
     PaintSource paint_;
+    StandIn standIn_;
     bool dragging_ = false;
     int32_t lastX_ = 0;
     int32_t lastY_ = 0;

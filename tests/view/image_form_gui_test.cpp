@@ -507,3 +507,23 @@ TEST_F(ImagePaneTest, AnEarlyPreloadIsTakenOverWhenItsBoxStillFits) {
 }
 
 }  // namespace
+
+// A new box decodes the picture again; until that load's rows are handled, the picture shown
+// before stands in for them, scaled to the new rectangle, rather than the fresh black buffer.
+TEST_F(ImagePaneTest, APictureSizedAgainShowsTheOldOneScaledUntilItsRowsArrive) {
+    pane_->SetResampleMode(kResampleHorizontal);
+    ShowAndWait(File("large.bmp", QuadrantBmp(3000, 2000)));
+    ASSERT_EQ(pane_->currentImage()->GetWidth(), 1000);
+    Place(600, 800);
+    // Held before any of its progress reaches the pane.
+    pane_->currentImage()->StopLoad();
+    ASSERT_EQ(pane_->currentImage()->GetWidth(), 600);
+    ASSERT_EQ(pane_->layout().topMargin, 200);
+    const QImage shot = Grab();
+    EXPECT_TRUE(Near(shot.pixelColor(150, 300), QColor(255, 0, 0)));
+    EXPECT_TRUE(Near(shot.pixelColor(450, 300), QColor(0, 255, 0)));
+    EXPECT_TRUE(Near(shot.pixelColor(150, 500), QColor(0, 0, 255)));
+    EXPECT_TRUE(Near(shot.pixelColor(450, 500), QColor(255, 255, 255)));
+    EXPECT_EQ(shot.pixelColor(300, 150), Q(kBackground));
+    EXPECT_EQ(shot.pixelColor(300, 650), Q(kBackground));
+}
