@@ -18,16 +18,8 @@ vips resize tests/data/corpus/jpeg/photos-4mp/plasma_ColorfulCups_2560x1600.jpg 
 heif-enc -q 80 -o "$work/photo-12mp.heic" "$work/big.png" >/dev/null
 avifenc -s 6 --min 15 --max 25 -j all "$work/big.png" "$work/photo-12mp.avif" >/dev/null
 
-# Best wall time of $runs runs, with that run's user+system time: "wall cpu".
-measure() {
-  local best="" line
-  for _ in $(seq "$runs"); do
-    /usr/bin/time -o "$work/time" -f "%e %U %S" "$@" >/dev/null 2>&1
-    line=$(tail -1 "$work/time")
-    best=$(printf '%s\n%s\n' "$best" "$line" | awk 'NF==3' | sort -n | head -1)
-  done
-  awk '{printf "%7.2f %7.2f", $1, $2 + $3}' <<<"$best"
-}
+. bench/best_of.sh
+measure() { best_of "$runs" "$work" "$@"; }
 
 printf '%-18s %-26s %7s %7s\n' file step wall_s cpu_s
 for f in "$work/photo-12mp.heic" "$work/photo-12mp.avif"; do

@@ -16,19 +16,12 @@ vips resize tests/data/corpus/jpeg/photos-4mp/plasma_ColorfulCups_2560x1600.jpg 
 cjxl -d 1 -e 7 "$work/photo.png" "$work/photo.jxl" 2>/dev/null
 echo "input: $(vipsheader "$work/photo.jxl"), $(stat -c %s "$work/photo.jxl") bytes; best of $runs"
 
-# Best wall time of the runs, with that run's user+system CPU.
+. bench/best_of.sh
 measure() {
-    local name=$1 best="" line
+    local name=$1 wall cpu
     shift
-    for _ in $(seq "$runs"); do
-        /usr/bin/time -o "$work/time" -f "%e %U %S" "$@" >/dev/null 2>&1
-        line=$(tail -1 "$work/time")
-        if [ -z "$best" ] || awk -v a="${line%% *}" -v b="${best%% *}" 'BEGIN{exit !(a<b)}'; then
-            best=$line
-        fi
-    done
-    read -r wall user sys <<<"$best"
-    printf "%-34s %8.2f %10.2f\n" "$name" "$wall" "$(awk -v u="$user" -v s="$sys" 'BEGIN{print u+s}')"
+    read -r wall cpu <<<"$(best_of "$runs" "$work" "$@")"
+    printf "%-34s %8.2f %10.2f\n" "$name" "$wall" "$cpu"
 }
 
 printf "%-34s %8s %10s\n" "step" "wall s" "cpu s"
