@@ -148,7 +148,7 @@ CJpegReader::CJpegReader(std::string filePath) : CImageReader(std::move(filePath
 
 void CJpegReader::OpenFile() {
     lineCounter = -1;
-    buffered_ = outputStarted_ = coarseActive_ = false;
+    buffered_ = outputStarted_ = coarseActive_ = storedRows_ = false;
     jpeg_std_error(&errors_.pub);
     errors_.pub.error_exit = ErrorExit;
     errors_.pub.emit_message = EmitMessage;
@@ -295,8 +295,15 @@ bool CJpegReader::Reduce(int32_t minWidth, int32_t minHeight, int32_t* width, in
     return false;
 }
 
+int CJpegReader::DeliverStoredRows() {
+    if (!OrientationTransposes(orientation_) || lineCounter != -1) return kOrientationAsStored;
+    storedRows_ = true;
+    allRowsAtOnce = false;
+    return orientation_;
+}
+
 int CJpegReader::NextLine(uint8_t** row) {
-    if (OrientationTransposes(orientation_)) {
+    if (OrientationTransposes(orientation_) && !storedRows_) {
         // Every row came with the first call; the later ones only count.
         if (lineCounter + 1 >= width_) return lineCounter;
         ++lineCounter;

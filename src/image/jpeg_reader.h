@@ -27,7 +27,8 @@ struct JpegErrorManager {
 //
 // The Exif orientation is applied (unless the "ApplyOrientation" setting is 0): the header
 // declares the upright picture. Mirrored and flipped pictures still come row by row, flipped
-// through the row order; transposed ones come all at once with the first row.
+// through the row order; transposed ones come all at once with the first row, or as stored
+// when the loader turns its reduced result itself (DeliverStoredRows).
 //
 // A progressive file's scans are absorbed with the first row, on the loader's thread, not
 // while the file is opened. Asked for a coarse pass, the reader first delivers the picture its
@@ -44,6 +45,7 @@ public:
     void CloseFile() override;
     bool Reduce(int32_t minWidth, int32_t minHeight, int32_t* width, int32_t* height) override;
     bool NextPass() override;
+    int DeliverStoredRows() override;
 
     // A file holding fewer bytes than this many pixels each is refused: even a blank picture
     // needs about a bit per 8 x 8 block, so the decoder would be inventing nearly all of it.
@@ -92,4 +94,5 @@ private:
     int32_t height_ = 0;
     bool libraryGivesBgr_ = false;  // rows come B, G, R, so the loader need not swap them
     int orientation_ = 1;  // Exif numbering; 1 also when the setting turns it off
+    bool storedRows_ = false;  // transposed, yet its rows go out as stored: the caller turns
 };

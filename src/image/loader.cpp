@@ -4,8 +4,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <new>
 
+#include "image/exif.h"
 #include "image/image.h"
 #include "image/loader.h"
 #include "image/reader.h"
@@ -52,6 +55,7 @@ private:
     bool ReopenReader();
     bool StopHonouredBeforeRows() const;
     void RunPath(const ResampleJob& job, CImageReader* reader, bool firstPass);
+    void RunTurnedBoxPath(const ResampleJob& job);
     void RunDirectPath(const ResampleJob& job, CImageReader* reader, bool firstPass);
     void TakeDecodedSourceAsDisplay();
 
@@ -61,7 +65,24 @@ private:
     int32_t last_ = 0;
     int32_t displayHeight_ = 0;
     bool bandTraced_ = false;
+    // Not 1 when the box path reduces the rows as stored and turns its result by this.
+    int turn_ = kOrientationAsStored;
 };
+
+namespace {
+
+// The stored rows' pass has no upright rows to show yet: it only ends for a stop that needs no
+// share of the picture done.
+class CStoredRowsHook : public IRowHook {
+public:
+    explicit CStoredRowsHook(std::function<bool()> stopped) : stopped_(std::move(stopped)) {}
+    bool AfterRow(int32_t) override { return stopped_(); }
+
+private:
+    std::function<bool()> stopped_;
+};
+
+}  // namespace
 
 void CImageLoad::PostProgress(int32_t first, int32_t last) {
     HWND window = image_.notifyWindow.load();
@@ -162,9 +183,41 @@ void CImageLoad::RunDirectPath(const ResampleJob& job, CImageReader* reader, boo
     if (reader) reader->rgbOrder = false;
 }
 
+// The job describes the stored rows and a display turned like them: their box is reduced into a
+// buffer of that shape, which is then turned into the display, and the upright rows are
+// reported as the box path reports them.
+void CImageLoad::RunTurnedBoxPath(const ResampleJob& job) {
+    path_ = Path::kBox;
+    const int32_t storedWidth = job.displayWidth, storedHeight = job.displayHeight;
+    const int p = job.bytesPerPixel;
+    const size_t stride = static_cast<size_t>(DibStride(storedWidth, p * 8));
+    const size_t bytes = stride * static_cast<size_t>(storedHeight);
+    // A fourth byte is copied too: it is 0, as in a cleared display.
+    std::unique_ptr<uint8_t[]> stored(p == 4 ? new (std::nothrow) uint8_t[bytes]()
+                                             : new (std::nothrow) uint8_t[bytes]);
+    if (!stored) {
+        job.outOfMemory = true;
+        return;
+    }
+    CStoredRowsHook hook([this] { return StopHonouredBeforeRows(); });
+    ResampleJob storedJob = job;
+    storedJob.display = stored.get();
+    storedJob.displayStride = static_cast<int32_t>(stride);
+    storedJob.hook = &hook;
+    const bool stopped = RunBoxPath(storedJob);
+    job.outOfMemory = storedJob.outOfMemory;
+    if (stopped || job.outOfMemory) return;
+    PlaceTransposedRows(stored.get(), stride, 0, storedHeight, storedWidth, storedHeight, p, turn_,
+                        job.display, static_cast<size_t>(job.displayStride));
+    for (int32_t j = 0; j < displayHeight_; ++j)
+        if (AfterRow(j)) break;
+}
+
 void CImageLoad::RunPath(const ResampleJob& job, CImageReader* reader, bool firstPass) {
     CImage& im = image_;
-    if (im.downscale) {
+    if (im.downscale && turn_ != kOrientationAsStored) {
+        RunTurnedBoxPath(job);
+    } else if (im.downscale) {
         path_ = Path::kBox;
         RunBoxPath(job);
     } else if (im.upscale) {
@@ -262,6 +315,30 @@ void CImageLoad::Run() {
             job.sourceHeight = reducedHeight;
             job.sourceStride =
                 static_cast<int32_t>(DibStride(reducedWidth, im.sourceHeader.bmiHeader.biBitCount));
+        }
+
+        // Turned a quarter, a picture's first upright row needs every stored row. When the
+        // source is not kept (streamed or reduced), the rows are reduced as stored instead, to
+        // the display's size turned, and only that small result is turned.
+        if (reader && im.downscale && (im.streamSource || reduced) && dw > 0 &&
+            displayHeight_ > 0) {
+            const int32_t storedWidth = job.sourceHeight, storedHeight = job.sourceWidth;
+            const size_t storedStride =
+                static_cast<size_t>(DibStride(storedWidth, im.sourceHeader.bmiHeader.biBitCount));
+            // Unstreamed, the stored rows go into the source buffer, which must hold them.
+            const bool fits = im.streamSource ||
+                              storedStride * static_cast<size_t>(storedHeight) <= im.sourceBytes;
+            if (fits) turn_ = reader->DeliverStoredRows();
+            if (!OrientationTransposes(turn_)) {
+                turn_ = kOrientationAsStored;
+            } else {
+                job.sourceWidth = storedWidth;
+                job.sourceHeight = storedHeight;
+                job.sourceStride = static_cast<int32_t>(storedStride);
+                job.displayWidth = displayHeight_;
+                job.displayHeight = dw;
+                job.rgbOrder = reader->rgbOrder;
+            }
         }
 
         streamed = im.streamSource && reader && im.downscale && !reader->allRowsAtOnce;

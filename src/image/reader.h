@@ -35,6 +35,13 @@ public:
         return false;
     }
 
+    // Before the first row of a picture that must be turned a quarter to stand upright (Exif
+    // orientations 5 to 8): a reader that can, gives its rows from then on as stored, one by one
+    // and not turned (reduced too, when Reduce was called), so that a load showing the picture
+    // small reduces them as they come and turns only its result. Returns the orientation that
+    // result must be given, or 1 when the rows stay as declared.
+    virtual int DeliverStoredRows() { return 1; }
+
     // After the last row of a pass: true when the rows come once more, better, from the first
     // (lineCounter back at -1). Only a reader asked for a coarse pass has a second one.
     virtual bool NextPass() { return false; }
