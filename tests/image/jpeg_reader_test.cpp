@@ -677,6 +677,48 @@ TEST_F(JpegReaderTest, ExifOrientationsAreShownUprightAtFullSizeAndInThumbnails)
     }
 }
 
+// Loads that keep no source reduce a turned picture as stored and turn only the result. That
+// must be the stored picture's own reduction turned, whatever the box's shape: a box whose
+// sides scale the picture unequally shows any width and height taken the wrong way round.
+TEST_F(JpegReaderTest, TurnedPicturesReducedAsStoredAreTheStoredReductionTurned) {
+    Picture p{90, 40, 3, JCS_RGB, {}};
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x) {
+            const int quadrant = (y / 20) * 2 + x / 45;
+            p.samples.push_back(static_cast<uint8_t>(40 + 50 * quadrant + x));
+            p.samples.push_back(static_cast<uint8_t>(200 - 40 * quadrant + y));
+            p.samples.push_back(static_cast<uint8_t>(30 + 2 * x + 3 * y));
+        }
+    const std::string plain = EncodeJpeg(p, JCS_YCbCr);
+    const std::string plainFile = Write(plain);
+    struct Case {
+        int boxWidth, boxHeight;
+        bool reduced;
+    };
+    const Case cases[] = {{20, 50, false}, {33, 17, false}, {14, 1000, true}, {9, 19, true}};
+    for (const Case& c : cases) {
+        CImage stored;
+        stored.streamSource = true;
+        stored.reducedDecode = c.reduced;
+        stored.LoadNow(plainFile, c.boxHeight, c.boxWidth);
+        const RgbPicture storedSmall = ShownPixels(stored);
+        ASSERT_GT(storedSmall.width, 0);
+        for (int o = 5; o <= 8; ++o) {
+            CImage turned;
+            turned.streamSource = true;
+            turned.reducedDecode = c.reduced;
+            turned.LoadNow(Write(WithExifSegment(plain, ExifBlock(o, false))), c.boxWidth,
+                           c.boxHeight);
+            EXPECT_TRUE(turned.done) << o;
+            const RgbPicture got = ShownPixels(turned);
+            const RgbPicture want = Oriented(storedSmall, o);
+            ASSERT_EQ(got.width, want.width) << "orientation " << o << " box " << c.boxWidth;
+            ASSERT_EQ(got.height, want.height) << "orientation " << o << " box " << c.boxWidth;
+            EXPECT_EQ(got.bytes, want.bytes) << "orientation " << o << " box " << c.boxWidth;
+        }
+    }
+}
+
 TEST_F(JpegReaderTest, OrientationIsIgnoredWhenTurnedOffOrDamaged) {
     const std::string plain = EncodeJpeg(Quadrants(), JCS_YCbCr);
     CImage stored;
