@@ -14,6 +14,8 @@ bool WriteWallpaperFile(const std::string& source, int32_t screenWidth, int32_t 
                         const std::string& target) {
     if (screenWidth <= 0 || screenHeight <= 0) return false;
     CImage image;
+    // Only the fitted picture is written, so a reduced load need not hold the whole source.
+    image.streamSource = true;
     // Fitted without enlarging, and with its aspect ratio kept.
     image.LoadNow(source, screenWidth, screenHeight);
     if (image.outOfMemory || image.GetWidth() <= 0 || image.GetHeight() <= 0) return false;
