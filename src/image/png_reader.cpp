@@ -83,6 +83,7 @@ bool ReadImageGuarded(png_structp png, png_bytepp rows) {
 
 void CPngReader::OpenFile() {
     lineCounter = -1;
+    storedRows_ = false;
     file_ = OpenRegularFileStream(path);
     if (!file_) RefuseOpen();
     if (!file_ || !ReadHeader()) {
@@ -151,8 +152,16 @@ bool CPngReader::RefuseDamage(const std::string& where) {
     return Refuse(where.empty() ? what : what + " " + where);
 }
 
+int CPngReader::DeliverStoredRows() {
+    if (!OrientationTransposes(orientation_) || interlaced_ || lineCounter != -1)
+        return kOrientationAsStored;
+    storedRows_ = true;
+    allRowsAtOnce = false;
+    return orientation_;
+}
+
 int CPngReader::NextLine(uint8_t** row) {
-    if (OrientationTransposes(orientation_)) {
+    if (OrientationTransposes(orientation_) && !storedRows_) {
         // Every row came with the first call; the later ones only count.
         if (!png_ || lineCounter + 1 >= width_) return lineCounter;
         ++lineCounter;

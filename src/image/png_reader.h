@@ -22,6 +22,8 @@ public:
     void OpenFile() override;
     int NextLine(uint8_t** row) override;
     void CloseFile() override;
+    // Not for interlaced pictures: their rows only come whole.
+    int DeliverStoredRows() override;
 
     // Per side; the total is bounded by IsAcceptableImageSize.
     static constexpr uint32_t kMaxSide = 1u << 20;
@@ -46,5 +48,6 @@ private:
     int bytesPerPixel_ = 3;
     bool interlaced_ = false;
     int orientation_ = 1;  // Exif numbering; 1 also when the setting turns it off
+    bool storedRows_ = false;  // transposed, yet its rows go out as stored: the caller turns
     static constexpr int32_t kTransposeStrip = 16;
 };

@@ -384,6 +384,12 @@ TEST_F(PngReaderTest, ExifOrientationsAreShownUprightWithAndWithoutInterlacing) 
             Load(stored, EncodePng(desc));
             const RgbPicture asStored = ShownPixels(stored);
             ASSERT_EQ(asStored.height, 37);
+            // Reduced into a box whose sides scale it unequally, as batch resize loads: the
+            // stored picture's reduction, turned.
+            CImage storedSmall;
+            storedSmall.streamSource = true;
+            storedSmall.LoadNow(Write(EncodePng(desc)), 13, 9);
+            const RgbPicture smallAsStored = ShownPixels(storedSmall);
             for (int o = 1; o <= 8; ++o) {
                 desc.exif = ExifBlock(o, o % 2 == 0);
                 CImage image;
@@ -393,6 +399,12 @@ TEST_F(PngReaderTest, ExifOrientationsAreShownUprightWithAndWithoutInterlacing) 
                 EXPECT_EQ(got.bytes, Oriented(asStored, o).bytes)
                     << "orientation " << o << " colour type " << colourType << " interlaced "
                     << interlaced;
+                if (o < 5) continue;
+                CImage small;
+                small.streamSource = true;
+                small.LoadNow(Write(EncodePng(desc)), 9, 13);
+                EXPECT_EQ(ShownPixels(small).bytes, Oriented(smallAsStored, o).bytes)
+                    << "reduced, orientation " << o << " colour type " << colourType;
             }
             // Turned off, or damaged: as stored.
             desc.exif = ExifBlock(6, false).substr(0, 20);
