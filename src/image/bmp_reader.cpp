@@ -13,9 +13,10 @@
 
 namespace {
 
-// RLE pictures can describe large blank areas in few bytes; beyond this many pixels per byte of
-// compressed data the file is not trusted with an allocation.
-constexpr int64_t kRlePixelsPerByte = 1024;
+// Beyond this many pixels per byte of pixel data the file is not trusted with an allocation: RLE
+// pictures may describe large blank areas in few bytes, and a truncated file shows the rows it
+// holds, but a few bytes must not make a picture of hundreds of megabytes.
+constexpr int64_t kMaxPixelsPerByte = 1024;
 
 // Run-length data is read through a window of this many bytes, whatever size the file claims.
 // An absolute run needs at most 255 bytes at once.
@@ -118,7 +119,7 @@ bool CBmpReader::ReadHeaders() {
 
     int64_t rows = height;
     if (rle) {
-        if (static_cast<int64_t>(width_) * height > static_cast<int64_t>(dataBytes) * kRlePixelsPerByte)
+        if (static_cast<int64_t>(width_) * height > static_cast<int64_t>(dataBytes) * kMaxPixelsPerByte)
             return Refuse("run-length data far too short for the picture");
         rleDataBytes_ = dataBytes;
         rleWindow_.assign(kRlePiece, 0);
@@ -135,6 +136,8 @@ bool CBmpReader::ReadHeaders() {
             rows = std::min<int64_t>(height, static_cast<int64_t>((dataBytes + naturalStride - 1) / naturalStride));
         }
     }
+    if (!rle && static_cast<int64_t>(width_) * rows > static_cast<int64_t>(dataBytes) * kMaxPixelsPerByte)
+        return Refuse("pixel data far too short for the picture");
     rows_ = static_cast<int32_t>(rows);
     if (rows < height) Refuse("truncated after row " + std::to_string(rows));
 

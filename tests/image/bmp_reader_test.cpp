@@ -365,6 +365,8 @@ TEST_F(BmpReaderTest, HostileHeadersDeclareNothing) {
     refused(s, "RLE8 in a 24-bit file");
     s = good, s.bitCount = 8, s.compression = BI_RLE8, s.width = 60000, s.height = 4000;
     refused(s, "tiny RLE stream claiming a huge picture");
+    s = good, s.bitCount = 16, s.width = 8'000'000, s.height = 2;
+    refused(s, "a few bytes of a truncated file claiming a row of megapixels");
 
     std::string tooSmall = BuildBmp(good).substr(0, 54);
     EXPECT_EQ(Decode(tooSmall).header.biWidth, 0);
