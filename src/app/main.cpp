@@ -57,8 +57,7 @@ int StartViewer(int argc, char** argv, const std::vector<std::string>& words) {
         if (module) break;
     }
     using Entry = int (*)(int, char**, const std::vector<std::string>*);
-    const auto run =
-        module ? reinterpret_cast<Entry>(dlsym(module, "LumoraRunViewer")) : nullptr;
+    const auto run = module ? reinterpret_cast<Entry>(dlsym(module, "LumoraRunViewer")) : nullptr;
     if (!run) {
         std::fprintf(stderr, "lumora: cannot load the viewer: %s\n", dlerror());
         return 1;

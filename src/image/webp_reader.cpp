@@ -145,8 +145,7 @@ bool CWebpReader::StartDecoder(const uint8_t* row) {
         config_.output.u.RGBA.stride = static_cast<int>(stride);
         config_.output.u.RGBA.size = rowTargetBytes;
         inPlace_ = true;
-    } else if (height_ > 0 &&
-               rowBytes <= static_cast<size_t>(std::numeric_limits<int>::max())) {
+    } else if (height_ > 0 && rowBytes <= static_cast<size_t>(std::numeric_limits<int>::max())) {
         MapPicture(rowBytes * static_cast<size_t>(height_));
         if (mapped_) {
             config_.output.is_external_memory = 1;

@@ -49,6 +49,7 @@ private:
     bool broken_ = false;    // no more rows will come
     bool inPlace_ = false;   // the decoder writes into rowTarget
     int decodedRows_ = 0;    // rows the decoder has finished
+
     uint8_t* mapped_ = nullptr;  // MapPicture's buffer, or null
     size_t mappedBytes_ = 0;
     std::vector<uint8_t> chunk_;
