@@ -10,7 +10,10 @@
 #include "platform/start_trace.h"
 
 #ifdef LUMORA_WITH_GUI
-#include "app/ui/viewer.h"
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
 #endif
 
 namespace {
@@ -30,9 +33,37 @@ void PrintUsage(FILE* out) {
         out);
 }
 
+#ifdef LUMORA_WITH_GUI
+// The folder holding the running program, with its final slash; empty when unknown.
+std::string ProgramFolder() {
+    char path[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return {};
+    const std::string whole(path, static_cast<size_t>(n));
+    const size_t slash = whole.rfind('/');
+    return slash == std::string::npos ? std::string() : whole.substr(0, slash + 1);
+}
+#endif
+
 int StartViewer(int argc, char** argv, const std::vector<std::string>& words) {
 #ifdef LUMORA_WITH_GUI
-    return RunViewer(argc, argv, words);
+    // The viewer and the desktop libraries under it (Qt, X11, fonts, ICU: some 35 of them) live
+    // in a module loaded only here, so batch resize starts without them. A build tree keeps the
+    // module beside the program, an installation in its library folder.
+    const std::string folder = ProgramFolder();
+    void* module = nullptr;
+    for (const char* place : {"", LUMORA_VIEWER_DIR "/"}) {
+        module = dlopen((folder + place + "lumora-viewer.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (module) break;
+    }
+    using Entry = int (*)(int, char**, const std::vector<std::string>*);
+    const auto run = module ? reinterpret_cast<Entry>(dlsym(module, "LumoraRunViewer")) : nullptr;
+    if (!run) {
+        std::fprintf(stderr, "lumora: cannot load the viewer: %s\n", dlerror());
+        return 1;
+    }
+    // Never unloaded: its objects live until the process ends.
+    return run(argc, argv, &words);
 #else
     // Built without the desktop: a normal start explains the command line.
     (void)argc, (void)argv, (void)words;

@@ -1,5 +1,6 @@
 #include "image/webp_reader.h"
 
+#include <sys/mman.h>
 #include <webp/demux.h>
 
 #include <cstring>
@@ -144,6 +145,14 @@ bool CWebpReader::StartDecoder(const uint8_t* row) {
         config_.output.u.RGBA.stride = static_cast<int>(stride);
         config_.output.u.RGBA.size = rowTargetBytes;
         inPlace_ = true;
+    } else if (height_ > 0 && rowBytes <= static_cast<size_t>(std::numeric_limits<int>::max())) {
+        MapPicture(rowBytes * static_cast<size_t>(height_));
+        if (mapped_) {
+            config_.output.is_external_memory = 1;
+            config_.output.u.RGBA.rgba = mapped_;
+            config_.output.u.RGBA.stride = static_cast<int>(rowBytes);
+            config_.output.u.RGBA.size = mappedBytes_;
+        }
     }
     decoder_ = WebPIDecode(nullptr, 0, &config_);
     if (decoder_) return true;
@@ -204,11 +213,27 @@ int CWebpReader::NextLine(uint8_t** row) {
     return lineCounter;
 }
 
+void CWebpReader::MapPicture(size_t bytes) {
+    // A batch resize or a reduced load passes each row on, so this picture is written once and
+    // read once: most of its cost was faulting in 4 KiB pages (for 12 MP, some 9000 faults,
+    // about a tenth of the decode). Huge pages take a few dozen. When the map fails, the
+    // library allocates as before and reports its own failure.
+    void* at = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (at == MAP_FAILED) return;
+    madvise(at, bytes, MADV_HUGEPAGE);
+    mapped_ = static_cast<uint8_t*>(at);
+    mappedBytes_ = bytes;
+}
+
 void CWebpReader::Release() {
     if (decoder_) WebPIDelete(decoder_);
     decoder_ = nullptr;
     if (configured_) WebPFreeDecBuffer(&config_.output);
     configured_ = false;
+    // Only now: the decoder (and its second thread) no longer writes into it.
+    if (mapped_) munmap(mapped_, mappedBytes_);
+    mapped_ = nullptr;
+    mappedBytes_ = 0;
     if (file_) std::fclose(file_);
     file_ = nullptr;
     chunk_ = {};

@@ -37,6 +37,8 @@ private:
     // Feeds the decoder until row `row` is decoded, the file ends or the data fails.
     bool DecodeThrough(int32_t row);
     bool OpenAnimation();
+    // Maps the buffer of the whole picture the decoder writes into when rowTarget is not used.
+    void MapPicture(size_t bytes);
     void Release();
 
     FILE* file_ = nullptr;
@@ -47,6 +49,9 @@ private:
     bool broken_ = false;    // no more rows will come
     bool inPlace_ = false;   // the decoder writes into rowTarget
     int decodedRows_ = 0;    // rows the decoder has finished
+
+    uint8_t* mapped_ = nullptr;  // MapPicture's buffer, or null
+    size_t mappedBytes_ = 0;
     std::vector<uint8_t> chunk_;
     // The first frame of an animation, composed.
     std::vector<uint8_t> frame_;

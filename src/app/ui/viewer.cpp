@@ -66,3 +66,7 @@ int RunViewer(int argc, char** argv, const std::vector<std::string>& words) {
     }
     return 0;
 }
+
+extern "C" int LumoraRunViewer(int argc, char** argv, const std::vector<std::string>* words) {
+    return RunViewer(argc, argv, *words);
+}
