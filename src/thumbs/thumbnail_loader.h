@@ -53,7 +53,7 @@ public:
     void Reset(std::vector<std::string> files);
     const std::vector<std::string>& Files() const { return files_; }
 
-    // WM_IMAGE_DONE: takes the finished picture and starts the next one.
+    // WM_IMAGE_DONE: takes the finished pictures and starts the next ones.
     void LoadNext();
     // The pane wants thumbnails: runs LoadNext at once unless a picture is decoding.
     void Activate();
