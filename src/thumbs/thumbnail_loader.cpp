@@ -280,8 +280,7 @@ int32_t CThumbnailLoader::ChooseNext(std::string* thumbnailPath) {
     }
 }
 
-void CThumbnailLoader::StartDecode(Decode& decode, int32_t item,
-                                   const std::string& thumbnailPath) {
+void CThumbnailLoader::StartDecode(Decode& decode, int32_t item, const std::string& thumbnailPath) {
     auto image = std::make_unique<CImage>();
     image->notifyWindow.store(notify_);
     image->progressNotices = false;

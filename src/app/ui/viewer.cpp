@@ -1,10 +1,10 @@
 #include "app/ui/viewer.h"
 
+#include <malloc.h>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QTimer>
-#include <malloc.h>
 
 #include <cstdio>
 #include <cstdlib>
