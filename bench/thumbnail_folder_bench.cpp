@@ -1,14 +1,17 @@
 // Makes the thumbnails of one folder the way the thumbnail pane does, on the scheduler, the
 // loader threads and the cache, without a window: prints wall and CPU time until the last
-// thumbnail is stored, and peak RSS. Run by bench/thumbnails.sh.
+// thumbnail is stored, and peak RSS. Run by bench/thumbnails.sh. DECODES (default: as the
+// pane, one per core up to two) sets how many pictures decode at once.
 //
-//   thumbnail_folder_bench FOLDER CACHE_ROOT
+//   thumbnail_folder_bench FOLDER CACHE_ROOT [DECODES]
+#include <malloc.h>
 #include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 
@@ -68,10 +71,12 @@ double Seconds(const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; }
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s FOLDER CACHE_ROOT\n", argv[0]);
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: %s FOLDER CACHE_ROOT [DECODES]\n", argv[0]);
         return 2;
     }
+    const int decodes = argc == 4 ? std::atoi(argv[3]) : CThumbnailLoader::DefaultDecodes();
+    mallopt(M_MMAP_THRESHOLD, 4 << 20);  // as the viewer
     const auto start = std::chrono::steady_clock::now();
     std::vector<std::string> files;
     for (const auto& entry : std::filesystem::directory_iterator(argv[1])) {
@@ -89,6 +94,7 @@ int main(int argc, char** argv) {
         }
         DoneQueue window;
         CThumbnailLoader loader(list, &window);
+        loader.SetParallelDecodes(decodes);
         loader.SetCache(&cache);
         loader.Reset(files);
         loader.Activate();

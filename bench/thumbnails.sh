@@ -3,7 +3,9 @@
 # of them progressive, made from the corpus photographs), cold cache and warm cache, beside
 # vipsthumbnail -s 128 over the same files in one process, the sum of full-size djpeg decodes,
 # and the sum of djpeg -scale 1/8 decodes (the entropy decoding no thumbnailer can skip).
-# Wall and CPU (user + system) seconds; peak RSS of the cold run.
+# Wall and CPU (user + system) seconds; peak RSS of the cold run. lumora_cold and lumora_warm are
+# the windowless folder driver; lumora_cold_one is it with one decode at a time instead of one per
+# core (up to two), for the speed-up.
 # lumora_viewer is the real viewer under Xvfb (1280 x 1024) with the thumbnails shown at start on
 # that folder and a fresh HOME and cache: process start to the last thumbnail stored, from its
 # start trace (bench/thumbnail_viewer.sh). Below the table: its peak RSS beside the viewer showing
@@ -50,13 +52,14 @@ measure() {
 djpeg_all() { for f in "${files[@]}"; do djpeg -outfile /dev/null "$f"; done; }
 djpeg_eighth() { for f in "${files[@]}"; do djpeg -scale 1/8 -outfile /dev/null "$f"; done; }
 vips_all() { local out; out=$(mktemp -d); vipsthumbnail -s 128 -o "$out/%s.jpg" "${files[@]}"; rm -rf "$out"; }
+cold_one() { local cache; cache=$(mktemp -d); "$driver" "$folder" "$cache/LumoraCache" 1 > /tmp/lumora-thumb-cold1.txt; rm -rf "$cache"; }
 cold() { local cache; cache=$(mktemp -d); "$driver" "$folder" "$cache/LumoraCache" > /tmp/lumora-thumb-cold.txt; cp -a "$cache/LumoraCache" /tmp/lumora-thumb-warm-cache; rm -rf "$cache"; }  # -a: thumbnails are valid by their times
 warm() { "$driver" "$folder" /tmp/lumora-thumb-warm-cache > /tmp/lumora-thumb-warm.txt; }
 viewer_home=$(mktemp -d)
 trap 'rm -rf "$viewer_home"' EXIT
 
 declare -A wall cpu
-names=(lumora_viewer lumora_cold lumora_warm vipsthumbnail djpeg_full djpeg_eighth)
+names=(lumora_viewer lumora_cold lumora_cold_one lumora_warm vipsthumbnail djpeg_full djpeg_eighth)
 viewer_rss="" photo_rss="" toggle_first="" toggle_last="" toggle_cpu=""
 for r in $(seq 1 "$rounds"); do
     rm -rf /tmp/lumora-thumb-warm-cache
@@ -73,6 +76,7 @@ for r in $(seq 1 "$rounds"); do
                 photo_rss+="$(bench/thumbnail_viewer.sh photo "$build" "${files[0]}" "$viewer_home/p") "
                 ;;
             lumora_cold) m=$(measure cold) ;;
+            lumora_cold_one) m=$(measure cold_one) ;;
             lumora_warm) m=$(measure warm) ;;
             vipsthumbnail) m=$(measure vips_all) ;;
             djpeg_full) m=$(measure djpeg_all) ;;
@@ -97,5 +101,6 @@ printf 'warm cache, Ctrl+T to the last visible thumbnail painted: %s ms (first p
     "$(echo "$toggle_last" | median)" "$(echo "$toggle_first" | median)" "$(echo "$toggle_cpu" | median)"
 echo "viewer rounds: RSS kB $viewer_rss; toggle ms $toggle_last"
 echo "lumora cold, last round: $(cat /tmp/lumora-thumb-cold.txt)"
+echo "lumora cold with one decode, last round: $(cat /tmp/lumora-thumb-cold1.txt)"
 echo "lumora warm, last round: $(cat /tmp/lumora-thumb-warm.txt)"
 rm -rf /tmp/lumora-thumb-warm-cache

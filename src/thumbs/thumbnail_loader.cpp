@@ -1,6 +1,7 @@
 #include "thumbs/thumbnail_loader.h"
 
 #include <algorithm>
+#include <thread>
 #include <utility>
 
 #include "thumbs/thumbnail_cache.h"
@@ -21,16 +22,48 @@ bool IsFar(IThumbnailList::Span span, int32_t height) {
 
 }  // namespace
 
+int CThumbnailLoader::DefaultDecodes() {
+    const unsigned threads = std::thread::hardware_concurrency();  // 0: not known
+    return static_cast<int>(std::clamp<unsigned>(threads, 1, kMaxDecodes));
+}
+
 CThumbnailLoader::CThumbnailLoader(IThumbnailList& list, HWND notify)
-    : list_(list), notify_(notify) {}
+    : list_(list), notify_(notify), parallel_(DefaultDecodes()) {}
 
 CThumbnailLoader::~CThumbnailLoader() {
     StopProbe();
-    if (current_) {
-        current_->StopLoad();
-        decoding_.store(nullptr);
-        current_.reset();
-    }
+    StopDecodes();
+}
+
+void CThumbnailLoader::Decode::Stop() {
+    if (!image) return;
+    image->StopLoad();
+    sizing.store(nullptr);
+    image.reset();
+}
+
+void CThumbnailLoader::StopDecodes() {
+    for (Decode& decode : decodes_) decode.Stop();
+}
+
+void CThumbnailLoader::SetParallelDecodes(int count) {
+    parallel_ = std::clamp(count, 1, kMaxDecodes);
+}
+
+bool CThumbnailLoader::IsDecoding() const {
+    return std::any_of(decodes_.begin(), decodes_.end(),
+                       [](const Decode& decode) { return decode.image != nullptr; });
+}
+
+bool CThumbnailLoader::CanStartDecode() const {
+    return std::any_of(decodes_.begin(), decodes_.begin() + parallel_,
+                       [](const Decode& decode) { return decode.image == nullptr; });
+}
+
+bool CThumbnailLoader::InFlight(int32_t item) const {
+    return std::any_of(decodes_.begin(), decodes_.end(), [item](const Decode& decode) {
+        return decode.image && decode.item == item;
+    });
 }
 
 void CThumbnailLoader::SetCache(CThumbnailCache* cache) {
@@ -46,11 +79,7 @@ bool CThumbnailLoader::CacheOn() const {
 }
 
 void CThumbnailLoader::Reset(std::vector<std::string> files) {
-    if (current_) {  // the caller cancels first; a picture still decoding is stopped all the same
-        current_->StopLoad();
-        decoding_.store(nullptr);
-        current_.reset();
-    }
+    StopDecodes();  // the caller cancels first; a picture still decoding is stopped all the same
     files_ = std::move(files);
     const size_t count = files_.size();
     memoryLimitMode_ = count > static_cast<size_t>(memoryLimit_);
@@ -80,50 +109,68 @@ const CImage* CThumbnailLoader::DecodedImage(int32_t item) const {
 
 void CThumbnailLoader::Activate() {
     active_ = true;
-    if (!current_) LoadNext();
+    if (CanStartDecode()) LoadNext();
 }
 
 void CThumbnailLoader::CancelLoad() {
     abort_ = true;
-    if (current_) {
-        current_->StopLoad();
-        decoding_.store(nullptr);
-        current_.reset();
-        --currentItem_;  // so that a forward scan comes back to the item left unfinished
+    int32_t unfinished = -1;
+    for (Decode& decode : decodes_) {
+        if (!decode.image) continue;
+        if (unfinished < 0 || decode.item < unfinished) unfinished = decode.item;
+        decode.Stop();
     }
+    // So that a forward scan comes back to the items left unfinished.
+    if (unfinished >= 0) currentItem_ = unfinished - 1;
     abort_ = false;
     active_ = false;
 }
 
 void CThumbnailLoader::LoadNext() {
     if (abort_ || !active_) return;
-    // An image-done while the current picture still decodes comes from a picture deleted
-    // before; starting another now would drop the one under way.
-    if (current_ && !current_->done.load(std::memory_order_acquire)) return;
+    // Finished pictures are taken in the order they started. An image-done while every decode
+    // still runs comes from a picture deleted before; it starts nothing.
+    std::array<Decode*, kMaxDecodes> finished{};
+    size_t finishedCount = 0;
+    for (Decode& decode : decodes_) {
+        if (decode.image && decode.image->done.load(std::memory_order_acquire)) {
+            finished[finishedCount++] = &decode;
+        }
+    }
+    for (size_t i = 1; i < finishedCount; ++i) {  // at most kMaxDecodes: an insertion sort
+        for (size_t j = i; j > 0 && finished[j]->started < finished[j - 1]->started; --j) {
+            std::swap(finished[j], finished[j - 1]);
+        }
+    }
+    if (finishedCount == 0 && !CanStartDecode()) return;
     if (firstTime_) {
         firstTime_ = false;
         if (list_.ItemCount() > 0) list_.EnsureVisible(0);
     }
-    TakeFinished();
+    for (size_t i = 0; i < finishedCount; ++i) TakeFinished(*finished[i]);
 
-    std::string thumbnailPath;
-    const int32_t next = ChooseNext(&thumbnailPath);
-    if (next < 0) {
-        currentItem_ = -1;
-        if (CacheOn()) {
-            cache_->StartSweep();
-            SetProbePriority(THREAD_PRIORITY_BELOW_NORMAL);
+    for (int i = 0; i < parallel_; ++i) {
+        Decode& decode = decodes_[static_cast<size_t>(i)];
+        if (decode.image) continue;
+        std::string thumbnailPath;
+        const int32_t next = ChooseNext(&thumbnailPath);
+        if (next < 0) {
+            currentItem_ = -1;
+            break;
         }
-        return;
+        StartDecode(decode, next, thumbnailPath);
     }
-    StartDecode(next, thumbnailPath);
+    if (!IsDecoding() && CacheOn()) {
+        cache_->StartSweep();
+        SetProbePriority(THREAD_PRIORITY_BELOW_NORMAL);
+    }
 }
 
-void CThumbnailLoader::TakeFinished() {
-    if (!current_) return;
-    std::unique_ptr<CImage> image = std::move(current_);
-    decoding_.store(nullptr);
-    const int32_t item = currentItem_;
+void CThumbnailLoader::TakeFinished(Decode& decode) {
+    std::unique_ptr<CImage> image = std::move(decode.image);
+    decode.sizing.store(nullptr);
+    const int32_t item = decode.item;
+    const bool fromCache = decode.fromCache;
     if (item < 0 || static_cast<size_t>(item) >= files_.size() || item >= list_.ItemCount()) {
         return;  // the listing changed under it
     }
@@ -131,12 +178,12 @@ void CThumbnailLoader::TakeFinished() {
     image->DiscardSource();
     bool stored = false;
     const int64_t pixels = static_cast<int64_t>(image->GetSourceWidth()) * image->GetSourceHeight();
-    if (CacheOn() && !fromCache_ && pixels > kStoreAbovePixels) {
+    if (CacheOn() && !fromCache && pixels > kStoreAbovePixels) {
         // A cache that cannot write does not hold it: far from the view it must count as done.
         stored = cache_->Store(files_[static_cast<size_t>(item)], *image);
         list_.SetCacheStatus(item, IThumbnailList::kStatusCached);
     }
-    KeepPicture(item, std::move(image), span, stored || fromCache_);
+    KeepPicture(item, std::move(image), span, stored || fromCache);
 }
 
 void CThumbnailLoader::KeepPicture(int32_t item, std::unique_ptr<CImage> image,
@@ -172,6 +219,9 @@ int32_t CThumbnailLoader::ChooseNext(std::string* thumbnailPath) {
                                    list_.ItemCount());
     const int32_t height = list_.ClientHeight();
     const bool cacheOn = CacheOn();
+    const auto inFlight = static_cast<int32_t>(
+        std::count_if(decodes_.begin(), decodes_.end(),
+                      [](const Decode& decode) { return decode.image != nullptr; }));
     const int32_t start = requested_ >= 0 ? requested_ : currentItem_;
     bool turned = false;
     bool fromRequest = requested_ >= 0;
@@ -207,11 +257,15 @@ int32_t CThumbnailLoader::ChooseNext(std::string* thumbnailPath) {
             !(span.bottom >= 0 && span.top <= height)) {
             continue;
         }
+        if (InFlight(candidate)) continue;
         if (!memoryLimitMode_) {
             if (slots_[index]) continue;
         } else {
             if (perItem_[index]) continue;
-            if (!cacheOn && ringFill_ >= memoryLimit_ && !IsVisible(span, height)) continue;
+            // The pictures under way take ring slots too once they finish.
+            if (!cacheOn && ringFill_ + inFlight >= memoryLimit_ && !IsVisible(span, height)) {
+                continue;
+            }
         }
         thumbnailPath->clear();
         if (cacheOn &&
@@ -226,28 +280,30 @@ int32_t CThumbnailLoader::ChooseNext(std::string* thumbnailPath) {
     }
 }
 
-void CThumbnailLoader::StartDecode(int32_t item, const std::string& thumbnailPath) {
+void CThumbnailLoader::StartDecode(Decode& decode, int32_t item, const std::string& thumbnailPath) {
     auto image = std::make_unique<CImage>();
     image->notifyWindow.store(notify_);
     image->progressNotices = false;
-    image->sizeLimitOwner = this;
+    image->sizeLimitOwner = &decode;
     image->reducedDecode = true;
     // A status of "cached" whose thumbnail has gone since is decoded from the file.
-    fromCache_ = !thumbnailPath.empty();
-    image->Open(fromCache_ ? thumbnailPath : files_[static_cast<size_t>(item)]);
+    decode.fromCache = !thumbnailPath.empty();
+    decode.item = item;
+    decode.started = ++starts_;
+    image->Open(decode.fromCache ? thumbnailPath : files_[static_cast<size_t>(item)]);
     image->SetSizeLimit(kThumbnailSize, kThumbnailSize, false, false);
-    decoding_.store(image.get());
-    current_ = std::move(image);
-    current_->StartLoad(THREAD_PRIORITY_NORMAL);
+    decode.sizing.store(image.get());
+    decode.image = std::move(image);
+    decode.image->StartLoad(THREAD_PRIORITY_NORMAL);
     if (CacheOn()) {
         cache_->PauseSweep();
         SetProbePriority(THREAD_PRIORITY_IDLE);
     }
 }
 
-void CThumbnailLoader::SetMaxDim() {
-    if (CImage* image = decoding_.load()) {
-        image->SetSizeLimit(kThumbnailSize, kThumbnailSize, true, false);
+void CThumbnailLoader::Decode::SetMaxDim() {
+    if (CImage* picture = sizing.load()) {
+        picture->SetSizeLimit(kThumbnailSize, kThumbnailSize, true, false);
     }
 }
 
@@ -302,5 +358,5 @@ void CThumbnailLoader::OnProbeFinished() {
     // The probe is still inside the send that brought this: it is reaped by the next stop,
     // not waited for here. This may run inside any wait of the GUI thread, so the scheduler is
     // started by a post, not from within whatever was waiting.
-    if (active_ && !current_ && notify_) notify_->PostMessage(WM_IMAGE_DONE, 0, 0);
+    if (active_ && CanStartDecode() && notify_) notify_->PostMessage(WM_IMAGE_DONE, 0, 0);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -17,13 +18,20 @@ class CThumbnailCache;
 // image loader, stores it in the cache and keeps it in memory for the pane; and runs the probe
 // thread that asks the cache which files already have a valid thumbnail.
 //
-// Everything here runs on the GUI thread except SetMaxDim (loader thread) and the probe's body.
+// Up to kMaxDecodes pictures decode at once, one loader thread each (one per core): every free
+// decode takes the next item the scan chooses, so the items start in the order a single decode
+// would take them.
+//
+// Everything here runs on the GUI thread except SetMaxDim (loader threads) and the probe's body.
 // Loaders post WM_IMAGE_DONE to the notify window and the probe sends WM_CACHE_STATUS and
 // WM_PROBE_FINISHED to it; its owner hands those to LoadNext, OnCacheStatus and
 // OnProbeFinished.
-class CThumbnailLoader : public ISetMaxDim {
+class CThumbnailLoader {
 public:
     static constexpr int32_t kThumbnailSize = 128;
+    static constexpr int kMaxDecodes = 2;
+    // kMaxDecodes, or fewer on a machine with fewer hardware threads.
+    static int DefaultDecodes();
 
     // notify: the list's window, which receives the loaders' and the probe's messages.
     CThumbnailLoader(IThumbnailList& list, HWND notify);
@@ -36,6 +44,8 @@ public:
     void SetCache(CThumbnailCache* cache);
     // "MaxThumbsLoad"; 0 or less is taken as 1000. Takes effect at the next Reset.
     void SetMemoryLimit(int32_t limit);
+    // How many pictures may decode at once (1 to kMaxDecodes); takes effect at the next start.
+    void SetParallelDecodes(int count);
 
     // A new listing: the full paths of the files, item i showing file i. Frees every decoded
     // picture and resets the loading state (the current item is kept). The caller has cancelled
@@ -43,14 +53,18 @@ public:
     void Reset(std::vector<std::string> files);
     const std::vector<std::string>& Files() const { return files_; }
 
-    // WM_IMAGE_DONE: takes the finished picture and starts the next one.
+    // WM_IMAGE_DONE: takes the finished pictures and starts the next ones.
     void LoadNext();
     // The pane wants thumbnails: runs LoadNext at once unless a picture is decoding.
     void Activate();
-    // Stops and frees the picture being decoded; the pane no longer wants thumbnails.
+    // Stops and frees the pictures being decoded; the pane no longer wants thumbnails.
     void CancelLoad();
     bool IsActive() const { return active_; }
-    bool IsDecoding() const { return current_ != nullptr; }
+    bool IsDecoding() const;
+    // A decode is free to start a picture (LoadNext would start one if an item is left).
+    bool CanStartDecode() const;
+    // Pictures started since construction, the stopped ones included.
+    uint64_t DecodesStarted() const { return starts_; }
 
     // The item painting asks for first (-1: none).
     void SetRequestedItem(int32_t item) { requested_ = item; }
@@ -70,15 +84,28 @@ public:
     void OnCacheStatus(WPARAM item, LPARAM status);
     void OnProbeFinished();
 
-    // The pane is the size-limit owner of every picture it decodes.
-    void SetMaxDim() override;
-
 private:
+    // One picture under way. It is the size-limit owner of its picture: SetMaxDim runs on that
+    // picture's loader thread.
+    struct Decode : ISetMaxDim {
+        void SetMaxDim() override;
+        // Stops the loader thread and frees the picture.
+        void Stop();
+
+        std::unique_ptr<CImage> image;
+        std::atomic<CImage*> sizing{nullptr};
+        int32_t item = -1;
+        bool fromCache = false;
+        uint64_t started = 0;  // start order, so finished pictures are taken oldest first
+    };
+
     bool CacheOn() const;
-    // Steps A to C of a run: keeps the finished picture, then chooses and starts the next one.
-    void TakeFinished();
+    bool InFlight(int32_t item) const;
+    // Step A of a run: keeps the finished picture and stores it.
+    void TakeFinished(Decode& decode);
     int32_t ChooseNext(std::string* thumbnailPath);
-    void StartDecode(int32_t item, const std::string& thumbnailPath);
+    void StartDecode(Decode& decode, int32_t item, const std::string& thumbnailPath);
+    void StopDecodes();
     void KeepPicture(int32_t item, std::unique_ptr<CImage> image, IThumbnailList::Span span,
                      bool stored);
     void RunProbe(std::vector<std::string> files);
@@ -87,10 +114,10 @@ private:
     HWND notify_;
     CThumbnailCache* cache_ = nullptr;
     std::vector<std::string> files_;
-    std::unique_ptr<CImage> current_;
-    // The picture SetMaxDim sizes, read on its loader thread.
-    std::atomic<CImage*> decoding_{nullptr};
-    bool fromCache_ = false;
+    std::array<Decode, kMaxDecodes> decodes_;
+    int parallel_ = 1;
+    uint64_t starts_ = 0;
+    // Where the scan stands: the item chosen last; -1 when it found nothing.
     int32_t currentItem_ = -1;
     int32_t requested_ = -1;
     bool scrollForward_ = true;

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -121,6 +122,7 @@ TEST_F(ThumbnailLoaderTest, ScanRunsFromTheRequestedItemInTheScrollDirectionThen
         seen_ = 0;
         window_.Clear();
         CThumbnailLoader loader(list_, &window_);
+        loader.SetParallelDecodes(1);  // the scan's own order, one picture per step
         loader.Reset(Files(6));
         loader.SetScrollForward(c.forward);
         loader.SetRequestedItem(3);
@@ -141,6 +143,7 @@ TEST_F(ThumbnailLoaderTest, MemoryLimitModeStartsOneFileAboveTheLimit) {
         seen_ = 0;
         window_.Clear();
         CThumbnailLoader loader(list_, &window_);
+        loader.SetParallelDecodes(1);
         loader.SetMemoryLimit(c.limit);
         loader.Reset(Files(4));
         loader.Activate();
@@ -179,6 +182,7 @@ TEST_F(ThumbnailLoaderTest, AFarPictureTheCacheDoesNotTakeIsDecodedOnce) {
         window_.Clear();
         seen_ = 0;
         CThumbnailLoader loader(list_, &window_);
+        loader.SetParallelDecodes(1);  // counts one image-done per decode
         loader.SetCache(&cache);
         loader.SetMemoryLimit(1);
         loader.Reset(files);
@@ -198,6 +202,51 @@ TEST_F(ThumbnailLoaderTest, AFarPictureTheCacheDoesNotTakeIsDecodedOnce) {
         EXPECT_NE(loader.DecodedImage(2), nullptr);
         EXPECT_EQ(list_.shown, std::vector<int32_t>{2});
     }
+}
+
+// Two pictures decoding at once with no cache and a ring of 3: the one still under way when the
+// ring fills takes a slot too, so no item beyond the view is started to push a visible one out,
+// and no item is decoded twice. Then a cancel while both decode stops both, and the next run
+// starts again from the unfinished ones.
+TEST_F(ThumbnailLoaderTest, TwoDecodesKeepTheRingAndTheVisibleItems) {
+    list_.Column(8, 3);
+    CThumbnailLoader loader(list_, &window_);
+    loader.SetParallelDecodes(2);
+    loader.SetMemoryLimit(3);
+    loader.Reset(Files(8, 300, 200));
+    loader.Activate();
+    for (int step = 0; step < 50 && loader.IsDecoding(); ++step) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (window_.Count(WM_IMAGE_DONE) <= seen_ &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ++seen_;
+        loader.LoadNext();
+    }
+    EXPECT_FALSE(loader.IsDecoding());
+    EXPECT_EQ(loader.DecodesStarted(), 3u);
+    for (int32_t i = 0; i < 3; ++i) EXPECT_NE(loader.DecodedImage(i), nullptr) << i;
+    std::vector<int32_t> shown = list_.shown;
+    std::sort(shown.begin(), shown.end());
+    EXPECT_EQ(shown, std::vector<int32_t>({0, 1, 2}));
+
+    // A fresh listing, cancelled while both pictures decode: nothing is left running or kept,
+    // and activating again makes every visible thumbnail.
+    loader.Reset(Files(8, 300, 200));
+    loader.Activate();
+    EXPECT_EQ(loader.DecodesStarted(), 5u);
+    loader.CancelLoad();
+    EXPECT_FALSE(loader.IsDecoding());
+    for (int32_t i = 0; i < 8; ++i) EXPECT_EQ(loader.DecodedImage(i), nullptr) << i;
+    loader.Activate();
+    for (int step = 0; step < 200 && loader.IsDecoding(); ++step) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        loader.LoadNext();
+    }
+    EXPECT_FALSE(loader.IsDecoding());
+    for (int32_t i = 0; i < 3; ++i) EXPECT_NE(loader.DecodedImage(i), nullptr) << i;
+    EXPECT_EQ(loader.DecodesStarted(), 8u);
 }
 
 // Every corpus file, the malformed ones and a file gone since the listing among them, ends with
@@ -360,6 +409,7 @@ TEST_F(ThumbnailLoaderTest, ACacheThatStopsTakingThumbnailsLeavesPicturesAndTrue
             window_.Clear();
             seen_ = 0;
             CThumbnailLoader loader(list_, &window_);
+            loader.SetParallelDecodes(1);  // spoiled after exactly one picture is stored
             loader.SetCache(&cache);
             loader.Reset(files);
             loader.StartProbe();

@@ -1,9 +1,11 @@
 #include "app/ui/viewer.h"
 
+#include <malloc.h>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QTimer>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -46,6 +48,11 @@ private:
 }  // namespace
 
 int RunViewer(int argc, char** argv, const std::vector<std::string>& words) {
+    // Decoders' big buffers (a progressive JPEG's coefficients, a source picture) are mapped
+    // and given back when freed. With glibc's moving threshold a buffer once freed raises it,
+    // and later ones of that size stay in each decode thread's arena: two thumbnail decodes at
+    // once then held twice the memory they use.
+    mallopt(M_MMAP_THRESHOLD, 4 << 20);
     BuildGammaTables();
     QApplication app(argc, argv);
     TraceStartStep("qapplication");

@@ -231,7 +231,7 @@ void CThumbnailForm::RefreshVisible() {
             requested = i;
     }
     loader_.SetRequestedItem(requested);
-    if (requested != -1 && loader_.IsActive() && !loader_.IsDecoding())
+    if (requested != -1 && loader_.IsActive() && loader_.CanStartDecode())
         list_->SendMessage(WM_IMAGE_DONE, 0, 0);
 }
 
