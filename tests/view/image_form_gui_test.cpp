@@ -4,6 +4,7 @@
 
 #include <QColorDialog>
 #include <QMenu>
+#include <QScreen>
 #include <QTimer>
 #include <QWidget>
 #include <cstring>
@@ -578,4 +579,54 @@ TEST_F(ImagePaneTest, AStandInStaysWholeUntilItsLoadIsComplete) {
     const QImage shot = Grab();
     for (const auto& p : points) EXPECT_TRUE(Near(shot.pixelColor(p[0], p[1]), grey));
     EXPECT_EQ(shot.pixelColor(300, 150), Q(kBackground));
+}
+
+// A coarse pass and then the final one, each in bands and ended by its whole-picture notice:
+// bands repaint only their rows and each notice only the rows no band painted, so a row missed
+// by both would keep its coarse pixels on screen. What the window shows must be the final rows.
+TEST_F(ImagePaneTest, AfterACoarsePassEveryRowOnScreenIsTheFinalOne) {
+    ShowWindow(AsHandle(parent_), SW_SHOW);
+    Place(400, 300);
+    QWidget* paneWidget = GetClientWidget(pane_->window());
+    for (const bool bottomUp : {true, false}) {
+        SCOPED_TRACE(bottomUp);
+        ShowAndWait(File(bottomUp ? "up.bmp" : "down.bmp", QuadrantBmp(200, 103, bottomUp)));
+        CImage* image = pane_->currentImage();
+        ASSERT_EQ(image->GetHeight(), 103);
+        const std::vector<uint8_t> finalRows(image->displayBuffer,
+                                             image->displayBuffer + image->displayBytes);
+        auto pass = [&] {
+            // As the loader posts a pass of 103 rows in steps of 25 % (memory rows).
+            for (const auto& [first, last] : {std::pair{0, 24}, {24, 49}, {49, 74}, {74, 99}})
+                pane_->window()->PostMessage(
+                    WM_IMAGE_PROGRESS, reinterpret_cast<WPARAM>(image),
+                    reinterpret_cast<LPARAM>(new ProgressRecord{first, last}));
+            pane_->window()->PostMessage(WM_IMAGE_PROGRESS, reinterpret_cast<WPARAM>(image),
+                                         reinterpret_cast<LPARAM>(new ProgressRecord{0, 0}));
+            PumpFor(30);
+        };
+        // The display cleared before the first pass (here grey, the coarse pass's colour),
+        // announced whole, as the loader does for a picture shown at its own size.
+        std::memset(image->displayBuffer, 0x80, image->displayBytes);
+        pane_->window()->PostMessage(WM_IMAGE_PROGRESS, reinterpret_cast<WPARAM>(image),
+                                     reinterpret_cast<LPARAM>(new ProgressRecord{0, 0}));
+        pass();
+        std::memcpy(image->displayBuffer, finalRows.data(), finalRows.size());
+        pass();
+        const QPoint at = paneWidget->mapTo(paneWidget->window(), QPoint(0, 0));
+        const QImage screen = paneWidget->screen()
+                                  ->grabWindow(paneWidget->window()->winId())
+                                  .toImage()
+                                  .copy(at.x(), at.y(), 400, 300);
+        const auto& l = pane_->layout();
+        int wrong = 0;
+        for (int y = 0; y < 103; ++y)
+            for (int x : {0, 60, 140, 199}) {
+                const Colour c = Quadrant(x, y, 200, 103);
+                if (!Near(screen.pixelColor(l.leftMargin + x, l.topMargin + y),
+                          QColor(c.r, c.g, c.b)))
+                    ++wrong;
+            }
+        EXPECT_EQ(wrong, 0);
+    }
 }
