@@ -8,6 +8,8 @@
 # 24 bits, no window manager) and a fresh HOME.
 #
 #   bench/first_photo.sh [BUILD_DIR] [ROUNDS]      (defaults: build, 7)
+#   OLD=binary   another Lumora build run as the viewer "lumora-old" in the same rounds, for a
+#                before/after comparison under the same load
 #
 # A small Xlib/XShm poller made by this script starts the viewer itself (time 0 is its fork)
 # and grabs the whole screen every 5 ms:
@@ -147,9 +149,11 @@ photos=("$work/baseline/photo-20mp.jpg" "$work/progressive/photo-13mp.jpg"
         "$work/png/photo-5120.png")
 
 viewers=(lumora feh gpicview nsxiv)
+[ -n "${OLD:-}" ] && viewers+=(lumora-old)
 command_of() {
     case $1 in
         lumora) echo "$lumora" ;;
+        lumora-old) realpath "$OLD" ;;
         *) command -v "$1" ;;
     esac
 }
@@ -177,8 +181,8 @@ results="$work/results"
 : > "$results"
 for round in $(seq "$rounds"); do
     for photo in "${photos[@]}"; do
-        for k in 0 1 2 3; do
-            viewer=${viewers[$(((k + round) % 4))]}
+        for k in "${!viewers[@]}"; do
+            viewer=${viewers[$(((k + round) % ${#viewers[@]}))]}
             echo "$(basename "$photo") $viewer $(run_one "$viewer" "$photo")" >> "$results"
         done
     done
@@ -202,7 +206,7 @@ print(f"{'photo':18} {'viewer':9} {'first pixels ms':>22} {'final picture ms':>2
       f"{'peak RSS MB':>11} {'CPU ms':>7}")
 for photo in sorted({p for p, _ in rows}):
     medians = {}
-    for viewer in ("lumora", "feh", "gpicview", "nsxiv"):
+    for viewer in ("lumora", "lumora-old", "feh", "gpicview", "nsxiv"):
         runs = rows.get((photo, viewer), [])
         if not runs: continue
         first, mf = cell([r[0] for r in runs])
@@ -211,14 +215,16 @@ for photo in sorted({p for p, _ in rows}):
         rss = statistics.median(r[2] for r in runs) / 1024
         cpu = statistics.median(r[3] for r in runs)
         print(f"{photo:18} {viewer:9} {first:>22} {final:>22} {rss:11.0f} {cpu:7.0f}")
-    if "lumora" not in medians: continue
-    for i, (name, target) in enumerate((("first pixels", 0.8), ("final picture", 1.0))):
-        peers = [(m[i], v) for v, m in medians.items() if v != "lumora" and m[i] is not None]
-        own = medians["lumora"][i]
-        if not peers or own is None: continue
-        best, who = min(peers)
-        ratio = own / best
-        verdict = "met" if ratio <= target else "not met"
-        print(f"{'':18} {name}: lumora / fastest peer ({who}) = {ratio:.2f}x, "
-              f"target <= {target}x: {verdict}")
+    for own_name in ("lumora", "lumora-old"):
+        if own_name not in medians: continue
+        for i, (name, target) in enumerate((("first pixels", 0.8), ("final picture", 1.0))):
+            peers = [(m[i], v) for v, m in medians.items()
+                     if not v.startswith("lumora") and m[i] is not None]
+            own = medians[own_name][i]
+            if not peers or own is None: continue
+            best, who = min(peers)
+            ratio = own / best
+            verdict = "met" if ratio <= target else "not met"
+            print(f"{'':18} {name}: {own_name} / fastest peer ({who}) = {ratio:.2f}x, "
+                  f"target <= {target}x: {verdict}")
 TABLE

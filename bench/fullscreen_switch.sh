@@ -94,8 +94,9 @@ for line in open(log, errors="replace"):
                 standin_frames.add(id(switches[-1][2][-1]))
         pending = []
         standin = False
-    elif p[0] == "lumora-progress" and switches and switches[-1][2]:
-        # Noted right after the repaint of freshly decoded rows: that frame was the decode's.
+    elif p[0] in ("lumora-progress", "lumora-done") and switches and switches[-1][2]:
+        # Noted right after the repaint of freshly decoded rows, or of the complete picture that
+        # replaces the stand-in: that frame was the decode's.
         if len(switches[-1][2][-1]) == 3:
             switches[-1][2][-1].append("decode")
 

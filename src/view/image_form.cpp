@@ -182,13 +182,20 @@ bool CImageForm::HoldsUnchanged(const Slot& slot, const std::string& path) const
 void CImageForm::StartImage(Slot& slot, bool watched) {
     CImage& image = *slot.image;
     image.StopLoad();
-    // A neighbour decoded unseen has no use for a coarse first picture.
-    image.coarsePass = watched || &slot == current_;
+    // A neighbour decoded unseen has no use for a coarse first picture, nor has a load the
+    // stand-in covers until it is complete.
+    const bool standsIn =
+        &slot == current_ && !standIn_.picture.isNull() && standIn_.path == image.path;
+    image.coarsePass = watched || (&slot == current_ && !standsIn);
     slot.headerPending = slot.oneShot = DecodeRevealsHeader(image);
     slot.handsOverSource = !image.decodePending && !image.downscale && !image.upscale;
     if (&slot == current_ && slot.headerPending) DropPaintSource();
     image.StartLoad(THREAD_PRIORITY_NORMAL);
-    if (&slot == current_) currentSerial_ = image.loadSerial;
+    if (&slot == current_) {
+        currentSerial_ = image.loadSerial;
+        // Serials come round again after many loads; the new load's notices start afresh.
+        passSerial_ = wholeSerial_ = -1;
+    }
 }
 
 bool CImageForm::HasPixelsToLoad(const CImage& image) const {
@@ -220,7 +227,6 @@ void CImageForm::Recompute(bool inLoader) {
         ComputeTarget(*current_, inLoader);
         StartImage(*current_);
         standIn_.serial = currentSerial_;
-        standIn_.arrived = 0;
     }
     TakePaintSource();
     InvalidateAll();
@@ -280,7 +286,6 @@ void CImageForm::OnSize() {
         ComputeTarget(*current_, true);
         StartImage(*current_);
         standIn_.serial = currentSerial_;
-        standIn_.arrived = 0;
     }
     TakePaintSource();
 }
@@ -390,6 +395,17 @@ void CImageForm::InvalidateAll() {
     InvalidateRect(window(), nullptr);
 }
 
+// Display rows [from, to), across the whole view; nothing of them when outside the view.
+void CImageForm::InvalidateRows(int32_t from, int32_t to) {
+    const Layout& l = layout_;
+    const int32_t shift = l.topMargin > 0 ? l.topMargin : -l.verticalPosition;
+    const int32_t top = std::max(from + shift, 0);
+    const int32_t bottom = std::min(to + shift, l.viewHeight);
+    if (top >= bottom) return;
+    const RECT band{0, top, l.viewWidth, bottom};
+    InvalidateRect(window(), &band);
+}
+
 // Before the current image is sized again, with its load stopped: a copy of the picture on
 // screen, as the buffers it lies in are replaced by the new size's.
 void CImageForm::KeepStandIn() {
@@ -416,32 +432,33 @@ void CImageForm::KeepStandIn() {
     standIn_.picture = std::move(picture);
 }
 
+// Until its load is complete: rows replacing it in bands would show a picture part old, part
+// new, and cost a paint each.
 bool CImageForm::StandInShows() const {
     const CImage& image = *current_->image;
     return !standIn_.picture.isNull() && standIn_.serial == currentSerial_ &&
-           image.loadSerial == currentSerial_ && !image.done && image.path == standIn_.path &&
-           standIn_.arrived < paint_.height;
+           image.loadSerial == currentSerial_ && !image.done && image.path == standIn_.path;
 }
 
-// Over the rows of the picture's rectangle that the new load has not delivered yet.
-void CImageForm::PaintStandIn(HDC dc, const RECT& r) {
+// Over the picture's rectangle, in place of the rows the new load is filling.
+bool CImageForm::PaintStandIn(HDC dc, const RECT& r) {
     const Layout& l = layout_;
     const int32_t dw = paint_.width;
     const int32_t dh = paint_.height;
     if (standIn_.scaled.width() != dw || standIn_.scaled.height() != dh) {
         standIn_.scaled =
             standIn_.picture.scaled(dw, dh, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        if (standIn_.scaled.isNull()) return;
+        if (standIn_.scaled.isNull()) return false;
     }
-    // Where the picture's top-left corner lies in the pane, as the paint above places it.
+    // Where the picture's top-left corner lies in the pane, as OnPaint places it.
     const int32_t px =
         l.leftMargin > 0 ? l.leftMargin : (l.horizontalBar ? -l.horizontalPosition : 0);
     const int32_t py = l.topMargin > 0 ? l.topMargin : (l.verticalBar ? -l.verticalPosition : 0);
     const int32_t left = std::max(r.left, px);
     const int32_t right = std::min(r.right, px + dw);
-    const int32_t top = std::max(r.top, py + standIn_.arrived);
+    const int32_t top = std::max(r.top, py);
     const int32_t bottom = std::min(r.bottom, py + dh);
-    if (left >= right || top >= bottom) return;
+    if (left >= right || top >= bottom) return true;
     BITMAPINFO header{};
     header.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     header.bmiHeader.biWidth = dw;
@@ -451,7 +468,8 @@ void CImageForm::PaintStandIn(HDC dc, const RECT& r) {
     header.bmiHeader.biCompression = BI_RGB;
     SetDIBitsToDevice(dc, left, top, right - left, bottom - top, left - px, dh - (bottom - py), 0,
                       static_cast<uint32_t>(dh), standIn_.scaled.constBits(), &header);
-    if (logPaints_) PaintLog("standin", top, bottom, standIn_.arrived);
+    if (logPaints_) PaintLog("standin", top, bottom, 0);
+    return true;
 }
 
 // --- loading and its messages --------------------------------------------------------------
@@ -570,11 +588,24 @@ void CImageForm::OnProgress(WPARAM image, ProgressRecord* record) {
     std::unique_ptr<ProgressRecord> owned(record);
     Slot* slot = SlotOf(image);
     if (!slot || slot != current_ || slot->image->loadSerial != currentSerial_ || !record) return;
-    if (record->first == 0 && record->last == 0) {
-        // The whole picture is there (a coarse pass, or the load's end with the rows after its
-        // last band) unless this clears the display before its first rows.
-        if (slot->image->done || standIn_.arrived > 0) standIn_.arrived = paint_.height;
+    // The stand-in stays whole until the load is complete; its end repaints once.
+    if (StandInShows() || wholeSerial_ == currentSerial_) return;
+    if (standIn_.serial == currentSerial_ && !standIn_.picture.isNull()) {
+        // The load ended before its rows' notices were handled: this is the one repaint, and
+        // the notices still queued have nothing left to show.
+        standIn_ = StandIn{};
+        wholeSerial_ = currentSerial_;
         InvalidateAll();
+    } else if (record->first == 0 && record->last == 0) {
+        // The whole picture is there (a coarse pass, or the load's end), or the display was
+        // cleared before its first rows. After bands, only the rows no band painted changed.
+        if (passSerial_ == currentSerial_ && passEnd_ > passFirst_) {
+            InvalidateRows(0, passFirst_);
+            InvalidateRows(passEnd_, paint_.height);
+        } else {
+            InvalidateAll();
+        }
+        passSerial_ = -1;
     } else {
         int32_t first = record->first;
         int32_t last = record->last;
@@ -582,16 +613,17 @@ void CImageForm::OnProgress(WPARAM image, ProgressRecord* record) {
             first = paint_.height - first - 1;
             last = paint_.height - last - 1;
         }
-        // Rows that continue those delivered from the top end the stand-in there; others wait
-        // for the load's end.
-        if (standIn_.serial == currentSerial_ && std::min(first, last) <= standIn_.arrived)
-            standIn_.arrived = std::max(standIn_.arrived, std::max(first, last) + 1);
-        const Layout& l = layout_;
-        const int32_t shift = l.topMargin > 0 ? l.topMargin : -l.verticalPosition;
-        const int32_t edge1 = std::min(first + shift, l.viewHeight - 1);
-        const int32_t edge2 = std::max(last + shift, 0);
-        const RECT band{0, std::min(edge1, edge2), l.viewWidth, std::max(edge1, edge2)};
-        InvalidateRect(window(), &band);
+        const int32_t from = std::min(first, last);
+        const int32_t to = std::max(first, last);
+        if (passSerial_ != currentSerial_) {
+            passSerial_ = currentSerial_;
+            passFirst_ = from;
+            passEnd_ = to;
+        }
+        // A pass's bands follow one another, so the rows they painted are one run.
+        passFirst_ = std::min(passFirst_, from);
+        passEnd_ = std::max(passEnd_, to);
+        InvalidateRows(from, to);
     }
     const int paintsBefore = imagePaints_;
     UpdateWindow(window());
@@ -691,9 +723,10 @@ void CImageForm::OnPaint() {
             FillRect(dc, RECT{r.left, a, r.right, b}, background_);
         });
     if (x.paint && y.paint) {
-        SetDIBitsToDevice(dc, x.dest, y.dest, x.size, y.size, x.source, dh - y.source - y.size, 0,
-                          static_cast<uint32_t>(dh), paint_.bits, &paint_.header);
-        if (StandInShows()) PaintStandIn(dc, r);
+        // The stand-in covers the whole picture, so the rows under it need not be sent.
+        if (!StandInShows() || !PaintStandIn(dc, r))
+            SetDIBitsToDevice(dc, x.dest, y.dest, x.size, y.size, x.source, dh - y.source - y.size,
+                              0, static_cast<uint32_t>(dh), paint_.bits, &paint_.header);
         ++imagePaints_;
         TraceStartStep("paint", y.size);
     }
@@ -871,13 +904,13 @@ LRESULT CImageForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
             slot->image->FinishLoad();
             NoteFailedLoad(*slot->image);
             if (!standIn_.picture.isNull()) {
-                // Rows the stand-in still covered, delivered out of order, are all there now.
-                const bool covered =
-                    standIn_.serial == currentSerial_ && standIn_.arrived < paint_.height;
+                // The picture the stand-in covered is complete: one paint replaces it.
+                const bool covered = standIn_.serial == currentSerial_;
                 standIn_ = StandIn{};
                 if (covered) {
                     InvalidateAll();
                     UpdateWindow(window);
+                    if (logPaints_) PaintLog("done", 0, 0, 0);
                 }
             }
             if (recomputeWhenDone_) {

@@ -136,14 +136,14 @@ private:
         int32_t height = 0;
     };
 
-    // The picture on screen before the pane's box changed, drawn scaled over the rows the load
-    // for the new box has not delivered yet, so a resize or fullscreen switch shows no black.
+    // The picture on screen before the pane's box changed, drawn scaled over the picture's
+    // rectangle until the load for the new box is complete, so a resize or fullscreen switch
+    // shows no black and no picture part old, part new.
     struct StandIn {
         std::string path;
         QImage picture;       // top-down, 32-bit
         QImage scaled;        // the picture at the new display size, made at the first paint
         int32_t serial = -1;  // the load it stands in for
-        int32_t arrived = 0;  // display rows from the top that load has delivered
     };
 
     TargetParams Params();
@@ -163,9 +163,11 @@ private:
     void TakePaintSource();
     void DropPaintSource() { paint_ = PaintSource{}; }
     void InvalidateAll();
+    void InvalidateRows(int32_t from, int32_t to);
     void KeepStandIn();
     bool StandInShows() const;
-    void PaintStandIn(HDC dc, const RECT& r);
+    // False when the scaled picture could not be made.
+    bool PaintStandIn(HDC dc, const RECT& r);
     void CurrentFinished();
     // With LUMORA_LOG=1, names the current file and why it shows no picture or only part of
     // one on standard error, once each time the file is shown.
@@ -209,6 +211,12 @@ private:
     Layout layout_;
     PaintSource paint_;
     StandIn standIn_;
+    // Display rows [passFirst_, passEnd_) the bands of load passSerial_'s current pass painted.
+    int32_t passSerial_ = -1;
+    int32_t passFirst_ = 0;
+    int32_t passEnd_ = 0;
+    // The load whose complete picture replaced its stand-in in one paint.
+    int32_t wholeSerial_ = -1;
     bool dragging_ = false;
     int32_t lastX_ = 0;
     int32_t lastY_ = 0;

@@ -4,8 +4,10 @@
 
 #include <QColorDialog>
 #include <QMenu>
+#include <QScreen>
 #include <QTimer>
 #include <QWidget>
+#include <cstring>
 #include <functional>
 #include <thread>
 
@@ -252,19 +254,35 @@ TEST_F(ImagePaneTest, ProgressBandsOfTheCurrentLoadAreRepaintedAndStaleRecordsIg
     post(&stranger, 10, 20);
     EXPECT_FALSE(GetUpdateRect(window, nullptr));
 
+    // The whole picture with no band before it: the whole pane.
+    RECT band{};
+    post(current, 0, 0);
+    ASSERT_TRUE(GetUpdateRect(window, &band));
+    EXPECT_EQ(band.top, 0);
+    EXPECT_EQ(band.bottom, 300);
+    ValidateRect(window, nullptr);
+
     // A bottom-up display: memory rows 10 to 20 are screen rows 79 to 89, below a margin of 100.
     post(current, 10, 20);
-    RECT band{};
     ASSERT_TRUE(GetUpdateRect(window, &band));
     EXPECT_EQ(band.left, 0);
     EXPECT_EQ(band.right, 400);
     EXPECT_EQ(band.top, 179);
     EXPECT_EQ(band.bottom, 189);
     ValidateRect(window, nullptr);
-    post(current, 0, 0);  // the whole image
+    // After that band, the end of its pass repaints only the picture's rows no band painted
+    // (screen rows 100 to 179 and 189 to 200), not the margins.
+    post(current, 0, 0);
     ASSERT_TRUE(GetUpdateRect(window, &band));
-    EXPECT_EQ(band.top, 0);
-    EXPECT_EQ(band.bottom, 300);
+    EXPECT_EQ(band.top, 100);
+    EXPECT_EQ(band.bottom, 200);
+    ValidateRect(window, nullptr);
+    // A band wholly below the view paints nothing.
+    Place(400, 50);
+    PumpFor(30);
+    ValidateRect(window, nullptr);
+    post(current, 10, 20);
+    EXPECT_FALSE(GetUpdateRect(window, nullptr));
 }
 
 TEST_F(ImagePaneTest, TheNeighbourIsPreloadedAfterTheCurrentImageAndSwappedInWhenShown) {
@@ -526,4 +544,89 @@ TEST_F(ImagePaneTest, APictureSizedAgainShowsTheOldOneScaledUntilItsRowsArrive) 
     EXPECT_TRUE(Near(shot.pixelColor(450, 500), QColor(255, 255, 255)));
     EXPECT_EQ(shot.pixelColor(300, 150), Q(kBackground));
     EXPECT_EQ(shot.pixelColor(300, 650), Q(kBackground));
+}
+
+// Rows of the new load replacing the stand-in band by band would show a picture part old, part
+// new: it stays whole through the load's bands and its coarse-pass notice, and the complete
+// picture then replaces it in one paint.
+TEST_F(ImagePaneTest, AStandInStaysWholeUntilItsLoadIsComplete) {
+    pane_->SetResampleMode(kResampleHorizontal);
+    ShowAndWait(File("large.bmp", QuadrantBmp(3000, 2000)));
+    Place(600, 800);
+    CImage* image = pane_->currentImage();
+    image->StopLoad();
+    ASSERT_EQ(image->GetWidth(), 600);
+    // What the new load has written: grey, unlike any of the old picture's quadrants.
+    std::memset(image->displayBuffer, 0x80, image->displayBytes);
+    const QColor grey(0x80, 0x80, 0x80);
+    auto post = [&](int32_t first, int32_t last) {
+        pane_->window()->PostMessage(WM_IMAGE_PROGRESS, reinterpret_cast<WPARAM>(image),
+                                     reinterpret_cast<LPARAM>(new ProgressRecord{first, last}));
+        PumpFor(10);
+    };
+    const int points[][2] = {{150, 210}, {450, 210}, {150, 590}, {450, 590}, {300, 400}};
+    for (const auto& band : {std::pair{0, 100}, std::pair{100, 399}, std::pair{0, 0}}) {
+        post(band.first, band.second);
+        const QImage shot = Grab();
+        for (const auto& p : points)
+            EXPECT_FALSE(Near(shot.pixelColor(p[0], p[1]), grey))
+                << "at " << p[0] << "," << p[1] << " after the band " << band.first << "-"
+                << band.second;
+    }
+    image->done = true;
+    pane_->window()->PostMessage(WM_IMAGE_DONE, reinterpret_cast<WPARAM>(image), 0);
+    PumpFor(30);
+    const QImage shot = Grab();
+    for (const auto& p : points) EXPECT_TRUE(Near(shot.pixelColor(p[0], p[1]), grey));
+    EXPECT_EQ(shot.pixelColor(300, 150), Q(kBackground));
+}
+
+// A coarse pass and then the final one, each in bands and ended by its whole-picture notice:
+// bands repaint only their rows and each notice only the rows no band painted, so a row missed
+// by both would keep its coarse pixels on screen. What the window shows must be the final rows.
+TEST_F(ImagePaneTest, AfterACoarsePassEveryRowOnScreenIsTheFinalOne) {
+    ShowWindow(AsHandle(parent_), SW_SHOW);
+    Place(400, 300);
+    QWidget* paneWidget = GetClientWidget(pane_->window());
+    for (const bool bottomUp : {true, false}) {
+        SCOPED_TRACE(bottomUp);
+        ShowAndWait(File(bottomUp ? "up.bmp" : "down.bmp", QuadrantBmp(200, 103, bottomUp)));
+        CImage* image = pane_->currentImage();
+        ASSERT_EQ(image->GetHeight(), 103);
+        const std::vector<uint8_t> finalRows(image->displayBuffer,
+                                             image->displayBuffer + image->displayBytes);
+        auto pass = [&] {
+            // As the loader posts a pass of 103 rows in steps of 25 % (memory rows).
+            for (const auto& [first, last] : {std::pair{0, 24}, {24, 49}, {49, 74}, {74, 99}})
+                pane_->window()->PostMessage(
+                    WM_IMAGE_PROGRESS, reinterpret_cast<WPARAM>(image),
+                    reinterpret_cast<LPARAM>(new ProgressRecord{first, last}));
+            pane_->window()->PostMessage(WM_IMAGE_PROGRESS, reinterpret_cast<WPARAM>(image),
+                                         reinterpret_cast<LPARAM>(new ProgressRecord{0, 0}));
+            PumpFor(30);
+        };
+        // The display cleared before the first pass (here grey, the coarse pass's colour),
+        // announced whole, as the loader does for a picture shown at its own size.
+        std::memset(image->displayBuffer, 0x80, image->displayBytes);
+        pane_->window()->PostMessage(WM_IMAGE_PROGRESS, reinterpret_cast<WPARAM>(image),
+                                     reinterpret_cast<LPARAM>(new ProgressRecord{0, 0}));
+        pass();
+        std::memcpy(image->displayBuffer, finalRows.data(), finalRows.size());
+        pass();
+        const QPoint at = paneWidget->mapTo(paneWidget->window(), QPoint(0, 0));
+        const QImage screen = paneWidget->screen()
+                                  ->grabWindow(paneWidget->window()->winId())
+                                  .toImage()
+                                  .copy(at.x(), at.y(), 400, 300);
+        const auto& l = pane_->layout();
+        int wrong = 0;
+        for (int y = 0; y < 103; ++y)
+            for (int x : {0, 60, 140, 199}) {
+                const Colour c = Quadrant(x, y, 200, 103);
+                if (!Near(screen.pixelColor(l.leftMargin + x, l.topMargin + y),
+                          QColor(c.r, c.g, c.b)))
+                    ++wrong;
+            }
+        EXPECT_EQ(wrong, 0);
+    }
 }
