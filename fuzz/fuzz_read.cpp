@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "image/decode_threads.h"
 #include "image/image.h"
 #include "image/reader.h"
 
@@ -86,6 +87,7 @@ std::string FuzzWriteInput(const uint8_t* data, size_t size, const std::string& 
 }
 
 void FuzzReadImage(const uint8_t* data, size_t size, const std::string& extension) {
+    SetDecodesOnCallingThread(true);
     const std::string path = FuzzWriteInput(data, size, extension);
     if (path.empty()) return;
 
