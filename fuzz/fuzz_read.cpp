@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <vector>
 
+#include "image/decode_threads.h"
 #include "image/image.h"
 #include "image/reader.h"
-#include "image/resample.h"
 
 namespace {
 
@@ -19,27 +19,32 @@ std::string ScratchBase() {
     return std::string(dir) + "/lumora-fuzz-" + std::to_string(getpid());
 }
 
+// An input file kept open for writing, reused by every input with its extension.
+struct ScratchFile {
+    std::string path;
+    int fd;
+};
+
 // Never destroyed: the exit handler that removes the files runs after static destructors.
-std::vector<std::string>& ScratchFiles() {
-    static auto* files = new std::vector<std::string>;
+std::vector<ScratchFile>& ScratchFiles() {
+    static auto* files = new std::vector<ScratchFile>;
     return *files;
 }
 
 void RemoveScratch() {
-    for (const std::string& file : ScratchFiles()) unlink(file.c_str());
+    for (const ScratchFile& file : ScratchFiles()) unlink(file.path.c_str());
     std::error_code error;
     std::filesystem::remove_all(ScratchBase() + "-config", error);
 }
 
-// The size every load is fitted to, known only once the header is: half the source, at most
-// 64 x 64, so anything of 2 x 2 or more takes the box path.
-class HalfSize : public ISetMaxDim {
+// The size every load is fitted to, known only once the header is: the source's own, so the
+// rows go straight from the reader into the picture with nothing resampled (the whole-load
+// targets cover the resampling paths).
+class FullSize : public ISetMaxDim {
 public:
-    explicit HalfSize(CImage& image) : image_(image) {}
+    explicit FullSize(CImage& image) : image_(image) {}
     void SetMaxDim() override {
-        const int32_t sw = image_.GetSourceWidth();
-        const int32_t sh = image_.GetSourceHeight();
-        image_.SetSizeLimit(std::clamp(sw / 2, 1, 64), std::clamp(sh / 2, 1, 64), true, false);
+        image_.SetSizeLimit(image_.GetSourceWidth(), image_.GetSourceHeight(), true, false);
     }
 
 private:
@@ -61,28 +66,34 @@ void FuzzUseScratchSettings() {
 std::string FuzzWriteInput(const uint8_t* data, size_t size, const std::string& extension) {
     FuzzUseScratchSettings();
     const std::string path = ScratchBase() + extension;
-    if (std::find(ScratchFiles().begin(), ScratchFiles().end(), path) == ScratchFiles().end())
-        ScratchFiles().push_back(path);
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return std::string();
+    auto it = std::find_if(ScratchFiles().begin(), ScratchFiles().end(),
+                           [&](const ScratchFile& file) { return file.path == path; });
+    if (it == ScratchFiles().end()) {
+        // Opened once: a new file per input costs more than many a small input's decode.
+        const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd < 0) return std::string();
+        ScratchFiles().push_back({path, fd});
+        it = ScratchFiles().end() - 1;
+    }
     size_t done = 0;
     while (done < size) {
-        ssize_t n = write(fd, data + done, size - done);
-        if (n <= 0) break;
+        const ssize_t n = pwrite(it->fd, data + done, size - done, static_cast<off_t>(done));
+        if (n <= 0) return std::string();
         done += static_cast<size_t>(n);
     }
-    close(fd);
-    return done == size ? path : std::string();
+    // Cut what a longer earlier input left past the end.
+    if (ftruncate(it->fd, static_cast<off_t>(size)) != 0) return std::string();
+    return path;
 }
 
 void FuzzReadImage(const uint8_t* data, size_t size, const std::string& extension) {
-    BuildGammaTables();
+    SetDecodesOnCallingThread(true);
     const std::string path = FuzzWriteInput(data, size, extension);
     if (path.empty()) return;
 
     // The loader's own routine, on this thread.
     CImage image;
-    HalfSize owner(image);
+    FullSize owner(image);
     image.sizeLimitOwner = &owner;
     image.Open(path);
     if (!image.reader()) return;

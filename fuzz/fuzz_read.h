@@ -5,8 +5,8 @@
 #include <string>
 
 // Decodes the bytes as a file with the given extension through the reader and the row protocol
-// the loader drives, on the calling thread, at one reduced size: many times faster than a whole
-// load, so a fuzzer reaches far more inputs.
+// the loader drives, on the calling thread, at the picture's own size (nothing resampled): many
+// times faster than a whole load, so a fuzzer reaches far more inputs.
 void FuzzReadImage(const uint8_t* data, size_t size, const std::string& extension);
 
 // Points the settings store at a scratch folder of this process, removed at exit: images read

@@ -5,7 +5,12 @@
 
 namespace {
 constexpr auto kPoll = std::chrono::milliseconds(5);
-}
+std::atomic<bool> g_onCallingThread{false};
+}  // namespace
+
+void SetDecodesOnCallingThread(bool onCallingThread) { g_onCallingThread = onCallingThread; }
+
+bool DecodesOnCallingThread() { return g_onCallingThread.load(); }
 
 CDecodeThreads::~CDecodeThreads() {
     std::lock_guard<std::mutex> hold(lock_);
@@ -48,6 +53,10 @@ void CDecodeThreads::Leave(CDecodeJob& job) {
 
 bool CDecodeThreads::Start(const std::shared_ptr<CDecodeJob>& job,
                            const std::function<bool()>& stopped) {
+    if (DecodesOnCallingThread()) {
+        Execute(*job, hook_.load());
+        return true;
+    }
     {
         std::unique_lock<std::mutex> hold(lock_);
         while (Reap() >= maxRunning_) {

@@ -32,6 +32,12 @@ private:
     bool done_ = false;  // under lock_
 };
 
+// Set once at start by a process that decodes thousands of small files a second (a fuzzer):
+// every job then runs on the thread that asks for it, and the libraries start no threads of
+// their own, since starting them would cost more than most of its decodes.
+void SetDecodesOnCallingThread(bool onCallingThread);
+bool DecodesOnCallingThread();
+
 // The threads of one reader's decodes. A decode that was left still holds its memory and its
 // share of the processor until it ends, so only a few run at once; all are joined before the
 // process ends.

@@ -165,7 +165,7 @@ opj_image_t* DecodeFile(const std::string& path, const std::atomic<bool>& abando
             ok = opj_setup_decoder(codec.get(), &parameters) &&
                  opj_decoder_set_strict_mode(codec.get(), OPJ_TRUE);
         }
-        if (ok && opj_has_thread_support()) {
+        if (ok && opj_has_thread_support() && !DecodesOnCallingThread()) {
             const unsigned cores = std::thread::hardware_concurrency();
             opj_codec_set_threads(codec.get(), static_cast<int>(std::clamp(cores, 1u, 4u)));
         }
