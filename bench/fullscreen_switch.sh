@@ -8,11 +8,15 @@
 #   bench/fullscreen_switch.sh [BUILD_DIR] [ROUNDS] [PAUSE_SECONDS]
 #   PHOTO=file   the JPEG the 4000 x 3000 photo is made from (default: the first of the
 #                repository's tests/data/corpus/jpeg/photos-4mp)
+#   SIZE=WxH     the photo's size instead of 4000x3000 (a huge one shows the stand-in path)
 #   WM=program   a window manager to run first (e.g. openbox), when installed
 #
-# "layout" frames are those before the photo is decoded again at the new size, "decode" frames
+# "layout" frames are those before the photo is decoded again at the new size (a picture made
+# ahead of the switch reaches the screen in that frame), "decode" frames
 # the progressive paints of that decode; "stand-in" the frames in which rows not yet decoded
-# showed the picture from before the switch, scaled, rather than black; "cpu" is the program's user+system time from the key to
+# showed the picture from before the switch, scaled, rather than black; "ready" whether the
+# picture at the new size was complete before the window changed (1), not within the switch's
+# wait (0), or not made ahead at all (-); "cpu" is the program's user+system time from the key to
 # the next key (10 ms ticks), which covers the switch and the decode.
 # "in program" counts from the switch's start in the main window (the key's handling), "from
 # xdotool" from just before xdotool sends the key, which adds the X round trip. A frame is one
@@ -38,7 +42,7 @@ if [ -n "${WM:-}" ]; then
 fi
 photos=(tests/data/corpus/jpeg/photos-4mp/*.jpg)
 mkdir -p "$work/photos"
-convert "${PHOTO:-${photos[0]}}" -resize '4000x3000!' -quality 92 "$work/photos/photo.jpg"
+convert "${PHOTO:-${photos[0]}}" -resize "${SIZE:-4000x3000}!" -quality 92 "$work/photos/photo.jpg"
 
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
 mkdir -p "$XDG_CONFIG_HOME/Lumora"
@@ -80,9 +84,11 @@ for line in open(log, errors="replace"):
     if not p:
         continue
     if p[0] == "lumora-switch":
-        switches.append([p[2] == "1", float(p[1]), []])
+        switches.append([p[2] == "1", float(p[1]), [], "-"])
         pending = []
         standin = False
+    elif p[0] == "lumora-prepared" and switches:
+        switches[-1][3] = p[2]
     elif p[0] == "lumora-standin":
         standin = True
     elif p[0] == "lumora-widget" and len(p) == 7:
@@ -107,11 +113,11 @@ def layout(widgets):
     return (pane[-1] if pane else None), others
 
 cpu = [float(l.split()[1]) for l in open(sent)]
-print("%-4s %-6s %9s %9s %11s %7s %7s %8s %7s %8s  %s" % ("#", "switch", "first(ms)",
-      "final(ms)", "xdotool(ms)", "layout", "decode", "stand-in", "pane", "cpu(ms)",
+print("%-4s %-6s %9s %9s %11s %7s %7s %8s %7s %5s %8s  %s" % ("#", "switch", "first(ms)",
+      "final(ms)", "xdotool(ms)", "layout", "decode", "stand-in", "pane", "ready", "cpu(ms)",
       "intermediate frames"))
 figures = {True: [], False: []}
-for i, (entering, start, frames) in enumerate(switches):
+for i, (entering, start, frames, ready) in enumerate(switches):
     if not frames:
         print("%-4d %-6s no paint" % (i + 1, "enter" if entering else "leave"))
         continue
@@ -132,22 +138,22 @@ for i, (entering, start, frames) in enumerate(switches):
     stood = sum(1 for f in frames if id(f) in standin_frames)
     used = (cpu[i + 1] - cpu[i]) if i + 1 < len(cpu) else float("nan")
     figures[entering].append((final, (frames[-1][0] - s) * 1000, len(frames) - decode, panes,
-                              len(odd), decode, used, stood))
-    print("%-4d %-6s %9.2f %9.2f %11.2f %7d %7d %8d %7d %8.1f  %s" % (i + 1,
+                              len(odd), decode, used, stood, ready))
+    print("%-4d %-6s %9.2f %9.2f %11.2f %7d %7d %8d %7d %5s %8.1f  %s" % (i + 1,
           "enter" if entering else "leave", first, final, (frames[-1][0] - s) * 1000,
-          len(frames) - decode, decode, stood, panes, used, "; ".join(odd) or "none"))
+          len(frames) - decode, decode, stood, panes, ready, used, "; ".join(odd) or "none"))
 for entering in (True, False):
     rows = figures[entering]
     if rows:
         finals = sorted(r[0] for r in rows)
         print("%s: key to final paint median %.2f ms, worst %.2f ms (from xdotool median %.2f ms); "
               "layout frames %s, decode frames %s, stand-in frames %s, image-pane paints %s, "
-              "CPU median %.1f ms; "
-          "switches with an intermediate frame: %d of %d" %
+              "picture ready before the switch %d of %d, CPU median %.1f ms; "
+              "switches with an intermediate frame: %d of %d" %
               ("entering" if entering else "leaving", finals[len(finals) // 2], finals[-1],
                sorted(r[1] for r in rows)[len(rows) // 2], sorted({r[2] for r in rows}),
                sorted({r[5] for r in rows}), sorted({r[7] for r in rows}),
-               sorted({r[3] for r in rows}),
+               sorted({r[3] for r in rows}), sum(1 for r in rows if r[8] == "1"), len(rows),
                sorted(r[6] for r in rows)[len(rows) // 2], sum(1 for r in rows if r[4]),
                len(rows)))
 PY

@@ -3,9 +3,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "app/ui/resources.h"
 #include "image/reader.h"
@@ -186,7 +188,7 @@ void CImageForm::StartImage(Slot& slot, bool watched) {
     // stand-in covers until it is complete.
     const bool standsIn =
         &slot == current_ && !standIn_.picture.isNull() && standIn_.path == image.path;
-    image.coarsePass = watched || (&slot == current_ && !standsIn);
+    image.coarsePass = watched || (&slot == current_ && !standsIn && !preparing_);
     slot.headerPending = slot.oneShot = DecodeRevealsHeader(image);
     slot.handsOverSource = !image.decodePending && !image.downscale && !image.upscale;
     if (&slot == current_ && slot.headerPending) DropPaintSource();
@@ -265,6 +267,82 @@ void CImageForm::SetUpscale(bool upscale) {
 void CImageForm::Refresh() {
     modeUsed_ = kModeRecompute;
     Recompute(false);
+}
+
+bool CImageForm::PrepareSize(int32_t viewWidth, int32_t viewHeight, bool fullscreen) {
+    preparing_ = preparedAsIs_ = false;
+    Slot& slot = *current_;
+    CImage& image = *slot.image;
+    // Only a complete picture is held back for: one still decoding shows its rows meanwhile.
+    if (!image.done || image.IsLoading() || image.loadSerial != currentSerial_ ||
+        !HasPixelsToLoad(image) || !paint_.hasSource || slot.oneShot)
+        return false;
+    TargetParams p = Params();
+    p.viewWidth = viewWidth;
+    p.viewHeight = viewHeight;
+    p.fullscreen = fullscreen;
+    // The neighbour was pre-loaded for the pane as it is now.
+    modeUsed_ = kModeRecompute;
+    if (BoxStillFits(slot, p)) {
+        preparing_ = preparedAsIs_ = true;
+        return true;
+    }
+    const TargetBox box = ComputeTargetBox(p, image.GetSourceWidth(), image.GetSourceHeight());
+    if (!box.valid) return false;
+    if (logPaints_) PaintLog("prepare", viewWidth, viewHeight, 0);
+    preparing_ = true;
+    // Stands in should the picture at the new size not be ready in time.
+    KeepStandIn();
+    DropPaintSource();
+    image.SetSizeLimit(box.width, box.height, false, box.upscale);
+    slot.box = box;
+    slot.boxSourceWidth = image.GetSourceWidth();
+    slot.boxSourceHeight = image.GetSourceHeight();
+    StartImage(slot);
+    standIn_.serial = currentSerial_;
+    // Nothing paints meanwhile: the window keeps showing the picture as it was.
+    const bool ready = AwaitCurrent(kSwitchWaitMs);
+    if (logPaints_) PaintLog("prepared", ready ? 1 : 0, 0, 0);
+    return true;
+}
+
+void CImageForm::ShowPrepared() {
+    if (!preparing_) {
+        Refresh();
+        return;
+    }
+    preparing_ = false;
+    CImage& image = *current_->image;
+    modeUsed_ = kModeRecompute;
+    TakePaintSource();
+    if (!KeepsLoadThroughResize(Params())) {
+        // The switch gave another size than foreseen.
+        Refresh();
+        return;
+    }
+    RunLayout();
+    const bool complete = image.done && !image.IsLoading();
+    if (complete) {
+        // Its notices still queued have nothing left to show.
+        standIn_ = StandIn{};
+        wholeSerial_ = currentSerial_;
+    }
+    InvalidateAll();
+    UpdateWindow(window());
+    // No load ran, so no end notice will pre-load the neighbour at the new size.
+    if (preparedAsIs_ && complete) CurrentFinished();
+}
+
+bool CImageForm::AwaitCurrent(unsigned ms) {
+    const CImage& image = *current_->image;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (image.IsLoading()) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        // A worker that sends the GUI thread a message waits for its answer.
+        ProcessSentMessages();
+        std::this_thread::sleep_for(std::chrono::microseconds(250));
+    }
+    return true;
 }
 
 void CImageForm::OnSize() {

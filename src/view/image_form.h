@@ -22,6 +22,10 @@
 // and the generation of the pane's parameters it used.
 constexpr UINT WM_IMAGE_SIZE_KNOWN = WM_USER + 0x100;
 
+// How long a fullscreen switch waits for the picture at the new size before it shows the old one
+// scaled in its place.
+constexpr unsigned kSwitchWaitMs = 150;
+
 // Hides the mouse cursor in fullscreen once the mouse has rested this long.
 constexpr uintptr_t kCursorTimer = 1;
 constexpr unsigned kCursorRestMs = 1500;
@@ -62,6 +66,14 @@ public:
     void Refresh();
     // Size changes are ignored while set (the pane's own layout, the frame's fullscreen switch).
     void SetSwitching(bool switching) { switching_ = switching; }
+    // Before the frame's fullscreen switch: sizes the complete picture on screen for the pane
+    // size the switch will give and waits up to kSwitchWaitMs for it, so that the switch's first
+    // paint can be its final one. False when there is no such picture; the frame then calls
+    // Refresh after the switch, else ShowPrepared.
+    bool PrepareSize(int32_t viewWidth, int32_t viewHeight, bool fullscreen);
+    // After the switch: the prepared picture when its box is the one the pane's size now gives
+    // (still loading, it shows scaled from the picture before until complete); else as Refresh.
+    void ShowPrepared();
 
     // Fullscreen: called by the main frame after its own switch; it calls Refresh next.
     void SetFullscreen(bool fullscreen);
@@ -189,6 +201,8 @@ private:
     void OnFullscreenKey(WPARAM key);
     void ScrollByKey(WPARAM key);
     bool CurrentSettled() const;
+    // Waits up to ms for the current image's loader to end; false when it still runs.
+    bool AwaitCurrent(unsigned ms);
     bool RemoveFile(int32_t index);
 
     UniqueWindow window_;
@@ -208,6 +222,10 @@ private:
     bool upscale_ = false;
     COLORREF background_ = 0x4D3837;
     bool switching_ = false;
+    // Between PrepareSize and ShowPrepared: the picture on screen is being sized ahead of a
+    // fullscreen switch; asIs, its box is the new size's already and no load was needed.
+    bool preparing_ = false;
+    bool preparedAsIs_ = false;
     Layout layout_;
     PaintSource paint_;
     StandIn standIn_;

@@ -526,3 +526,109 @@ TEST_F(MainCommandsTest, InFullscreenTheTrackbarRidesTheAdjustBarWhichCtrlROrEsc
     EXPECT_FALSE(IsWindowVisible(bar));
     EXPECT_TRUE(form.adjustBarVisible());
 }
+
+namespace {
+
+// Notes, at each paint of the image pane, whether its picture was complete, and its width.
+class PanePaints : public QObject {
+public:
+    explicit PanePaints(const CImageForm& pane) : pane_(pane) {
+        GetClientWidget(pane.window())->installEventFilter(this);
+    }
+    std::vector<std::pair<bool, int32_t>> paints;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        const CImage& image = *pane_.currentImage();
+        if (event->type() == QEvent::Paint)
+            paints.emplace_back(image.done && !image.IsLoading(), image.GetWidth());
+        return false;
+    }
+
+private:
+    const CImageForm& pane_;
+};
+
+// A folder of photos larger than any pane here, so that each switch sizes the picture anew; the
+// window at 700 x 500 showing the first, complete.
+void ShowFirstPhoto(const TempDir& dir, std::initializer_list<const char*> names,
+                    std::unique_ptr<CMainForm>* form) {
+    BmpDesc desc;
+    desc.width = 1600;
+    desc.height = 1200;
+    desc.pixels.assign(static_cast<size_t>(desc.width) * 3 * desc.height, 0x80);
+    for (const char* name : names) WriteFileBytes(dir.file(name), BuildBmp(desc));
+    WriteRegString("InitialDirectory", dir.path().string() + "/");
+    WriteRegDword("ImageResample", ID_RESAMPLE_BOTH);
+    *form = std::make_unique<CMainForm>(Strings{}, SW_SHOWNORMAL);
+    GetWindowWidget((*form)->window())->showNormal();
+    GetWindowWidget((*form)->window())->setGeometry(40, 30, 700, 500);
+    PumpFor(20);
+    ListView_SetItemState((*form)->fileView()->window(), 1, LVIS_SELECTED | LVIS_FOCUSED,
+                          LVIS_SELECTED | LVIS_FOCUSED);
+    PumpUntil([&] { return (*form)->imagePane()->currentImage()->done.load(); });
+}
+
+}  // namespace
+
+TEST_F(MainCommandsTest, EachSwitchPaintsThePaneOnceWithThePictureAtItsNewSize) {
+    std::unique_ptr<CMainForm> form;
+    ShowFirstPhoto(dir_, {"a.bmp"}, &form);
+    const CImage& image = *form->imagePane()->currentImage();
+    ASSERT_TRUE(image.done);
+    const int32_t windowedWidth = image.GetWidth();
+    const RECT screen = GetScreenRect(form->window());
+    // Fitted to the 800 x 600 screen, then back to the pane's width.
+    for (const int32_t width : {static_cast<int32_t>(screen.right - screen.left), windowedWidth}) {
+        PanePaints watch(*form->imagePane());
+        form->window()->SendMessage(WM_COMMAND, ID_FULLSCREEN, 0);
+        PumpFor(300);
+        // Not the picture before scaled as a stand-in, nor rows arriving in bands.
+        EXPECT_EQ(watch.paints, (std::vector<std::pair<bool, int32_t>>{{true, width}}));
+    }
+}
+
+// A switch holds the event loop until its picture is ready; what the user typed meanwhile waits
+// behind it and goes, as the window system delivers it, to the widget focused by then.
+TEST_F(MainCommandsTest, KeysTypedDuringASwitchAreEachHandledOnceInTheModeTheyArriveIn) {
+    std::unique_ptr<CMainForm> form;
+    ShowFirstPhoto(dir_, {"a.bmp", "b.bmp", "c.bmp"}, &form);
+    CImageForm& pane = *form->imagePane();
+    ASSERT_TRUE(pane.currentImage()->done);
+    const int32_t windowedWidth = pane.currentImage()->GetWidth();
+    struct Key {
+        QEvent::Type type;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        const char* after;  // the mode and the picture on screen once the key is handled
+    };
+    // All typed at once: in; the picture there, complete since the switch waited for it, to the
+    // trash; a step; out; in and out again; a step up in the file list.
+    const Key keys[] = {
+        {QEvent::KeyPress, Qt::Key_F, Qt::ControlModifier, "fullscreen a.bmp"},
+        {QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, "fullscreen b.bmp"},
+        {QEvent::KeyPress, Qt::Key_PageDown, Qt::NoModifier, "fullscreen c.bmp"},
+        {QEvent::KeyRelease, Qt::Key_Escape, Qt::NoModifier, "window c.bmp"},
+        {QEvent::KeyPress, Qt::Key_F, Qt::ControlModifier, "fullscreen c.bmp"},
+        {QEvent::KeyRelease, Qt::Key_Escape, Qt::NoModifier, "window c.bmp"},
+        {QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier, "window b.bmp"},
+    };
+    std::vector<std::string> seen;
+    for (const Key& k : keys)
+        QMetaObject::invokeMethod(
+            qApp,
+            [&, k] {
+                QKeyEvent event(k.type, k.key, k.modifiers);
+                if (QWidget* focus = QApplication::focusWidget())
+                    QCoreApplication::sendEvent(focus, &event);
+                seen.push_back(std::string(form->fullscreen() ? "fullscreen " : "window ") +
+                               std::filesystem::path(pane.currentName()).filename().string());
+            },
+            Qt::QueuedConnection);
+    ASSERT_TRUE(PumpUntil([&] { return seen.size() == std::size(keys); }));
+    for (size_t i = 0; i < std::size(keys); ++i) EXPECT_EQ(seen[i], keys[i].after) << i;
+    EXPECT_FALSE(std::filesystem::exists(dir_.file("a.bmp")));
+    EXPECT_EQ(form->fileView()->SelectedFileCount(), 1);
+    ASSERT_TRUE(PumpUntil([&] { return pane.currentImage()->done.load(); }));
+    EXPECT_EQ(pane.currentImage()->GetWidth(), windowedWidth);
+}

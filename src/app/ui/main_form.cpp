@@ -150,6 +150,21 @@ void CMainForm::OnSplitterMoved(int32_t delta) {
 
 void CMainForm::SwitchFullscreen() {
     if (PaintLogOn()) PaintLog("switch", fullscreen_ ? 0 : 1, 0, 0);
+    // The picture is sized for the pane's new size before the window changes, so that the first
+    // paint at that size is the final one. Behind the thumbnails the pane shows no picture.
+    bool prepared = false;
+    if (!fullscreen_) {
+        windowedPane_ = RECT{};
+        if (!thumbnailsShown_) {
+            GetWindowRect(imagePane_->window(), &windowedPane_);
+            const RECT screen = GetScreenRect(window());
+            prepared = imagePane_->PrepareSize(screen.right - screen.left,
+                                               screen.bottom - screen.top, true);
+        }
+    } else if (!thumbnailsShown_ && windowedPane_.right > windowedPane_.left) {
+        prepared = imagePane_->PrepareSize(windowedPane_.right - windowedPane_.left,
+                                           windowedPane_.bottom - windowedPane_.top, false);
+    }
     imagePane_->SetSwitching(true);
     fullscreen_ = !fullscreen_;
     if (fullscreen_) {
@@ -179,7 +194,10 @@ void CMainForm::SwitchFullscreen() {
     LayoutPanes();
     imagePane_->SetSwitching(false);
     imagePane_->SetFullscreen(fullscreen_);
-    imagePane_->Refresh();
+    if (prepared)
+        imagePane_->ShowPrepared();
+    else
+        imagePane_->Refresh();
 }
 
 // --- commands -------------------------------------------------------------------------------

@@ -1,8 +1,9 @@
 #pragma once
 
 // The main window: the toolbar with the resampling trackbar, the file browser on the left and
-// beside it the image pane or, when thumbnails are shown, the thumbnail pane. It reads the settings at start and writes them at exit, lays the
-// panes out, runs the keyboard table's commands and routes the panes' messages between them.
+// beside it the image pane or, when thumbnails are shown, the thumbnail pane. It reads the settings
+// at start and writes them at exit, lays the panes out, runs the keyboard table's commands and
+// routes the panes' messages between them.
 
 #include <map>
 #include <memory>
@@ -94,6 +95,8 @@ private:
     // Set while a fullscreen request of the thumbnail pane shows its file.
     bool fullscreenRequest_ = false;
     bool upscale_ = false;
+    // The image pane's place before fullscreen, to size its picture for the return ahead of it.
+    RECT windowedPane_{};
     int32_t fileListWidth_ = 150;
     int resampleCommand_ = 0;
     std::string startFile_;
