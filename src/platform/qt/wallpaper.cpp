@@ -3,6 +3,8 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDBusPendingCall>
+#include <QDBusPendingCallWatcher>
 #include <QEventLoop>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -29,6 +31,14 @@ public slots:
     }
 };
 
+// Runs the event loop until it is quit or the time is up. The user's input waits meanwhile, so
+// no second command starts inside this one, but the windows keep painting and timers run: a
+// desktop that is slow to answer does not freeze the window.
+void AwaitWithoutInput(QEventLoop& loop, int timeoutMs) {
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
 const QString kPortalService = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString kRequestInterface = QStringLiteral("org.freedesktop.portal.Request");
 
@@ -53,7 +63,14 @@ bool ThroughPortal(const QString& uri, int timeoutMs) {
     options.insert(QStringLiteral("set-on"), QStringLiteral("background"));
     options.insert(QStringLiteral("handle_token"), token);
     call << QString() << uri << options;
-    const QDBusMessage reply = bus.call(call, QDBus::Block, timeoutMs);
+    QDBusPendingCall pending = bus.asyncCall(call, timeoutMs);
+    {
+        QDBusPendingCallWatcher watcher(pending);
+        QEventLoop loop;
+        QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+        if (!pending.isFinished()) AwaitWithoutInput(loop, timeoutMs);
+    }
+    const QDBusMessage reply = pending.isFinished() ? pending.reply() : QDBusMessage();
     bool ok = false;
     if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
         // Older portals choose a path of their own.
@@ -68,9 +85,7 @@ bool ThroughPortal(const QString& uri, int timeoutMs) {
         if (!response.answered) {
             QEventLoop loop;
             response.loop = &loop;
-            QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-            // The user's input waits: a second request must not start inside this one.
-            loop.exec(QEventLoop::ExcludeUserInputEvents);
+            AwaitWithoutInput(loop, timeoutMs);
             response.loop = nullptr;
         }
         ok = response.answered && response.code == 0;
@@ -88,13 +103,18 @@ bool Run(const QString& program, const QStringList& arguments, int timeoutMs,
     process.setArguments(arguments);
     process.setStandardInputFile(QProcess::nullDevice());
     if (!output) process.setStandardOutputFile(QProcess::nullDevice());
+    QEventLoop loop;
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
     process.start();
-    if (!process.waitForStarted(timeoutMs)) return false;
-    if (!process.waitForFinished(timeoutMs)) {
+    // A program that is not there fails at once.
+    if (process.state() != QProcess::NotRunning) AwaitWithoutInput(loop, timeoutMs);
+    if (process.state() != QProcess::NotRunning) {
         process.kill();
         process.waitForFinished(1000);
         return false;
     }
+    if (process.error() == QProcess::FailedToStart) return false;
     if (output) *output = process.readAllStandardOutput();
     return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
