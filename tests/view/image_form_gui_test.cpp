@@ -204,10 +204,14 @@ TEST_F(ImagePaneTest, UpscaleEnlargesASmallImageUpToTheLimit) {
 
 TEST_F(ImagePaneTest, PercentageOfImageMovesTheSizeFromTheWindowTowardsTheImage) {
     Place(200, 150);
-    pane_->SetResampleMode(kResampleBoth);
     g_adjustType = 1;
-    pane_->SetAdjust(50);
     ShowAndWait(File("big.bmp", QuadrantBmp(800, 600)));
+    // Under None the percentage waits for a mode that fits: nothing is loaded again.
+    const int32_t serial = pane_->currentSerial();
+    pane_->SetAdjust(50);
+    EXPECT_EQ(pane_->currentSerial(), serial);
+    pane_->SetResampleMode(kResampleBoth);
+    ASSERT_TRUE(PumpUntil([&] { return pane_->currentImage()->done.load(); }));
     EXPECT_EQ(pane_->currentImage()->GetWidth(), 500);
     EXPECT_EQ(pane_->currentImage()->GetHeight(), 375);
     EXPECT_TRUE(pane_->layout().horizontalBar && pane_->layout().verticalBar);
