@@ -223,6 +223,10 @@ void CImageForm::OnFullscreenKey(WPARAM key) {
             else
                 DeleteFile(currentIndex, true);
             break;
+        case VK_F5:
+            // The frame lists the folder again and hands the pane what is there now.
+            if (HWND parent = GetParent(window())) parent->SendMessage(WM_KEYDOWN, VK_F5, 0);
+            break;
         default:
             break;
     }

@@ -632,3 +632,46 @@ TEST_F(MainCommandsTest, KeysTypedDuringASwitchAreEachHandledOnceInTheModeTheyAr
     ASSERT_TRUE(PumpUntil([&] { return pane.currentImage()->done.load(); }));
     EXPECT_EQ(pane.currentImage()->GetWidth(), windowedWidth);
 }
+
+// Another program removes and renames files of the folder being browsed fullscreen: F5 lists it
+// again, and the steps go through what is there.
+TEST_F(MainCommandsTest, F5InFullscreenStepsThroughTheFilesThereNow) {
+    BmpDesc desc;
+    desc.width = 4;
+    desc.height = 2;
+    desc.pixels.assign(24, 0x40);
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp", "d.bmp"})
+        WriteFileBytes(dir_.file(name), BuildBmp(desc));
+    WriteRegString("InitialDirectory", Folder());
+    CMainForm form({}, SW_SHOWNORMAL);
+    CImageForm& pane = *form.imagePane();
+    PumpFor(20);
+    ListView_SetItemState(form.fileView()->window(), 2, LVIS_SELECTED | LVIS_FOCUSED,
+                          LVIS_SELECTED | LVIS_FOCUSED);
+    form.window()->SendMessage(WM_COMMAND, ID_FULLSCREEN, 0);
+    ASSERT_EQ(pane.currentName(), dir_.file("b.bmp"));
+    auto key = [&](Qt::Key k) {
+        QKeyEvent event(QEvent::KeyPress, k, Qt::NoModifier);
+        QCoreApplication::sendEvent(GetClientWidget(pane.window()), &event);
+    };
+
+    std::filesystem::remove(dir_.file("a.bmp"));
+    std::filesystem::rename(dir_.file("d.bmp"), dir_.file("e.bmp"));
+    key(Qt::Key_F5);
+    EXPECT_EQ(pane.fileList, (Strings{dir_.file("b.bmp"), dir_.file("c.bmp"), dir_.file("e.bmp")}));
+    EXPECT_EQ(pane.currentIndex, 0);
+    EXPECT_EQ(pane.currentName(), dir_.file("b.bmp"));
+    key(Qt::Key_End);
+    EXPECT_EQ(pane.currentName(), dir_.file("e.bmp"));
+    // The file on screen gone too: the one that took its place; the folder emptied: no step.
+    std::filesystem::remove(dir_.file("e.bmp"));
+    key(Qt::Key_F5);
+    EXPECT_EQ(pane.currentIndex, 1);
+    EXPECT_EQ(pane.currentName(), dir_.file("c.bmp"));
+    for (const char* name : {"b.bmp", "c.bmp"}) std::filesystem::remove(dir_.file(name));
+    key(Qt::Key_F5);
+    EXPECT_TRUE(pane.fileList.empty());
+    EXPECT_EQ(pane.currentIndex, -1);
+    key(Qt::Key_PageDown);
+    EXPECT_EQ(pane.currentIndex, -1);
+}

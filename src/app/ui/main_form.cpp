@@ -1,5 +1,7 @@
 #include "app/ui/main_form.h"
 
+#include <algorithm>
+
 #include "app/core/start_path.h"
 #include "app/ui/resources.h"
 #include "image/resample.h"
@@ -198,6 +200,22 @@ void CMainForm::SwitchFullscreen() {
         imagePane_->ShowPrepared();
     else
         imagePane_->Refresh();
+}
+
+// F5 in fullscreen, after the file list has read the folder again: the pane steps on through the
+// files there now, keeping its picture when its file is still listed, else showing the file that
+// took its place. Files another program removed or renamed are gone from the steps.
+void CMainForm::RelistFullscreen() {
+    std::vector<std::string> files;
+    int32_t position = -1;
+    fileView_->GetFileList(&files, &position);
+    const auto shown = std::find(files.begin(), files.end(), imagePane_->currentName());
+    int32_t index = imagePane_->currentIndex;
+    if (shown != files.end()) index = static_cast<int32_t>(shown - files.begin());
+    if (files.empty()) index = -1;
+    imagePane_->fileList = std::move(files);
+    imagePane_->currentIndex = index;
+    imagePane_->Navigate(VK_F5, false);
 }
 
 // --- commands -------------------------------------------------------------------------------
@@ -433,7 +451,10 @@ LRESULT CMainForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM l
             OnContextMenu(lParam);
             return 0;
         case WM_KEYDOWN:
-            if (wParam == VK_F5) fileView_->window()->SendMessage(WM_KEYDOWN, wParam, lParam);
+            if (wParam == VK_F5) {
+                fileView_->window()->SendMessage(WM_KEYDOWN, wParam, lParam);
+                if (fullscreen_) RelistFullscreen();
+            }
             return 0;
         case WM_KEYUP:
             if (!fullscreen_) return 0;

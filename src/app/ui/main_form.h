@@ -63,6 +63,7 @@ private:
     void SelectResampleMode(int command);
     void LayoutPanes();
     void SwitchFullscreen();
+    void RelistFullscreen();
     void PreloadStartFile(const std::string& file);
     void ShowStartFile();
     void ShowFile(LPARAM immediate);
