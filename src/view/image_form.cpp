@@ -316,9 +316,13 @@ void CImageForm::ShowPrepared() {
     modeUsed_ = kModeRecompute;
     TakePaintSource();
     if (!KeepsLoadThroughResize(Params())) {
-        // The switch gave another size than foreseen.
-        Refresh();
-        return;
+        // Under a window manager the window keeps the screen's size a little after leaving; the
+        // resize that gives it the foreseen one lays the picture out. Any other size is new.
+        HWND top = GetParent(window());
+        if (!top || !AwaitsManagerSize(top)) {
+            Refresh();
+            return;
+        }
     }
     RunLayout();
     const bool complete = image.done && !image.IsLoading();

@@ -272,7 +272,7 @@ namespace {
 
 void ReleasePaints(CWindow* w) {
     if (!w->holdingPaints || !w->alive()) return;
-    w->holdingPaints = false;
+    w->holdingPaints = w->awaitingManager = false;
     w->frame_->setUpdatesEnabled(true);  // repaints the whole window once, at its new layout
 }
 
@@ -566,8 +566,14 @@ void SetWindowFullscreen(HWND window, bool fullscreen) {
     // then the hold lasts until the new size arrives, or a quarter of a second without one.
     const bool awaitManager = w->framedByManager && frame->geometry() == covered;
     w->holdingPaints = true;
+    w->awaitingManager = awaitManager;
     frame->setUpdatesEnabled(false);
     QTimer::singleShot(awaitManager ? 250 : 0, frame, [w] { ReleasePaints(w); });
+}
+
+bool AwaitsManagerSize(HWND window) {
+    CWindow* w = AsWindow(window);
+    return w && w->alive() && w->awaitingManager;
 }
 
 RECT GetScreenRect(HWND window) {

@@ -63,6 +63,9 @@ bool IsWindowVisible(HWND window);
 // A top-level window covers the screen it is on, without caption or frame; leaving returns it to
 // its former geometry and maximised state.
 void SetWindowFullscreen(HWND window, bool fullscreen);
+// Whether a window that left fullscreen still has the screen's size and waits for the window
+// manager to give it back its former one (a resize follows, or a quarter of a second passes).
+bool AwaitsManagerSize(HWND window);
 // The screen the window is on, in screen coordinates.
 RECT GetScreenRect(HWND window);
 // The part of that screen a maximised window may take (panels left out), in screen coordinates.

@@ -103,6 +103,8 @@ public:
     bool framedByManager = false;
     // Leaving fullscreen, until the window manager has restored the frame: nothing is painted.
     bool holdingPaints = false;
+    // Meanwhile the window still has its fullscreen size, and the manager's is to come.
+    bool awaitingManager = false;
     bool fullscreen = false;
     QSize reportedSize{-1, -1};
     QSize reportedClientSize{-1, -1};
