@@ -6,8 +6,8 @@
 # percentile, the longest single event (wall, and the most CPU one event took: on a shared
 # machine a long wall time with little CPU is a wait for a core; the driver's line also gives that
 # event's own waits and preemptions), the pictures held (the ring: at most 1000), image-list
-# entries, RSS after the drag and peak RSS. Also the listing's own time (SetFolder of 10,000
-# files), which is one turn of the loop at a folder change.
+# entries, RSS after the drag and peak RSS, and the pictures started (more: the loop kept up).
+# Also the listing's own time (SetFolder of 10,000 files), one turn of the loop at a folder change.
 #
 #   bench/thumbnail_scroll.sh [build-dir] [drag seconds...]      (defaults: build, 3 15)
 set -euo pipefail
@@ -36,9 +36,9 @@ fi
 
 cache=$(mktemp -d)
 trap 'rm -rf "$cache"' EXIT
-printf '%-6s %6s %10s %10s %6s %8s %8s %9s %5s %9s %5s %5s %6s %6s %7s\n' cache drag_s \
+printf '%-6s %6s %10s %10s %6s %8s %8s %9s %5s %9s %5s %5s %6s %6s %7s %7s\n' cache drag_s \
     listing_ms refresh_ms moves wait_max wait_p99 event_max type event_cpu type held images \
-    rss_mb peak_mb
+    rss_mb peak_mb decodes
 
 for drag in "${drags[@]}"; do
     for pass in new kept; do
@@ -47,10 +47,10 @@ for drag in "${drags[@]}"; do
         # files N listing_ms X refresh_ms X drag_ms X moves N longest_wait_ms X p99_wait_ms X
         # longest_event_ms X longest_event_type N longest_event_cpu_ms X longest_cpu_type N held N
         # image_list N shown N rss_mb X peak_rss_mb X at_bottom N longest_event_waits N
-        # longest_event_preempted N
+        # longest_event_preempted N decodes N
         echo "$line" | awk -v pass=$pass -v drag="$drag" '{
-            printf "%-6s %6s %10.0f %10.1f %6d %8.1f %8.1f %9.1f %5d %9.1f %5d %5d %6d %6.0f %7.0f\n",
-                pass, drag, $4, $6, $10, $12, $14, $16, $18, $20, $22, $24, $26, $30, $32}'
+            printf "%-6s %6s %10.0f %10.1f %6d %8.1f %8.1f %9.1f %5d %9.1f %5d %5d %6d %6.0f %7.0f %7d\n",
+                pass, drag, $4, $6, $10, $12, $14, $16, $18, $20, $22, $24, $26, $30, $32, $40}'
         echo "  $line" >&2
     done
 done

@@ -244,7 +244,9 @@ TEST_F(ThumbnailFormTest, TheContextMenuGreysWhatHasNothingToActOn) {
 }
 
 // Scrolled out of view and back, a thumbnail is drawn again from the picture already decoded,
-// into an entry given back by the items that left the view: the image list does not grow.
+// into an entry given back by the items that left the view: the image list does not grow, and
+// no entry is held by two items or held and free at once (a picture decoded again for an item
+// that shows one gives its old entry back exactly once).
 TEST_F(ThumbnailFormTest, ScrollingBackReusesThePictureAndAFreedEntry) {
     MakePane(40);
     pane_->Activate();
@@ -258,12 +260,28 @@ TEST_F(ThumbnailFormTest, ScrollingBackReusesThePictureAndAFreedEntry) {
     const CImage* first = pane_->loader().DecodedImage(0);
     const int entries = pane_->images().Count();
     ASSERT_GT(ListView_GetItemImage(list(), 0), 0);
+    auto expectEntriesHeldOnce = [&] {
+        std::map<int, int> uses;
+        for (int i = 0; i < 40; ++i)
+            if (const int entry = ListView_GetItemImage(list(), i); entry > 0) ++uses[entry];
+        for (const int entry : pane_->freeImages()) ++uses[entry];
+        for (const auto& [entry, count] : uses) EXPECT_EQ(count, 1) << "entry " << entry;
+    };
+    // A lower list gives entries back; a picture shown again then takes one of those and its
+    // old entry goes to the end of the free ones.
+    MoveWindow(AsHandle(list_), 0, 0, 700, 200);
+    PumpFor(50);
+    ASSERT_FALSE(pane_->freeImages().empty());
+    pane_->ShowThumbnail(1, *pane_->loader().DecodedImage(1));
+    expectEntriesHeldOnce();
     for (int round = 0; round < 2; ++round) {
         pane_->EnsureVisible(39);
         PumpFor(50);
         EXPECT_EQ(ListView_GetItemImage(list(), 0), 0);
+        expectEntriesHeldOnce();
         pane_->EnsureVisible(0);
         PumpFor(50);
+        expectEntriesHeldOnce();
     }
     EXPECT_GT(ListView_GetItemImage(list(), 0), 0);
     EXPECT_EQ(pane_->loader().DecodedImage(0), first);

@@ -2,8 +2,10 @@
 
 #include <QPainter>
 #include <QPixmap>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <utility>
 
 #include "app/ui/resources.h"
 #include "platform/qt/dialogs.h"
@@ -28,15 +30,19 @@ std::string NameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The composed colour picture, opaque inside opaque and fully transparent elsewhere.
+// The composed colour picture, opaque inside opaque and fully transparent elsewhere. Built in
+// the pixmap's own format, so the pixmap takes the pixels without converting them again: a
+// screenful of thumbnails coming into view is composed inside one paint.
 QIcon Masked(const QImage& colour, const QRect& opaque) {
-    QImage entry = colour.convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < entry.height(); ++y) {
-        auto* row = reinterpret_cast<QRgb*>(entry.scanLine(y));
-        for (int x = 0; x < entry.width(); ++x)
-            row[x] = opaque.contains(x, y) ? (row[x] | 0xFF000000u) : 0u;
+    QImage entry(colour.size(), QImage::Format_ARGB32_Premultiplied);
+    entry.fill(Qt::transparent);
+    const QRect inside = opaque & colour.rect();
+    for (int y = inside.top(); y <= inside.bottom(); ++y) {
+        const auto* from = reinterpret_cast<const QRgb*>(colour.constScanLine(y));
+        auto* to = reinterpret_cast<QRgb*>(entry.scanLine(y));
+        for (int x = inside.left(); x <= inside.right(); ++x) to[x] = from[x] | 0xFF000000u;
     }
-    return QIcon(QPixmap::fromImage(entry));
+    return QIcon(QPixmap::fromImage(std::move(entry)));
 }
 
 // The default cache folder is made on first use; its parent may not exist yet for a new user.
@@ -118,6 +124,7 @@ void CThumbnailForm::Relist(std::vector<std::string> files) {
     images_.SetCount(1);
     images_.Replace(0, QIcon(QPixmap::fromImage(placeholder_)));
     freeImages_.clear();
+    entryOwners_.assign(1, -1);
     loader_.Reset(std::move(files));
 
     const std::vector<std::string>& listed = loader_.Files();
@@ -168,7 +175,42 @@ void CThumbnailForm::ShowThumbnail(int32_t item, const CImage& image) {
     // An entry the item still holds is given back, not lost.
     const int old = ListView_GetItemImage(list_, item);
     if (old > 0) freeImages_.push_back(old);
-    ListView_SetItemImage(list_, item, AddThumbnail(image));
+    SetItemEntry(item, AddThumbnail(image));
+}
+
+void CThumbnailForm::SetItemEntry(int32_t item, int entry) {
+    const auto old = static_cast<size_t>(ListView_GetItemImage(list_, item));
+    if (old > 0 && old < entryOwners_.size() && entryOwners_[old] == item) entryOwners_[old] = -1;
+    ListView_SetItemImage(list_, item, entry);
+    if (entry <= 0) return;
+    const auto index = static_cast<size_t>(entry);
+    if (index >= entryOwners_.size()) entryOwners_.resize(index + 1, -1);
+    entryOwners_[index] = item;
+}
+
+std::pair<int32_t, int32_t> CThumbnailForm::VisibleItems() const {
+    // The icon view lays the items out in rows in index order, so the icons' tops never
+    // decrease with the index and the visible items are one run: two binary searches find it
+    // with a few dozen item rectangles instead of one per item on every paint.
+    const int32_t height = clientHeight_;
+    int32_t low = 0, high = ItemCount();
+    while (low < high) {  // the first item whose icon ends below the top
+        const int32_t middle = low + (high - low) / 2;
+        if (IconSpan(middle).bottom > 0)
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    const int32_t first = low;
+    high = ItemCount();
+    while (low < high) {  // the first one after it that starts below the bottom
+        const int32_t middle = low + (high - low) / 2;
+        if (IconSpan(middle).top < height)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return {first, low};
 }
 
 int CThumbnailForm::AddThumbnail(const CImage& image) {
@@ -202,31 +244,30 @@ int CThumbnailForm::AddThumbnail(const CImage& image) {
 
 void CThumbnailForm::RefreshVisible() {
     loader_.SetRequestedItem(-1);
-    const int32_t height = clientHeight_;
-    const int32_t count = ItemCount();
+    const auto [first, end] = VisibleItems();
     int32_t requested = -1;
-    // Entries of items that left the view are given back before any is handed out: scrolling
-    // back up, the items coming into view come first in index order, and would otherwise grow
-    // the image list while the entries going free wait further down.
-    std::vector<bool> visible(static_cast<size_t>(std::max(count, 0)));
-    long placeholders = 0;  // visible items the paint just drew without their picture
-    for (int32_t i = 0; i < count; ++i) {
-        const Span span = IconSpan(i);
-        visible[static_cast<size_t>(i)] = span.bottom > 0 && span.top < height;
-        const int image = ListView_GetItemImage(list_, i);
-        if (!visible[static_cast<size_t>(i)] && image > 0) {
-            freeImages_.push_back(image);
-            ListView_SetItemImage(list_, i, 0);
-        } else if (image == 0 && visible[static_cast<size_t>(i)]) {
-            ++placeholders;
-        }
+    // Entries of items that left the view are given back before any is handed out, in item
+    // order: scrolling back up, the items coming into view come first in index order, and would
+    // otherwise grow the image list while the entries going free wait further down.
+    std::vector<std::pair<int32_t, int>> leaving;  // (item, entry)
+    for (size_t entry = 1; entry < entryOwners_.size(); ++entry) {
+        const int32_t item = entryOwners_[entry];
+        if (item >= 0 && (item < first || item >= end))
+            leaving.emplace_back(item, static_cast<int>(entry));
     }
+    std::sort(leaving.begin(), leaving.end());
+    for (const auto& [item, entry] : leaving) {
+        freeImages_.push_back(entry);
+        SetItemEntry(item, 0);
+    }
+    long placeholders = 0;  // visible items the paint just drew without their picture
+    for (int32_t i = first; i < end; ++i) placeholders += ListView_GetItemImage(list_, i) == 0;
     // With LUMORA_LOG=1: the first paint with none left is when the view is complete.
     TraceStartStep("thumbs-paint", placeholders);
-    for (int32_t i = 0; i < count; ++i) {
-        if (!visible[static_cast<size_t>(i)] || ListView_GetItemImage(list_, i) != 0) continue;
+    for (int32_t i = first; i < end; ++i) {
+        if (ListView_GetItemImage(list_, i) != 0) continue;
         if (const CImage* decoded = loader_.DecodedImage(i))
-            ListView_SetItemImage(list_, i, AddThumbnail(*decoded));
+            SetItemEntry(i, AddThumbnail(*decoded));
         else if (requested == -1 || !loader_.ScrollForward())
             requested = i;
     }

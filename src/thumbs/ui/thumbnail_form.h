@@ -12,6 +12,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/qt/controls.h"
@@ -68,6 +69,10 @@ public:
 
 private:
     void MakePlaceholder();
+    // Gives the item that image-list entry (0: the placeholder), keeping entryOwners_ true.
+    void SetItemEntry(int32_t item, int entry);
+    // The visible items, [first, end).
+    std::pair<int32_t, int32_t> VisibleItems() const;
     // Empties the list and the image list and lists the files again (the loader is reset).
     void Relist(std::vector<std::string> files);
     void ShowFile(int how);
@@ -90,6 +95,9 @@ private:
     int32_t clientHeight_ = 0;
     int32_t clientWidth_ = 0;
     std::deque<int> freeImages_;
+    // The item holding each image-list entry, -1 for none: what a paint gives back is found
+    // among the few entries, not by asking every item.
+    std::vector<int32_t> entryOwners_{-1};
     int32_t doubleClickMode_ = 0;  // 0 show in window, 1 fullscreen
     int32_t lastScrollPos_ = 0;
     int32_t focusItem_ = -1;
