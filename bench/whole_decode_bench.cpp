@@ -6,7 +6,6 @@
 //   whole_decode_bench load FILE   the viewer's load at full size, to the whole picture
 // Prints the picture's size so that a failed decode shows.
 
-#include <libheif/heif.h>
 #include <webp/decode.h>
 
 #include <cstdio>
@@ -16,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "image/decoder_libraries.h"
 #include "image/image.h"
 #include "image/resample.h"
 
@@ -35,21 +35,28 @@ int WebpDecode(const char* path) {
 int LibraryDecode(const char* path) {
     const std::string name = path;
     if (name.size() > 5 && name.compare(name.size() - 5, 5, ".webp") == 0) return WebpDecode(path);
-    heif_context* context = heif_context_alloc();
+    // Through the table the reader uses, so that a WebP decode here never loads libheif.
+    std::string why;
+    if (!OpenHeifLibrary(&why)) {
+        std::fprintf(stderr, "%s\n", why.c_str());
+        return 1;
+    }
+    const HeifFunctions& heif = Heif();
+    heif_context* context = heif.heif_context_alloc();
     heif_image_handle* handle = nullptr;
     heif_image* image = nullptr;
     int width = 0, height = 0;
-    if (heif_context_read_from_file(context, path, nullptr).code == heif_error_Ok &&
-        heif_context_get_primary_image_handle(context, &handle).code == heif_error_Ok &&
-        heif_decode_image(handle, &image, heif_colorspace_RGB, heif_chroma_interleaved_RGB,
-                          nullptr)
+    if (heif.heif_context_read_from_file(context, path, nullptr).code == heif_error_Ok &&
+        heif.heif_context_get_primary_image_handle(context, &handle).code == heif_error_Ok &&
+        heif.heif_decode_image(handle, &image, heif_colorspace_RGB, heif_chroma_interleaved_RGB,
+                               nullptr)
                 .code == heif_error_Ok) {
-        width = heif_image_get_width(image, heif_channel_interleaved);
-        height = heif_image_get_height(image, heif_channel_interleaved);
+        width = heif.heif_image_get_width(image, heif_channel_interleaved);
+        height = heif.heif_image_get_height(image, heif_channel_interleaved);
     }
-    if (image) heif_image_release(image);
-    if (handle) heif_image_handle_release(handle);
-    heif_context_free(context);
+    if (image) heif.heif_image_release(image);
+    if (handle) heif.heif_image_handle_release(handle);
+    heif.heif_context_free(context);
     std::printf("%d x %d\n", width, height);
     return width > 0 ? 0 : 1;
 }

@@ -1,7 +1,6 @@
 #include "image/heif_reader.h"
 
 #include <lcms2.h>
-#include <libheif/heif.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "image/decode_threads.h"
+#include "image/decoder_libraries.h"
 #include "platform/file_io.h"
 
 namespace {
@@ -21,16 +21,18 @@ namespace {
 constexpr int kMaxSide = 32768;
 
 struct ContextDeleter {
-    void operator()(heif_context* context) const { heif_context_free(context); }
+    void operator()(heif_context* context) const { Heif().heif_context_free(context); }
 };
 struct HandleDeleter {
-    void operator()(heif_image_handle* handle) const { heif_image_handle_release(handle); }
+    void operator()(heif_image_handle* handle) const { Heif().heif_image_handle_release(handle); }
 };
 struct ImageDeleter {
-    void operator()(heif_image* image) const { heif_image_release(image); }
+    void operator()(heif_image* image) const { Heif().heif_image_release(image); }
 };
 struct OptionsDeleter {
-    void operator()(heif_decoding_options* options) const { heif_decoding_options_free(options); }
+    void operator()(heif_decoding_options* options) const {
+        Heif().heif_decoding_options_free(options);
+    }
 };
 struct TransformDeleter {
     void operator()(void* transform) const { cmsDeleteTransform(transform); }
@@ -40,10 +42,10 @@ struct TransformDeleter {
 // file has no ICC profile or Little CMS rejects it, and the pixels are then shown as they are.
 cmsHTRANSFORM MakeProfileTransform(const heif_image_handle* handle, bool alpha,
                                    cmsUInt32Number input, cmsUInt32Number output) {
-    const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle);
+    const heif_color_profile_type type = Heif().heif_image_handle_get_color_profile_type(handle);
     if (type != heif_color_profile_type_prof && type != heif_color_profile_type_rICC)
         return nullptr;
-    const size_t size = heif_image_handle_get_raw_color_profile_size(handle);
+    const size_t size = Heif().heif_image_handle_get_raw_color_profile_size(handle);
     if (size == 0) return nullptr;
     std::vector<uint8_t> profile;
     try {
@@ -51,7 +53,8 @@ cmsHTRANSFORM MakeProfileTransform(const heif_image_handle* handle, bool alpha,
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
-    if (heif_image_handle_get_raw_color_profile(handle, profile.data()).code != heif_error_Ok)
+    if (Heif().heif_image_handle_get_raw_color_profile(handle, profile.data()).code !=
+        heif_error_Ok)
         return nullptr;
     cmsHPROFILE from =
         cmsOpenProfileFromMem(profile.data(), static_cast<cmsUInt32Number>(profile.size()));
@@ -158,30 +161,32 @@ private:
 };
 
 void HeifJob::DecodeFile() {
-    std::unique_ptr<heif_context, ContextDeleter> context(heif_context_alloc());
+    std::unique_ptr<heif_context, ContextDeleter> context(Heif().heif_context_alloc());
     if (!context) {
         failure = "out of memory";
         return;
     }
-    heif_context_set_maximum_image_size_limit(context.get(), kMaxSide);
-    if (heif_context_read_from_file(context.get(), path_.c_str(), nullptr).code != heif_error_Ok) {
+    Heif().heif_context_set_maximum_image_size_limit(context.get(), kMaxSide);
+    if (Heif().heif_context_read_from_file(context.get(), path_.c_str(), nullptr).code !=
+        heif_error_Ok) {
         failure = "not a HEIF or AVIF file, or damaged";
         return;
     }
     heif_image_handle* rawHandle = nullptr;
-    if (heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok ||
+    if (Heif().heif_context_get_primary_image_handle(context.get(), &rawHandle).code !=
+            heif_error_Ok ||
         !rawHandle) {
         failure = "no primary image";
         return;
     }
     std::unique_ptr<heif_image_handle, HandleDeleter> handle(rawHandle);
-    const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
+    const bool alpha = Heif().heif_image_handle_has_alpha_channel(handle.get()) != 0;
     const int bitCount = alpha ? 32 : 24;
     // The sizes after the container's transformations; refused before anything is decoded.
-    const int width = heif_image_handle_get_width(handle.get());
-    const int height = heif_image_handle_get_height(handle.get());
-    const int ispeWidth = heif_image_handle_get_ispe_width(handle.get());
-    const int ispeHeight = heif_image_handle_get_ispe_height(handle.get());
+    const int width = Heif().heif_image_handle_get_width(handle.get());
+    const int height = Heif().heif_image_handle_get_height(handle.get());
+    const int ispeWidth = Heif().heif_image_handle_get_ispe_width(handle.get());
+    const int ispeHeight = Heif().heif_image_handle_get_ispe_height(handle.get());
     auto acceptable = [this, bitCount](int64_t w, int64_t h) {
         if (IsAcceptableImageSize(w, h, bitCount)) return true;
         const std::string size = " (" + std::to_string(w) + " x " + std::to_string(h) + ")";
@@ -192,12 +197,13 @@ void HeifJob::DecodeFile() {
     if (Abandoned()) return;
 
     // Deeper samples come as 16-bit little-endian values and are rounded below.
-    const int luma = heif_image_handle_get_luma_bits_per_pixel(handle.get());
+    const int luma = Heif().heif_image_handle_get_luma_bits_per_pixel(handle.get());
     const bool deep = luma > 8;
     const heif_chroma chroma =
         deep ? (alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
              : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
-    std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif_decoding_options_alloc());
+    std::unique_ptr<heif_decoding_options, OptionsDeleter> options(
+        Heif().heif_decoding_options_alloc());
     if (!options) {
         failure = "out of memory";
         return;
@@ -207,20 +213,20 @@ void HeifJob::DecodeFile() {
     // writers set it to match the transformations or leave it at 1.
     options->ignore_transformations = 0;
     heif_image* rawImage = nullptr;
-    const heif_error decoded =
-        heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB, chroma, options.get());
+    const heif_error decoded = Heif().heif_decode_image(handle.get(), &rawImage,
+                                                        heif_colorspace_RGB, chroma, options.get());
     std::unique_ptr<heif_image, ImageDeleter> image(rawImage);
     if (decoded.code != heif_error_Ok || !image) {
         failure = decoded.code == heif_error_Memory_allocation_error ? "out of memory"
                                                                      : "damaged HEIF or AVIF file";
         return;
     }
-    const int outWidth = heif_image_get_width(image.get(), heif_channel_interleaved);
-    const int outHeight = heif_image_get_height(image.get(), heif_channel_interleaved);
+    const int outWidth = Heif().heif_image_get_width(image.get(), heif_channel_interleaved);
+    const int outHeight = Heif().heif_image_get_height(image.get(), heif_channel_interleaved);
     if (!acceptable(outWidth, outHeight)) return;
     int stride = 0;
     const uint8_t* plane =
-        heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+        Heif().heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
     const int channels = alpha ? 4 : 3;
     const int bytesIn = deep ? 2 : 1;
     if (!plane || stride < outWidth * channels * bytesIn) {
@@ -229,7 +235,8 @@ void HeifJob::DecodeFile() {
     }
     auto picture = std::make_unique<HeifPicture>();
     if (deep) {
-        const int bits = heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
+        const int bits =
+            Heif().heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
         if (bits <= 8 || bits > 16) {
             failure = "unsupported HEIF sample depth";
             return;
@@ -282,6 +289,11 @@ void CHeifReader::OpenFile() {
 
 void CHeifReader::DecodeAll() {
     picture_.reset();
+    std::string why;
+    if (!OpenHeifLibrary(&why)) {
+        Refuse(why);
+        return;
+    }
     // The library opens any path with a stream of its own; a directory or a pipe is refused
     // here first.
     const int fd = OpenRegularFile(path);

@@ -1,8 +1,6 @@
 #include "image/jxl_reader.h"
 
-#include <jxl/decode.h>
 #include <lcms2.h>
-#include <sys/mman.h>
 
 #include <atomic>
 #include <chrono>
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "image/decode_threads.h"
+#include "image/decoder_libraries.h"
 #include "platform/file_io.h"
 #include "platform/heap.h"
 
@@ -68,7 +67,7 @@ void BudgetFree(void* opaque, void* address) {
 // call as an exception, and ends the decode as an error.
 JxlDecoderStatus Process(JxlDecoder* decoder, Budget& budget) {
     try {
-        return JxlDecoderProcessInput(decoder);
+        return Jxl().JxlDecoderProcessInput(decoder);
     } catch (const std::bad_alloc&) {
         budget.refused = true;
         return JXL_DEC_ERROR;
@@ -77,7 +76,7 @@ JxlDecoderStatus Process(JxlDecoder* decoder, Budget& budget) {
 
 JxlDecoderStatus Flush(JxlDecoder* decoder, Budget& budget) {
     try {
-        return JxlDecoderFlushImage(decoder);
+        return Jxl().JxlDecoderFlushImage(decoder);
     } catch (const std::bad_alloc&) {
         budget.refused = true;
         return JXL_DEC_ERROR;
@@ -102,15 +101,6 @@ bool IsSrgb(const JxlColorEncoding& encoding) {
              encoding.primaries == JXL_PRIMARIES_SRGB));
 }
 
-// The decoded picture is written once, row by row, and read once: in 4 KiB pages its 38 MB at
-// 12 MP cost some 9000 page faults. Its whole 2 MiB pages are asked to be huge ones (a hint).
-void AdviseHugePages(void* at, size_t bytes) {
-    constexpr uintptr_t kHuge = uintptr_t{2} << 20;
-    const uintptr_t from = (reinterpret_cast<uintptr_t>(at) + kHuge - 1) & ~(kHuge - 1);
-    const uintptr_t to = (reinterpret_cast<uintptr_t>(at) + bytes) & ~(kHuge - 1);
-    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
-}
-
 }  // namespace
 
 // One file's decode. OpenFile reads the header with it on the opening thread; from the first
@@ -118,7 +108,7 @@ void AdviseHugePages(void* at, size_t bytes) {
 // `published` are final and no longer written; `failure` is written before `ended` is set.
 struct JxlDecodeJob final : CDecodeJob {
     ~JxlDecodeJob() override {
-        if (decoder) JxlDecoderDestroy(decoder);
+        if (decoder) Jxl().JxlDecoderDestroy(decoder);
         if (file) std::fclose(file);
     }
 
@@ -173,16 +163,16 @@ bool JxlDecodeJob::Open(const std::string& path) {
     if (std::fseek(file, 0, SEEK_END) == 0) fileSize = std::ftell(file);
     std::rewind(file);
     const JxlMemoryManager memory{&budget, BudgetAlloc, BudgetFree};
-    decoder = JxlDecoderCreate(&memory);
+    decoder = Jxl().JxlDecoderCreate(&memory);
     if (!decoder) {
         failure = "out of memory";
         return false;
     }
     // The library turns the picture upright by the code stream's orientation itself (keep
     // orientation stays off), so the sizes declared are the upright ones.
-    if (JxlDecoderSubscribeEvents(decoder, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING |
-                                               JXL_DEC_FULL_IMAGE) != JXL_DEC_SUCCESS ||
-        JxlDecoderSetUnpremultiplyAlpha(decoder, JXL_TRUE) != JXL_DEC_SUCCESS) {
+    if (Jxl().JxlDecoderSubscribeEvents(decoder, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING |
+                                                     JXL_DEC_FULL_IMAGE) != JXL_DEC_SUCCESS ||
+        Jxl().JxlDecoderSetUnpremultiplyAlpha(decoder, JXL_TRUE) != JXL_DEC_SUCCESS) {
         failure = "JPEG XL library refused its settings";
         return false;
     }
@@ -208,7 +198,7 @@ bool JxlDecodeJob::ReadHeader() {
             }
             if (first) {
                 // Anything but a JPEG XL signature is refused before the decoder sees it.
-                const JxlSignature signature = JxlSignatureCheck(input.data(), inputBytes);
+                const JxlSignature signature = Jxl().JxlSignatureCheck(input.data(), inputBytes);
                 if (signature != JXL_SIG_CODESTREAM && signature != JXL_SIG_CONTAINER) {
                     failure = signature == JXL_SIG_NOT_ENOUGH_BYTES ? "truncated JPEG XL header"
                                                                     : "not a JPEG XL file";
@@ -216,7 +206,7 @@ bool JxlDecodeJob::ReadHeader() {
                 }
             }
         } else if (status == JXL_DEC_BASIC_INFO) {
-            if (JxlDecoderGetBasicInfo(decoder, &info) != JXL_DEC_SUCCESS) break;
+            if (Jxl().JxlDecoderGetBasicInfo(decoder, &info) != JXL_DEC_SUCCESS) break;
             const bool turned = info.orientation >= JXL_ORIENT_TRANSPOSE;
             width = static_cast<int32_t>(turned ? info.ysize : info.xsize);
             height = static_cast<int32_t>(turned ? info.xsize : info.ysize);
@@ -239,17 +229,17 @@ void* JxlDecodeJob::ChooseColour(const JxlBasicInfo& basic) {
     // Pixels stored in the codec's own colour space can be had in any encoded one.
     if (!basic.uses_original_profile) {
         const JxlColorEncoding srgb = Srgb(grey);
-        JxlDecoderSetPreferredColorProfile(decoder, &srgb);
+        Jxl().JxlDecoderSetPreferredColorProfile(decoder, &srgb);
     }
     JxlColorEncoding data{};
-    if (JxlDecoderGetColorAsEncodedProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
-                                           &data) == JXL_DEC_SUCCESS &&
+    if (Jxl().JxlDecoderGetColorAsEncodedProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
+                                                 &data) == JXL_DEC_SUCCESS &&
         IsSrgb(data))
         return nullptr;
     // Grey comes out as three equal samples, shown as they are.
     if (grey) return nullptr;
     size_t size = 0;
-    if (JxlDecoderGetICCProfileSize(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &size) !=
+    if (Jxl().JxlDecoderGetICCProfileSize(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &size) !=
             JXL_DEC_SUCCESS ||
         size == 0 || size > kMaxProfile)
         return nullptr;
@@ -259,8 +249,8 @@ void* JxlDecodeJob::ChooseColour(const JxlBasicInfo& basic) {
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
-    if (JxlDecoderGetColorAsICCProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
-                                       profile.data(), size) != JXL_DEC_SUCCESS)
+    if (Jxl().JxlDecoderGetColorAsICCProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
+                                             profile.data(), size) != JXL_DEC_SUCCESS)
         return nullptr;
     // A profile Little CMS cannot use leaves the pixels as they are.
     cmsHPROFILE in = cmsOpenProfileFromMem(profile.data(), static_cast<cmsUInt32Number>(size));
@@ -281,7 +271,7 @@ void* JxlDecodeJob::ChooseColour(const JxlBasicInfo& basic) {
 
 bool JxlDecodeJob::Feed() {
     if (inputSet) {
-        const size_t unused = JxlDecoderReleaseInput(decoder);
+        const size_t unused = Jxl().JxlDecoderReleaseInput(decoder);
         inputSet = false;
         if (unused <= inputBytes) {
             std::memmove(input.data(), input.data() + (inputBytes - unused), unused);
@@ -307,7 +297,8 @@ bool JxlDecodeJob::Feed() {
     if (got < wanted) fileEnded = true;
     if (got == 0) return false;
     inputBytes += got;
-    if (JxlDecoderSetInput(decoder, input.data(), inputBytes) != JXL_DEC_SUCCESS) return false;
+    if (Jxl().JxlDecoderSetInput(decoder, input.data(), inputBytes) != JXL_DEC_SUCCESS)
+        return false;
     inputSet = true;
     return true;
 }
@@ -317,7 +308,7 @@ bool JxlDecodeJob::SetOutput() {
     JxlPixelFormat format{static_cast<uint32_t>(bytesPerPixel), JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN,
                           0};
     size_t size = 0;
-    if (JxlDecoderImageOutBufferSize(decoder, &format, &size) != JXL_DEC_SUCCESS ||
+    if (Jxl().JxlDecoderImageOutBufferSize(decoder, &format, &size) != JXL_DEC_SUCCESS ||
         size != rowBytes * height) {
         Fail("damaged JPEG XL frame");
         return false;
@@ -329,6 +320,7 @@ bool JxlDecodeJob::SetOutput() {
         Fail("out of memory");
         return false;
     }
+    // Written once, row by row, and read once.
     AdviseHugePages(pixels, rowBytes * height);
     try {
         filled.assign(static_cast<size_t>(height), 0);
@@ -338,7 +330,8 @@ bool JxlDecodeJob::SetOutput() {
     }
     heap = std::move(pictureHeap);
     picture = pixels;
-    if (JxlDecoderSetImageOutCallback(decoder, &format, TakePixels, this) != JXL_DEC_SUCCESS) {
+    if (Jxl().JxlDecoderSetImageOutCallback(decoder, &format, TakePixels, this) !=
+        JXL_DEC_SUCCESS) {
         Fail("damaged JPEG XL frame");
         return false;
     }
@@ -422,7 +415,7 @@ void JxlDecodeJob::Decode() {
         Publish();
     }
     // The decoder and file go now, not with the job.
-    JxlDecoderDestroy(decoder);
+    Jxl().JxlDecoderDestroy(decoder);
     decoder = nullptr;
     if (file) std::fclose(file);
     file = nullptr;
@@ -465,6 +458,11 @@ void CJxlReader::OpenFile() {
     CloseFile();
     lineCounter = -1;
     started_ = ended_ = false;
+    std::string why;
+    if (!OpenJxlLibrary(&why)) {
+        Refuse(why);
+        return;
+    }
     auto job = std::shared_ptr<JxlDecodeJob>(new (std::nothrow) JxlDecodeJob);
     if (!job) {
         Refuse("out of memory");

@@ -357,6 +357,8 @@ void CImageLoad::Run() {
             reader->rowTarget = inPlace ? job.source : nullptr;
             reader->rowTargetStride = inPlace ? static_cast<size_t>(job.sourceStride) : 0;
             reader->rowTargetBytes = inPlace ? im.sourceBytes : 0;
+            // Streamed rows are only read, by the row pipe, before the reader is closed.
+            reader->ownRows = streamed;
         }
 
         // A coarse pass costs a pass of its own, worth it only when rows reach a screen.

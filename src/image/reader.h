@@ -70,6 +70,10 @@ public:
     uint8_t* rowTarget = nullptr;
     size_t rowTargetStride = 0;
     size_t rowTargetBytes = 0;
+    // Set by the loader before the first row when each row is only read, and only until the
+    // reader is closed: NextLine may then point *row at a row of its own instead of writing
+    // into *row (saving a copy of every row), one that stays unchanged until CloseFile.
+    bool ownRows = false;
     // Set before the first row when the rows are shown as they come: a format that can give a
     // coarse picture early (a progressive JPEG) gives that first, then the final rows.
     bool coarsePass = false;

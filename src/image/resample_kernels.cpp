@@ -1,7 +1,9 @@
 #include "image/resample_kernels.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <utility>
 
 #include "image/resample.h"
 
@@ -19,10 +21,14 @@ void PairedTaps::Build(const std::vector<int32_t>& start, const std::vector<int3
     origin.assign(static_cast<size_t>(pairs) * 2, 0);
     size_t records = 0;
     int64_t reach = static_cast<int64_t>(rowPixels) * step + 1;
+    // The same count for every pair lets a kernel unroll its taps; counts that alternate
+    // irregularly between two values would also mispredict the loop's end every few pairs.
+    taps = 0;
+    for (int32_t c = 0; c < columns; ++c) taps = std::max(taps, start[c + 1] - start[c]);
+    const int32_t count = taps;
     for (int32_t p = 0; p < pairs; ++p) {
         first[static_cast<size_t>(p)] = static_cast<int32_t>(records);
         const int32_t a = 2 * p, b = std::min(2 * p + 1, columns - 1);
-        const int32_t count = std::max(start[a + 1] - start[a], start[b + 1] - start[b]);
         records += static_cast<size_t>(count);
         for (int half = 0; half < 2; ++half) {
             const int32_t c = half ? b : a;
@@ -207,10 +213,54 @@ __attribute__((target("avx2"))) inline __m256 LoadPair(const float* even, const 
     return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(even)), _mm_loadu_ps(odd), 1);
 }
 
+// The same sums with the tap count and pixel step fixed: the taps unrolled, their offsets
+// constants, and no loop bookkeeping between a pair's taps.
+template <int kTaps, int kStep>
+__attribute__((target("avx2"))) void BoxAccumulateFixedAvx2(const PairedTaps& cols,
+                                                            const float* const* rows,
+                                                            const float* rowWeights,
+                                                            int32_t rowCount, float* sums) {
+    const float* w = cols.weights.data();
+    for (int32_t p = 0; p < cols.pairs; ++p, w += kTaps * 8) {
+        float* at = sums + static_cast<size_t>(p) * 8;
+        const int32_t even = cols.origin[p * 2], odd = cols.origin[p * 2 + 1];
+        __m256 acc = _mm256_loadu_ps(at);
+        for (int32_t r = 0; r < rowCount; ++r) {
+            const float* a = rows[r] + even;
+            const float* b = rows[r] + odd;
+            const __m256 wv = _mm256_set1_ps(rowWeights[r]);
+#pragma GCC unroll 16
+            for (int t = 0; t < kTaps; ++t)
+                acc = _mm256_add_ps(acc,
+                                    _mm256_mul_ps(LoadPair(a + t * kStep, b + t * kStep),
+                                                  _mm256_mul_ps(_mm256_loadu_ps(w + t * 8), wv)));
+        }
+        _mm256_storeu_ps(at, acc);
+    }
+}
+
+using BoxAccumulateFunction = void (*)(const PairedTaps&, const float* const*, const float*,
+                                       int32_t, float*);
+
+template <int... kTaps>
+constexpr std::array<BoxAccumulateFunction, 2 * sizeof...(kTaps)> FixedBoxKernels(
+    std::integer_sequence<int, kTaps...>) {
+    return {BoxAccumulateFixedAvx2<kTaps + 1, 3>..., BoxAccumulateFixedAvx2<kTaps + 1, 4>...};
+}
+
+// Tap counts up to this get a kernel of their own: reductions up to about 7 : 1 each way.
+constexpr int kFixedTaps = 8;
+constexpr auto kFixedBoxKernels = FixedBoxKernels(std::make_integer_sequence<int, kFixedTaps>());
+
 __attribute__((target("avx2"))) void BoxAccumulateAvx2(const PairedTaps& cols,
                                                        const float* const* rows,
                                                        const float* rowWeights, int32_t rowCount,
                                                        float* sums) {
+    if (cols.taps >= 1 && cols.taps <= kFixedTaps && (cols.step == 3 || cols.step == 4)) {
+        kFixedBoxKernels[static_cast<size_t>((cols.step - 3) * kFixedTaps + cols.taps - 1)](
+            cols, rows, rowWeights, rowCount, sums);
+        return;
+    }
     const float* weights = cols.weights.data();
     const int32_t step = cols.step;
     for (int32_t p = 0; p < cols.pairs; ++p) {

@@ -11,13 +11,15 @@
 // columns at a time so that one 8-lane vector holds the B, G, R (and spare) lanes of both.
 // Tap t of a column reads the pixel t places after its first; a tap past a row's last pixel
 // reads that last pixel again, which the rows provide by repeating it in their padding.
-// A column with fewer taps than its partner is padded with zero weights: adding a zero
-// product leaves a running sum unchanged, so padding alters no result.
+// Every pair has as many records as the longest column has taps; a column with fewer is padded
+// with zero weights. The samples are finite and never negative, so a padded tap adds +0, which
+// leaves a running sum unchanged: padding alters no result.
 struct PairedTaps {
     int32_t columns = 0;
     int32_t pairs = 0;
     int32_t step = 3;            // samples from one pixel to the next
     int32_t rowLength = 0;       // samples a linear-light row must hold for the kernels to read
+    int32_t taps = 0;            // records per pair, the same for every pair
     std::vector<int32_t> first;  // per pair: its first record; first[pairs] = record count
     std::vector<int32_t>
         origin;  // per pair: sample index of the even column's first pixel, the odd one's

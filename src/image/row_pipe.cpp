@@ -5,8 +5,18 @@
 
 #include "image/image.h"
 
+// The counters are read and written without the lock. A side about to sleep publishes what it
+// waits for under the lock and then checks the counter again; the other side publishes its
+// counter and then reads what is waited for. Both pairs are sequentially consistent, so at
+// least one of them sees the other's write, and no wake-up is lost.
+
 CRowPipe::CRowPipe(INextLine* reader, int32_t rows, size_t rowBytes)
-    : reader_(reader), rows_(rows), rowBytes_(rowBytes), buffer_(rowBytes * kAhead) {
+    : reader_(reader),
+      rows_(rows),
+      rowBytes_(rowBytes),
+      buffer_(rowBytes * kAhead),
+      where_(kAhead, nullptr),
+      written_(kAhead, 0) {
     try {
         thread_ = std::thread([this] { Produce(); });
     } catch (const std::system_error&) {
@@ -24,53 +34,59 @@ CRowPipe::~CRowPipe() {
     thread_.join();
 }
 
-void CRowPipe::ReadInto(uint8_t* slot) {
-    // What a damaged file leaves undelivered reads as zeros, as in a fresh buffer.
-    std::fill(slot, slot + rowBytes_, 0);
-    uint8_t* row = slot;
+void CRowPipe::ReadInto(size_t slot) {
+    uint8_t* bytes = buffer_.data() + slot * rowBytes_;
+    // What a damaged file leaves undelivered reads as zeros, as in a fresh buffer. The buffer
+    // starts cleared, so only a slot a reader wrote into needs it again.
+    if (written_[slot]) std::fill(bytes, bytes + rowBytes_, 0);
+    uint8_t* row = bytes;
     reader_->NextLine(&row);
+    written_[slot] = row == bytes;
+    where_[slot] = row;
+}
+
+void CRowPipe::Wake() {
+    // Under the lock: a side that has published what it waits for is then asleep or rechecking.
+    { std::lock_guard<std::mutex> lock(mutex_); }
+    changed_.notify_all();
 }
 
 void CRowPipe::Produce() {
     for (int64_t row = 0; row < rows_; ++row) {
-        {
+        // The slot is free once the row kAhead before it has been released.
+        if (row - released_.load() >= kAhead) {
             std::unique_lock<std::mutex> lock(mutex_);
-            // The slot is free once the row kAhead before it has been released.
-            if (row - released_ >= kAhead) {
-                producerWants_ = row - kAhead + kBatch;
-                changed_.wait(lock, [&] { return quit_ || released_ >= producerWants_; });
-                producerWants_ = -1;
-            }
-            if (quit_) return;
+            producerWants_ = row - kAhead + kBatch;
+            changed_.wait(lock, [&] { return quit_ || released_.load() >= producerWants_.load(); });
+            producerWants_ = -1;
         }
-        ReadInto(Slot(row));
-        bool wake;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            produced_ = row + 1;
-            wake = consumerWants_ >= 0 && produced_ >= consumerWants_;
-        }
-        if (wake) changed_.notify_all();
+        if (quit_) return;
+        ReadInto(SlotIndex(row));
+        produced_ = row + 1;
+        const int64_t wants = consumerWants_.load();
+        if (wants >= 0 && row + 1 >= wants) Wake();
     }
 }
 
 const uint8_t* CRowPipe::Next() {
     if (!thread_.joinable()) {
-        uint8_t* slot = Slot(0);
-        ReadInto(slot);
-        return slot;
+        ReadInto(0);
+        return where_[0];
     }
-    std::unique_lock<std::mutex> lock(mutex_);
+    // Only this thread changes released_.
+    int64_t row = released_.load(std::memory_order_relaxed);
     if (holding_) {
-        ++released_;
-        if (producerWants_ >= 0 && released_ >= producerWants_) changed_.notify_all();
+        released_ = ++row;
+        const int64_t wants = producerWants_.load();
+        if (wants >= 0 && row >= wants) Wake();
     }
     holding_ = true;
-    if (produced_ <= released_ && released_ < rows_) {
-        consumerWants_ = std::min<int64_t>(released_ + kBatch, rows_);
-        changed_.wait(lock, [&] { return produced_ >= consumerWants_; });
+    if (row < rows_ && produced_.load() <= row) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        consumerWants_ = std::min<int64_t>(row + kBatch, rows_);
+        changed_.wait(lock, [&] { return produced_.load() >= consumerWants_.load(); });
         consumerWants_ = -1;
     }
     // Asked for more rows than there are: the last one again, as an image hands out its rows.
-    return Slot(std::min<int64_t>(released_, rows_ - 1));
+    return where_[SlotIndex(std::min<int64_t>(row, rows_ - 1))];
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -10,8 +11,9 @@ class INextLine;
 
 // Source rows read ahead on a thread of their own, so that decoding the next rows and
 // resampling the ones before them run at the same time. The rows come out in order, each
-// exactly as the reader wrote it into a cleared row. Only the pipe's thread calls the reader
-// while the pipe exists; destroying the pipe stops and joins that thread.
+// exactly as the reader wrote it into a cleared row, or the reader's own row where it pointed to
+// one (a reader told ownRows). Only the pipe's thread calls the reader while the pipe exists;
+// destroying the pipe stops and joins that thread.
 class CRowPipe {
 public:
     // rowBytes: the bytes a reader may write for one row (stride and the spare byte).
@@ -26,24 +28,31 @@ public:
 private:
     static constexpr int32_t kAhead = 32;  // rows decoded ahead at most
     // Whichever side waits is woken only once this many rows (or slots) are ready for it, so
-    // the two threads meet a few times per batch of rows instead of at every row.
-    static constexpr int32_t kBatch = 8;
+    // the two threads meet once per batch of rows instead of at every row. Each side counts
+    // rows without the lock and takes it only to sleep or to wake the other.
+    static constexpr int32_t kBatch = 16;
 
     void Produce();
-    uint8_t* Slot(int64_t row) { return buffer_.data() + (row % kAhead) * rowBytes_; }
-    void ReadInto(uint8_t* slot);
+    size_t SlotIndex(int64_t row) const { return static_cast<size_t>(row % kAhead); }
+    // Reads the next row into slot `slot` and records where the row is.
+    void ReadInto(size_t slot);
+    void Wake();
 
     INextLine* reader_;
     int32_t rows_;
     size_t rowBytes_;
     std::vector<uint8_t> buffer_;
+    // Per slot: where its row is (the slot's bytes, or the reader's own row), and whether a
+    // reader may have written into the slot's bytes, which must be cleared before reuse.
+    std::vector<const uint8_t*> where_;
+    std::vector<uint8_t> written_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    int64_t produced_ = 0;  // rows written into the ring
-    int64_t released_ = 0;  // rows the consumer is done with
+    std::atomic<int64_t> produced_{0};        // rows ready in the ring
+    std::atomic<int64_t> released_{0};        // rows the consumer is done with
+    std::atomic<int64_t> consumerWants_{-1};  // while the consumer sleeps: the produced_ to wake it
+    std::atomic<int64_t> producerWants_{-1};  // while the producer sleeps: the released_ to wake it
+    std::atomic<bool> quit_{false};
     bool holding_ = false;  // the consumer holds row released_
-    bool quit_ = false;
-    int64_t consumerWants_ = -1;  // while the consumer waits: the produced_ that wakes it
-    int64_t producerWants_ = -1;  // while the producer waits: the released_ that wakes it
-    std::thread thread_;          // none when no thread could be made: rows are then read in Next
+    std::thread thread_;    // none when no thread could be made: rows are then read in Next
 };

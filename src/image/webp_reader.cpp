@@ -208,8 +208,14 @@ int CWebpReader::NextLine(uint8_t** row) {
         return lineCounter;
     }
     int stride = 0;
-    const uint8_t* pixels = WebPIDecGetRGB(decoder_, nullptr, nullptr, nullptr, &stride);
-    if (pixels) std::memcpy(*row, pixels + static_cast<size_t>(lineCounter) * stride, rowBytes);
+    uint8_t* pixels = WebPIDecGetRGB(decoder_, nullptr, nullptr, nullptr, &stride);
+    if (!pixels) return lineCounter;
+    // The library writes each row of its picture once and keeps the picture until Release.
+    uint8_t* decoded = pixels + static_cast<size_t>(lineCounter) * stride;
+    if (ownRows)
+        *row = decoded;
+    else
+        std::memcpy(*row, decoded, rowBytes);
     return lineCounter;
 }
 

@@ -1,6 +1,9 @@
 #include "platform/heap.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 
 CPrivateHeap::~CPrivateHeap() {
@@ -20,7 +23,11 @@ void* CPrivateHeap::Track(void* block) {
 
 void* CPrivateHeap::Alloc(size_t bytes) { return Track(std::malloc(bytes ? bytes : 1)); }
 
-void* CPrivateHeap::AllocZeroed(size_t bytes) { return Track(std::calloc(1, bytes ? bytes : 1)); }
+void* CPrivateHeap::AllocZeroed(size_t bytes) {
+    void* block = Track(std::calloc(1, bytes ? bytes : 1));
+    if (block && bytes >= kHugeBlock) AdviseHugePages(block, bytes);
+    return block;
+}
 
 void CPrivateHeap::Free(void* block) {
     if (!block) return;
@@ -28,4 +35,11 @@ void CPrivateHeap::Free(void* block) {
     if (it == blocks_.end()) return;
     blocks_.erase(it);
     std::free(block);
+}
+
+void AdviseHugePages(void* at, size_t bytes) {
+    constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(at) + kHuge - 1) & ~(kHuge - 1);
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(at) + bytes) & ~(kHuge - 1);
+    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
 }

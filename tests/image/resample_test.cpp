@@ -37,12 +37,13 @@ struct Resampled {
 
 // Runs a path over a picture delivered row by row (fromReader) or pointed at in memory.
 Resampled Resample(Path path, const TestPicture& src, int32_t dw, int32_t dh, bool rgbOrder,
-                   bool fromReader, bool streaming = false, int32_t rowsDelivered = -1) {
+                   bool fromReader, bool streaming = false, int32_t rowsDelivered = -1,
+                   bool ownRows = false) {
     Resampled run;
     run.display = TestPicture(dw, dh, src.bytesPerPixel);
     run.display.pixels.pop_back();  // the display buffer has no spare byte
     TestPicture held = fromReader ? TestPicture(src.width, src.height, src.bytesPerPixel) : src;
-    MemoryRows reader(src, rowsDelivered);
+    MemoryRows reader(src, rowsDelivered, ownRows);
     int32_t currentLine = -1;
     PointingRows pointer(held, currentLine);
     ResampleJob job;
@@ -171,17 +172,22 @@ TEST_F(ResampleTest, StreamedBoxPathMatchesTheFullSourceOne) {
             for (int bpp : {3, 4}) {
                 const TestPicture src = RandomPicture(s.sw, s.sh, bpp, seed++);
                 const Resampled full = Resample(Path::kBox, src, s.dw, s.dh, bpp == 3, true);
-                const Resampled streamed =
-                    Resample(Path::kBox, src, s.dw, s.dh, bpp == 3, true, true);
-                ASSERT_EQ(streamed.display.pixels, full.display.pixels) << Describe(s);
-                ASSERT_EQ(streamed.rowsRead, s.sh) << Describe(s);
-                // A file that ends early: the rows it never delivered count as black in both.
-                const int32_t delivered = s.sh / 2;
-                ASSERT_EQ(Resample(Path::kBox, src, s.dw, s.dh, false, true, true, delivered)
-                              .display.pixels,
-                          Resample(Path::kBox, src, s.dw, s.dh, false, true, false, delivered)
-                              .display.pixels)
-                    << Describe(s);
+                // Rows copied into the pipe's slots, and mixed with rows the reader points at.
+                for (bool ownRows : {false, true}) {
+                    const Resampled streamed =
+                        Resample(Path::kBox, src, s.dw, s.dh, bpp == 3, true, true, -1, ownRows);
+                    ASSERT_EQ(streamed.display.pixels, full.display.pixels) << Describe(s);
+                    ASSERT_EQ(streamed.rowsRead, s.sh) << Describe(s);
+                    // A file that ends early: the rows it never delivered count as black in
+                    // both, however the rows before them came.
+                    const int32_t delivered = s.sh / 2;
+                    ASSERT_EQ(
+                        Resample(Path::kBox, src, s.dw, s.dh, false, true, true, delivered, ownRows)
+                            .display.pixels,
+                        Resample(Path::kBox, src, s.dw, s.dh, false, true, false, delivered)
+                            .display.pixels)
+                        << Describe(s);
+                }
             }
         }
     }

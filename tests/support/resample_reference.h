@@ -47,12 +47,17 @@ inline TestPicture RandomPicture(int32_t w, int32_t h, int bpp, uint32_t seed) {
 // reader fills the image's buffer. Like a damaged file, it may stop after its first rows.
 class MemoryRows : public INextLine {
 public:
-    explicit MemoryRows(const TestPicture& picture, int32_t rows = -1)
-        : picture_(picture), rows_(rows < 0 ? picture.height : rows) {}
+    // ownRows: every third row is handed over as a pointer to the picture's own row, as a
+    // reader told ownRows may do, instead of being copied.
+    explicit MemoryRows(const TestPicture& picture, int32_t rows = -1, bool ownRows = false)
+        : picture_(picture), rows_(rows < 0 ? picture.height : rows), ownRows_(ownRows) {}
     int NextLine(uint8_t** row) override {
         if (line_ + 1 >= rows_) return line_;
         ++line_;
-        std::memcpy(*row, picture_.Row(line_), static_cast<size_t>(picture_.stride));
+        if (ownRows_ && line_ % 3 == 1)
+            *row = const_cast<uint8_t*>(picture_.Row(line_));
+        else
+            std::memcpy(*row, picture_.Row(line_), static_cast<size_t>(picture_.stride));
         return line_;
     }
     int line() const { return line_; }
@@ -60,6 +65,7 @@ public:
 private:
     const TestPicture& picture_;
     int32_t rows_;
+    bool ownRows_;
     int32_t line_ = -1;
 };
 
