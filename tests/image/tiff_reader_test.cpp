@@ -60,6 +60,7 @@ struct Page {
     std::vector<uint16_t> colourMap;  // red, green, blue tables of a palette page
     std::vector<uint8_t> data;        // rows top first, samples interleaved
     uint16_t orientation = 0;         // the Orientation tag when not 0
+    uint16_t compression = COMPRESSION_NONE;
 };
 
 void WriteTiff(const std::string& path, const std::vector<Page>& pages) {
@@ -73,6 +74,7 @@ void WriteTiff(const std::string& path, const std::vector<Page>& pages) {
         TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, p.photometric);
         TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
         TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, p.height);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, p.compression);
         if (p.orientation) TIFFSetField(tif, TIFFTAG_ORIENTATION, p.orientation);
         if (p.extra) TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &p.extra);
         if (!p.colourMap.empty()) {
@@ -310,6 +312,7 @@ TEST_F(TiffReaderTest, SizesTheProgramWillNotHoldDeclareNothing) {
     } cases[] = {{65536, 65536, "width x height x 4 overflows 32 bits"},
                  {0x80000000u, 1, "width beyond a signed 32-bit header"},
                  {1 << 15, (1 << 13) + 1, "more pixels than any picture the program holds"},
+                 {20000, 10000, "200 million pixels from four bytes of pixel data"},
                  {0, 4, "zero width"}};
     for (const Case& c : cases) {
         const std::string path = File("size.tif");
@@ -330,6 +333,38 @@ TEST_F(TiffReaderTest, SizesTheProgramWillNotHoldDeclareNothing) {
     image.LoadNow(path, 1 << 30, 1 << 30);
     EXPECT_EQ(TopDown(image).rgb,
               (std::vector<uint8_t>{10, 10, 10, 20, 20, 20, 30, 30, 30, 40, 40, 40}));
+}
+
+TEST_F(TiffReaderTest, LargePicturesOfFewCompressedBytesStillLoad) {
+    // Blank pages, the data each coding packs tightest, beyond the size read whatever the data.
+    struct Case {
+        uint16_t compression, bits;
+        const char* what;
+    } cases[] = {{COMPRESSION_CCITTFAX4, 1, "fax group 4"},
+                 {COMPRESSION_CCITTFAX3, 1, "fax group 3"},
+                 {COMPRESSION_LZW, 1, "LZW, one bit"},
+                 {COMPRESSION_LZW, 8, "LZW, grey"},
+                 {COMPRESSION_ADOBE_DEFLATE, 8, "Deflate, grey"},
+                 {COMPRESSION_PACKBITS, 1, "PackBits, one bit"}};
+    for (const Case& c : cases) {
+        Page page;
+        page.width = 2400;
+        page.height = 2000;
+        page.samples = 1;
+        page.bits = c.bits;
+        page.photometric = PHOTOMETRIC_MINISBLACK;
+        page.compression = c.compression;
+        page.data.assign((page.width * c.bits + 7) / 8 * page.height, 0);
+        const std::string path = File("blank.tif");
+        WriteTiff(path, {page});
+        CImage image;
+        image.LoadNow(path, 1 << 30, 1 << 30);
+        EXPECT_TRUE(image.done) << c.what;
+        const Pixels px = TopDown(image);
+        EXPECT_EQ(px.width, 2400) << c.what;
+        EXPECT_EQ(px.height, 2000) << c.what;
+        EXPECT_EQ(px.rgb, std::vector<uint8_t>(px.rgb.size(), 0)) << c.what;
+    }
 }
 
 TEST_F(TiffReaderTest, PixelsTheLibraryCannotReadLeaveClearedRowsAndTheLoadEnds) {
