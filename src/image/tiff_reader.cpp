@@ -58,8 +58,8 @@ uint64_t MaxDecodedBitsPerByte(uint16_t compression) {
             return 8;
         case COMPRESSION_PACKBITS:  // two bytes repeat one byte 128 times
             return 8 * 64;
-        case COMPRESSION_LZW:  // a code of at least 9 bits stands for at most 4096 bytes
-            return 8 * 4096;
+        case COMPRESSION_LZW:  // codes for long strings are 12 bits: at most 4096 bytes each
+            return 8 * 2731;
         case COMPRESSION_ADOBE_DEFLATE:  // at most 1032: 258 bytes from two bits
         case COMPRESSION_DEFLATE:
             return 8 * 2048;
@@ -77,7 +77,8 @@ uint64_t MaxDecodedBitsPerByte(uint16_t compression) {
 }
 
 // Whether the strips or tiles can hold the picture: their byte counts, each cut to what the file
-// holds from its offset on, against the least data the coding needs for the declared picture.
+// holds from its offset on and all together to the file's size (strips may overlap), against the
+// least data the coding needs for the declared picture.
 // A few bytes declaring a picture of hundreds of megabytes are not trusted with its raster (and
 // a turned picture's second one).
 bool DataCanHoldPicture(TIFF* file, uint64_t fileSize, uint32_t width, uint32_t height) {
@@ -97,7 +98,7 @@ bool DataCanHoldPicture(TIFF* file, uint64_t fileSize, uint32_t width, uint32_t 
         const uint64_t offset = TIFFGetStrileOffset(file, i);
         if (offset < fileSize) held += std::min(TIFFGetStrileByteCount(file, i), fileSize - offset);
     }
-    return held >= needed;
+    return std::min(held, fileSize) >= needed;
 }
 
 }  // namespace

@@ -95,8 +95,9 @@ void WriteTiff(const std::string& path, const std::vector<Page>& pages) {
 }
 
 // A minimal little-endian grey TIFF written byte by byte, for headers libtiff would not write.
+// With more than one strip, every strip has the same offset and byte count.
 std::string HandMadeTiff(uint32_t width, uint32_t height, uint32_t stripOffset, uint32_t stripBytes,
-                         const std::string& pixels) {
+                         const std::string& pixels, uint32_t strips = 1) {
     std::string out("II*\0\x08\0\0\0", 8);
     auto put16 = [&](uint16_t v) {
         out += static_cast<char>(v & 0xFF), out += static_cast<char>(v >> 8);
@@ -104,8 +105,8 @@ std::string HandMadeTiff(uint32_t width, uint32_t height, uint32_t stripOffset, 
     auto put32 = [&](uint32_t v) {
         put16(static_cast<uint16_t>(v)), put16(static_cast<uint16_t>(v >> 16));
     };
-    auto entry = [&](uint16_t tag, uint16_t type, uint32_t value) {
-        put16(tag), put16(type), put32(1);
+    auto entry = [&](uint16_t tag, uint16_t type, uint32_t value, uint32_t count = 1) {
+        put16(tag), put16(type), put32(count);
         if (type == 3)
             put16(static_cast<uint16_t>(value)), put16(0);
         else
@@ -117,11 +118,18 @@ std::string HandMadeTiff(uint32_t width, uint32_t height, uint32_t stripOffset, 
     entry(258, 3, 8);
     entry(259, 3, 1);
     entry(262, 3, 1);
-    entry(273, 4, stripOffset);
-    entry(278, 4, height);
-    entry(279, 4, stripBytes);
+    // The strip arrays of several strips follow the pixels.
+    const uint32_t arrays = static_cast<uint32_t>(110 + pixels.size());
+    entry(273, 4, strips > 1 ? arrays : stripOffset, strips);
+    entry(278, 4, strips > 1 ? (height + strips - 1) / strips : height);
+    entry(279, 4, strips > 1 ? arrays + 4 * strips : stripBytes, strips);
     put32(0);
-    return out + pixels;
+    out += pixels;
+    if (strips > 1) {
+        for (uint32_t i = 0; i < strips; ++i) put32(stripOffset);
+        for (uint32_t i = 0; i < strips; ++i) put32(stripBytes);
+    }
+    return out;
 }
 
 class TiffReaderTest : public testing::Test {
@@ -307,16 +315,19 @@ TEST_F(TiffReaderTest, SixteenBitAndPaletteFilesShowAsEightBitColour) {
 TEST_F(TiffReaderTest, SizesTheProgramWillNotHoldDeclareNothing) {
     const std::string pixels(4, '\x80');
     struct Case {
-        uint32_t width, height;
+        uint32_t width, height, strips;
         const char* what;
-    } cases[] = {{65536, 65536, "width x height x 4 overflows 32 bits"},
-                 {0x80000000u, 1, "width beyond a signed 32-bit header"},
-                 {1 << 15, (1 << 13) + 1, "more pixels than any picture the program holds"},
-                 {20000, 10000, "200 million pixels from four bytes of pixel data"},
-                 {0, 4, "zero width"}};
+    } cases[] = {{65536, 65536, 1, "width x height x 4 overflows 32 bits"},
+                 {0x80000000u, 1, 1, "width beyond a signed 32-bit header"},
+                 {1 << 15, (1 << 13) + 1, 1, "more pixels than any picture the program holds"},
+                 {20000, 10000, 1, "200 million pixels from four bytes of pixel data"},
+                 {3000, 2000, 2000, "2000 strips that all claim the same few bytes"},
+                 {0, 4, 1, "zero width"}};
     for (const Case& c : cases) {
         const std::string path = File("size.tif");
-        WriteFileBytes(path, HandMadeTiff(c.width, c.height, 110, 4, pixels));
+        const std::string data = c.strips > 1 ? std::string(3000, '\x80') : pixels;
+        WriteFileBytes(path, HandMadeTiff(c.width, c.height, 110,
+                                          static_cast<uint32_t>(data.size()), data, c.strips));
         CTiffReader reader(path);
         reader.OpenFile();
         EXPECT_EQ(reader.header.bmiHeader.biWidth, 0) << c.what;
