@@ -50,9 +50,12 @@ void KeepStoredColours(uint8_t* unassociatedToAssociated) {
 constexpr uint64_t kPixelsReadWhateverTheData = uint64_t{1} << 22;
 
 // The most bits of decoded samples one byte of the file's compressed data can give, with room to
-// spare so that no real file is refused; 0 for the fax codings, which spend at least one bit a
-// row however wide the row. Codings with an arithmetic or range coder have no firm bound.
-uint64_t MaxDecodedBitsPerByte(uint16_t compression) {
+// spare so that no real file is refused; 0 for the two-dimensional fax codings, which spend at
+// least one bit a row however wide the row. Codings with an arithmetic or range coder have no
+// firm bound.
+uint64_t MaxDecodedBitsPerByte(TIFF* file, uint16_t compression) {
+    // One-dimensional fax rows are runs: a 12-bit code stands for at most 2560 pixels.
+    constexpr uint64_t kOneDimensionalFax = 8 * 256;
     switch (compression) {
         case COMPRESSION_NONE:
             return 8;
@@ -68,7 +71,12 @@ uint64_t MaxDecodedBitsPerByte(uint16_t compression) {
             return 8 * 8192;
         case COMPRESSION_CCITTRLE:
         case COMPRESSION_CCITTRLEW:
-        case COMPRESSION_CCITTFAX3:
+            return kOneDimensionalFax;
+        case COMPRESSION_CCITTFAX3: {
+            uint32_t options = 0;
+            TIFFGetField(file, TIFFTAG_GROUP3OPTIONS, &options);
+            return options & GROUP3OPT_2DENCODING ? 0 : kOneDimensionalFax;
+        }
         case COMPRESSION_CCITTFAX4:
             return 0;
         default:
@@ -87,7 +95,7 @@ bool DataCanHoldPicture(TIFF* file, uint64_t fileSize, uint32_t width, uint32_t 
     uint16_t compression = COMPRESSION_NONE, bits = 1;
     TIFFGetFieldDefaulted(file, TIFFTAG_COMPRESSION, &compression);
     TIFFGetFieldDefaulted(file, TIFFTAG_BITSPERSAMPLE, &bits);
-    const uint64_t bitsPerByte = MaxDecodedBitsPerByte(compression);
+    const uint64_t bitsPerByte = MaxDecodedBitsPerByte(file, compression);
     // Every pixel has at least one sample of the declared depth (chroma may be subsampled).
     const uint64_t sampleBits = std::clamp<uint64_t>(bits, 1, 64);
     const uint64_t needed = bitsPerByte ? (pixels * sampleBits + bitsPerByte - 1) / bitsPerByte

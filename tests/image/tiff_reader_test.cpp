@@ -95,9 +95,11 @@ void WriteTiff(const std::string& path, const std::vector<Page>& pages) {
 }
 
 // A minimal little-endian grey TIFF written byte by byte, for headers libtiff would not write.
-// With more than one strip, every strip has the same offset and byte count.
+// Compressed pictures are one bit a pixel. With more than one strip, every strip has the same
+// offset and byte count.
 std::string HandMadeTiff(uint32_t width, uint32_t height, uint32_t stripOffset, uint32_t stripBytes,
-                         const std::string& pixels, uint32_t strips = 1) {
+                         const std::string& pixels, uint32_t strips = 1,
+                         uint16_t compression = COMPRESSION_NONE) {
     std::string out("II*\0\x08\0\0\0", 8);
     auto put16 = [&](uint16_t v) {
         out += static_cast<char>(v & 0xFF), out += static_cast<char>(v >> 8);
@@ -115,8 +117,8 @@ std::string HandMadeTiff(uint32_t width, uint32_t height, uint32_t stripOffset, 
     put16(8);
     entry(256, 4, width);
     entry(257, 4, height);
-    entry(258, 3, 8);
-    entry(259, 3, 1);
+    entry(258, 3, compression == COMPRESSION_NONE ? 8 : 1);
+    entry(259, 3, compression);
     entry(262, 3, 1);
     // The strip arrays of several strips follow the pixels.
     const uint32_t arrays = static_cast<uint32_t>(110 + pixels.size());
@@ -313,21 +315,25 @@ TEST_F(TiffReaderTest, SixteenBitAndPaletteFilesShowAsEightBitColour) {
 }
 
 TEST_F(TiffReaderTest, SizesTheProgramWillNotHoldDeclareNothing) {
-    const std::string pixels(4, '\x80');
     struct Case {
-        uint32_t width, height, strips;
+        uint32_t width, height, strips, dataBytes;
+        uint16_t compression;
         const char* what;
-    } cases[] = {{65536, 65536, 1, "width x height x 4 overflows 32 bits"},
-                 {0x80000000u, 1, 1, "width beyond a signed 32-bit header"},
-                 {1 << 15, (1 << 13) + 1, 1, "more pixels than any picture the program holds"},
-                 {20000, 10000, 1, "200 million pixels from four bytes of pixel data"},
-                 {3000, 2000, 2000, "2000 strips that all claim the same few bytes"},
-                 {0, 4, 1, "zero width"}};
+    } cases[] = {
+        {65536, 65536, 1, 4, COMPRESSION_NONE, "width x height x 4 overflows 32 bits"},
+        {0x80000000u, 1, 1, 4, COMPRESSION_NONE, "width beyond a signed 32-bit header"},
+        {1 << 15, (1 << 13) + 1, 1, 4, COMPRESSION_NONE,
+         "more pixels than any picture the program holds"},
+        {20000, 10000, 1, 4, COMPRESSION_NONE, "200 million pixels from four bytes of pixel data"},
+        {3000, 2000, 2000, 3000, COMPRESSION_NONE, "2000 strips that all claim the same few bytes"},
+        {3000, 2000, 1, 1000, COMPRESSION_CCITTFAX3,
+         "one-dimensional fax rows of 3000 pixels in 4 bits"},
+        {0, 4, 1, 4, COMPRESSION_NONE, "zero width"}};
     for (const Case& c : cases) {
         const std::string path = File("size.tif");
-        const std::string data = c.strips > 1 ? std::string(3000, '\x80') : pixels;
-        WriteFileBytes(path, HandMadeTiff(c.width, c.height, 110,
-                                          static_cast<uint32_t>(data.size()), data, c.strips));
+        const std::string data(c.dataBytes, '\x80');
+        WriteFileBytes(
+            path, HandMadeTiff(c.width, c.height, 110, c.dataBytes, data, c.strips, c.compression));
         CTiffReader reader(path);
         reader.OpenFile();
         EXPECT_EQ(reader.header.bmiHeader.biWidth, 0) << c.what;
