@@ -80,7 +80,8 @@ uint64_t MaxDecodedBitsPerByte(TIFF* file, uint16_t compression) {
         case COMPRESSION_CCITTFAX4:
             return 0;
         default:
-            return 8 << 16;
+            // Data of a coding this library cannot decode gives no pixels at all.
+            return TIFFIsCODECConfigured(compression) ? 8 << 16 : 8;
     }
 }
 

@@ -328,6 +328,7 @@ TEST_F(TiffReaderTest, SizesTheProgramWillNotHoldDeclareNothing) {
         {3000, 2000, 2000, 3000, COMPRESSION_NONE, "2000 strips that all claim the same few bytes"},
         {3000, 2000, 1, 1000, COMPRESSION_CCITTFAX3,
          "one-dimensional fax rows of 3000 pixels in 4 bits"},
+        {3000, 2000, 1, 1000, 42243, "a coding the library does not have"},
         {0, 4, 1, 4, COMPRESSION_NONE, "zero width"}};
     for (const Case& c : cases) {
         const std::string path = File("size.tif");
