@@ -10,7 +10,9 @@ void FuzzLoadImage(const uint8_t* data, size_t size, const std::string& extensio
     if (path.empty()) return;
 
     CImage image;
+    image.coarsePass = true;  // as the viewer shows a load: a progressive JPEG comes twice
     image.LoadNow(path, 1 << 30, 1 << 30);  // full size: direct path
+    image.coarsePass = false;
     image.LoadNow(path, 37, 23);             // reduced: box path
     image.Open(path);
     image.SetSizeLimit(48, 48, false, true);  // enlarged (sinc path) when smaller than 48 x 48

@@ -9,7 +9,10 @@ cd "$(dirname "$0")/.."
 build=${1:-build-cov}
 flags="-fprofile-instr-generate -fcoverage-mapping"
 
+# No compiler launcher: a cache that rewrites paths as relative ones (ccache's base folder) leaves
+# coverage records whose file names the report's file list does not match.
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+      -DCMAKE_C_COMPILER_LAUNCHER= -DCMAKE_CXX_COMPILER_LAUNCHER= \
       -DLUMORA_GUI=OFF -DLUMORA_TESTS=ON -DLUMORA_BENCH=OFF -DLUMORA_FUZZ=OFF \
       -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
       -DCMAKE_EXE_LINKER_FLAGS="-fprofile-instr-generate" >/dev/null

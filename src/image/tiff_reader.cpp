@@ -3,6 +3,7 @@
 #include <tiffio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -44,12 +45,78 @@ void KeepStoredColours(uint8_t* unassociatedToAssociated) {
             unassociatedToAssociated[alpha * 256 + value] = static_cast<uint8_t>(value);
 }
 
+// A picture of at most this many pixels is read whatever its data holds, so a small damaged file
+// still shows its cleared or partly decoded rows.
+constexpr uint64_t kPixelsReadWhateverTheData = uint64_t{1} << 22;
+
+// The most bits of decoded samples one byte of the file's compressed data can give, with room to
+// spare so that no real file is refused; 0 for the two-dimensional fax codings, which spend at
+// least one bit a row however wide the row. Codings with an arithmetic or range coder have no
+// firm bound.
+uint64_t MaxDecodedBitsPerByte(TIFF* file, uint16_t compression) {
+    // One-dimensional fax rows are runs: a 12-bit code stands for at most 2560 pixels.
+    constexpr uint64_t kOneDimensionalFax = 8 * 256;
+    switch (compression) {
+        case COMPRESSION_NONE:
+            return 8;
+        case COMPRESSION_PACKBITS:  // two bytes repeat one byte 128 times
+            return 8 * 64;
+        case COMPRESSION_LZW:  // codes for long strings are 12 bits: at most 4096 bytes each
+            return 8 * 2731;
+        case COMPRESSION_ADOBE_DEFLATE:  // at most 1032: 258 bytes from two bits
+        case COMPRESSION_DEFLATE:
+            return 8 * 2048;
+        case COMPRESSION_JPEG:
+        case COMPRESSION_OJPEG:
+            return 8 * 8192;
+        case COMPRESSION_CCITTRLE:
+        case COMPRESSION_CCITTRLEW:
+            return kOneDimensionalFax;
+        case COMPRESSION_CCITTFAX3: {
+            uint32_t options = 0;
+            TIFFGetField(file, TIFFTAG_GROUP3OPTIONS, &options);
+            return options & GROUP3OPT_2DENCODING ? 0 : kOneDimensionalFax;
+        }
+        case COMPRESSION_CCITTFAX4:
+            return 0;
+        default:
+            // Data of a coding this library cannot decode gives no pixels at all.
+            return TIFFIsCODECConfigured(compression) ? 8 << 16 : 8;
+    }
+}
+
+// Whether the strips or tiles can hold the picture: their byte counts, each cut to what the file
+// holds from its offset on and all together to the file's size (strips may overlap), against the
+// least data the coding needs for the declared picture.
+// A few bytes declaring a picture of hundreds of megabytes are not trusted with its raster (and
+// a turned picture's second one).
+bool DataCanHoldPicture(TIFF* file, uint64_t fileSize, uint32_t width, uint32_t height) {
+    const uint64_t pixels = static_cast<uint64_t>(width) * height;
+    if (pixels <= kPixelsReadWhateverTheData) return true;
+    uint16_t compression = COMPRESSION_NONE, bits = 1;
+    TIFFGetFieldDefaulted(file, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(file, TIFFTAG_BITSPERSAMPLE, &bits);
+    const uint64_t bitsPerByte = MaxDecodedBitsPerByte(file, compression);
+    // Every pixel has at least one sample of the declared depth (chroma may be subsampled).
+    const uint64_t sampleBits = std::clamp<uint64_t>(bits, 1, 64);
+    const uint64_t needed = bitsPerByte ? (pixels * sampleBits + bitsPerByte - 1) / bitsPerByte
+                                        : (static_cast<uint64_t>(height) + 7) / 8;
+    const uint32_t pieces = TIFFIsTiled(file) ? TIFFNumberOfTiles(file) : TIFFNumberOfStrips(file);
+    uint64_t held = 0;
+    for (uint32_t i = 0; i < pieces && held < needed; ++i) {
+        const uint64_t offset = TIFFGetStrileOffset(file, i);
+        if (offset < fileSize) held += std::min(TIFFGetStrileByteCount(file, i), fileSize - offset);
+    }
+    return std::min(held, fileSize) >= needed;
+}
+
 }  // namespace
 
 void CTiffReader::OpenFile() {
     lineCounter = -1;
     SilenceGlobalHandlers();
-    const int fd = OpenRegularFile(path);
+    uint64_t fileSize = 0;
+    const int fd = OpenRegularFile(path, &fileSize);
     if (fd < 0) {
         RefuseOpen();
         return;
@@ -81,6 +148,11 @@ void CTiffReader::OpenFile() {
         return;
     }
     if (!AcceptSize(width, height, 32)) {
+        CloseFile();
+        return;
+    }
+    if (!DataCanHoldPicture(file_, fileSize, width, height)) {
+        Refuse("pixel data far too short for the picture");
         CloseFile();
         return;
     }

@@ -60,6 +60,7 @@ struct Page {
     std::vector<uint16_t> colourMap;  // red, green, blue tables of a palette page
     std::vector<uint8_t> data;        // rows top first, samples interleaved
     uint16_t orientation = 0;         // the Orientation tag when not 0
+    uint16_t compression = COMPRESSION_NONE;
 };
 
 void WriteTiff(const std::string& path, const std::vector<Page>& pages) {
@@ -73,6 +74,7 @@ void WriteTiff(const std::string& path, const std::vector<Page>& pages) {
         TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, p.photometric);
         TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
         TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, p.height);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, p.compression);
         if (p.orientation) TIFFSetField(tif, TIFFTAG_ORIENTATION, p.orientation);
         if (p.extra) TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &p.extra);
         if (!p.colourMap.empty()) {
@@ -93,8 +95,11 @@ void WriteTiff(const std::string& path, const std::vector<Page>& pages) {
 }
 
 // A minimal little-endian grey TIFF written byte by byte, for headers libtiff would not write.
+// Compressed pictures are one bit a pixel. With more than one strip, every strip has the same
+// offset and byte count.
 std::string HandMadeTiff(uint32_t width, uint32_t height, uint32_t stripOffset, uint32_t stripBytes,
-                         const std::string& pixels) {
+                         const std::string& pixels, uint32_t strips = 1,
+                         uint16_t compression = COMPRESSION_NONE) {
     std::string out("II*\0\x08\0\0\0", 8);
     auto put16 = [&](uint16_t v) {
         out += static_cast<char>(v & 0xFF), out += static_cast<char>(v >> 8);
@@ -102,8 +107,8 @@ std::string HandMadeTiff(uint32_t width, uint32_t height, uint32_t stripOffset, 
     auto put32 = [&](uint32_t v) {
         put16(static_cast<uint16_t>(v)), put16(static_cast<uint16_t>(v >> 16));
     };
-    auto entry = [&](uint16_t tag, uint16_t type, uint32_t value) {
-        put16(tag), put16(type), put32(1);
+    auto entry = [&](uint16_t tag, uint16_t type, uint32_t value, uint32_t count = 1) {
+        put16(tag), put16(type), put32(count);
         if (type == 3)
             put16(static_cast<uint16_t>(value)), put16(0);
         else
@@ -112,14 +117,21 @@ std::string HandMadeTiff(uint32_t width, uint32_t height, uint32_t stripOffset, 
     put16(8);
     entry(256, 4, width);
     entry(257, 4, height);
-    entry(258, 3, 8);
-    entry(259, 3, 1);
+    entry(258, 3, compression == COMPRESSION_NONE ? 8 : 1);
+    entry(259, 3, compression);
     entry(262, 3, 1);
-    entry(273, 4, stripOffset);
-    entry(278, 4, height);
-    entry(279, 4, stripBytes);
+    // The strip arrays of several strips follow the pixels.
+    const uint32_t arrays = static_cast<uint32_t>(110 + pixels.size());
+    entry(273, 4, strips > 1 ? arrays : stripOffset, strips);
+    entry(278, 4, strips > 1 ? (height + strips - 1) / strips : height);
+    entry(279, 4, strips > 1 ? arrays + 4 * strips : stripBytes, strips);
     put32(0);
-    return out + pixels;
+    out += pixels;
+    if (strips > 1) {
+        for (uint32_t i = 0; i < strips; ++i) put32(stripOffset);
+        for (uint32_t i = 0; i < strips; ++i) put32(stripBytes);
+    }
+    return out;
 }
 
 class TiffReaderTest : public testing::Test {
@@ -303,17 +315,26 @@ TEST_F(TiffReaderTest, SixteenBitAndPaletteFilesShowAsEightBitColour) {
 }
 
 TEST_F(TiffReaderTest, SizesTheProgramWillNotHoldDeclareNothing) {
-    const std::string pixels(4, '\x80');
     struct Case {
-        uint32_t width, height;
+        uint32_t width, height, strips, dataBytes;
+        uint16_t compression;
         const char* what;
-    } cases[] = {{65536, 65536, "width x height x 4 overflows 32 bits"},
-                 {0x80000000u, 1, "width beyond a signed 32-bit header"},
-                 {1 << 15, (1 << 13) + 1, "more pixels than any picture the program holds"},
-                 {0, 4, "zero width"}};
+    } cases[] = {
+        {65536, 65536, 1, 4, COMPRESSION_NONE, "width x height x 4 overflows 32 bits"},
+        {0x80000000u, 1, 1, 4, COMPRESSION_NONE, "width beyond a signed 32-bit header"},
+        {1 << 15, (1 << 13) + 1, 1, 4, COMPRESSION_NONE,
+         "more pixels than any picture the program holds"},
+        {20000, 10000, 1, 4, COMPRESSION_NONE, "200 million pixels from four bytes of pixel data"},
+        {3000, 2000, 2000, 3000, COMPRESSION_NONE, "2000 strips that all claim the same few bytes"},
+        {3000, 2000, 1, 1000, COMPRESSION_CCITTFAX3,
+         "one-dimensional fax rows of 3000 pixels in 4 bits"},
+        {3000, 2000, 1, 1000, 42243, "a coding the library does not have"},
+        {0, 4, 1, 4, COMPRESSION_NONE, "zero width"}};
     for (const Case& c : cases) {
         const std::string path = File("size.tif");
-        WriteFileBytes(path, HandMadeTiff(c.width, c.height, 110, 4, pixels));
+        const std::string data(c.dataBytes, '\x80');
+        WriteFileBytes(
+            path, HandMadeTiff(c.width, c.height, 110, c.dataBytes, data, c.strips, c.compression));
         CTiffReader reader(path);
         reader.OpenFile();
         EXPECT_EQ(reader.header.bmiHeader.biWidth, 0) << c.what;
@@ -330,6 +351,38 @@ TEST_F(TiffReaderTest, SizesTheProgramWillNotHoldDeclareNothing) {
     image.LoadNow(path, 1 << 30, 1 << 30);
     EXPECT_EQ(TopDown(image).rgb,
               (std::vector<uint8_t>{10, 10, 10, 20, 20, 20, 30, 30, 30, 40, 40, 40}));
+}
+
+TEST_F(TiffReaderTest, LargePicturesOfFewCompressedBytesStillLoad) {
+    // Blank pages, the data each coding packs tightest, beyond the size read whatever the data.
+    struct Case {
+        uint16_t compression, bits;
+        const char* what;
+    } cases[] = {{COMPRESSION_CCITTFAX4, 1, "fax group 4"},
+                 {COMPRESSION_CCITTFAX3, 1, "fax group 3"},
+                 {COMPRESSION_LZW, 1, "LZW, one bit"},
+                 {COMPRESSION_LZW, 8, "LZW, grey"},
+                 {COMPRESSION_ADOBE_DEFLATE, 8, "Deflate, grey"},
+                 {COMPRESSION_PACKBITS, 1, "PackBits, one bit"}};
+    for (const Case& c : cases) {
+        Page page;
+        page.width = 2400;
+        page.height = 2000;
+        page.samples = 1;
+        page.bits = c.bits;
+        page.photometric = PHOTOMETRIC_MINISBLACK;
+        page.compression = c.compression;
+        page.data.assign((page.width * c.bits + 7) / 8 * page.height, 0);
+        const std::string path = File("blank.tif");
+        WriteTiff(path, {page});
+        CImage image;
+        image.LoadNow(path, 1 << 30, 1 << 30);
+        EXPECT_TRUE(image.done) << c.what;
+        const Pixels px = TopDown(image);
+        EXPECT_EQ(px.width, 2400) << c.what;
+        EXPECT_EQ(px.height, 2000) << c.what;
+        EXPECT_EQ(px.rgb, std::vector<uint8_t>(px.rgb.size(), 0)) << c.what;
+    }
 }
 
 TEST_F(TiffReaderTest, PixelsTheLibraryCannotReadLeaveClearedRowsAndTheLoadEnds) {
