@@ -106,7 +106,7 @@ protected:
     int counter_ = 0;
 };
 
-TEST_F(JpegReaderTest, ColourRowsArriveTopDownInRgbOrderStraightFromTheLibrary) {
+TEST_F(JpegReaderTest, ColourRowsArriveTopDownInBgrOrderStraightFromTheLibrary) {
     // Two 8 x 8 blocks side by side in each of two block rows: flat colours survive quality 100.
     Picture p{16, 16, 3, JCS_RGB, {}};
     const uint8_t colours[4][3] = {{200, 40, 10}, {10, 200, 40}, {40, 10, 200}, {90, 90, 90}};
@@ -118,7 +118,7 @@ TEST_F(JpegReaderTest, ColourRowsArriveTopDownInRgbOrderStraightFromTheLibrary) 
     EXPECT_EQ(reader.header.bmiHeader.biWidth, 16);
     EXPECT_EQ(reader.header.bmiHeader.biHeight, -16);
     EXPECT_EQ(reader.header.bmiHeader.biBitCount, 24);
-    EXPECT_TRUE(reader.rgbOrder);
+    EXPECT_FALSE(reader.rgbOrder);  // the display's order already: nothing to swap
     EXPECT_FALSE(reader.allRowsAtOnce);
     std::vector<uint8_t> rows(16 * 48 + 1, 0xEE);
     for (int y = 0; y < 16; ++y) {
@@ -129,7 +129,8 @@ TEST_F(JpegReaderTest, ColourRowsArriveTopDownInRgbOrderStraightFromTheLibrary) 
     EXPECT_EQ(reader.NextLine(&extra), 15);  // past the end: nothing changes
     for (int block = 0; block < 4; ++block) {
         const uint8_t* px = rows.data() + (block / 2) * 8 * 48 + (block % 2) * 8 * 3;
-        for (int c = 0; c < 3; ++c) EXPECT_NEAR(px[c], colours[block][c], 2) << block << " " << c;
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(px[2 - c], colours[block][c], 2) << block << " " << c;
     }
     EXPECT_EQ(rows.back(), 0xEE);  // colour rows write their pixels and nothing beyond
     reader.Close();
@@ -228,7 +229,8 @@ TEST_F(JpegReaderTest, ProgressiveFilesDecodeLikeTheirBaselineTwins) {
     EXPECT_GE(pairs, 9);
 }
 
-// libjpeg's own single-pass decode, R, G, B (grey as three equal bytes), top row first.
+// libjpeg's own single-pass decode, R, G, B turned into the reader's B, G, R (grey as three
+// equal bytes), top row first.
 std::vector<uint8_t> SinglePassDecode(const std::string& file, int* width, int* height) {
     std::vector<uint8_t> out;
     FILE* in = std::fopen(file.c_str(), "rb");
@@ -250,7 +252,7 @@ std::vector<uint8_t> SinglePassDecode(const std::string& file, int* width, int* 
         for (int x = 0; x < *width; ++x)
             for (int c = 0; c < 3; ++c)
                 out.push_back(row[static_cast<size_t>(x) * d.output_components +
-                                  (d.output_components == 3 ? c : 0)]);
+                                  (d.output_components == 3 ? 2 - c : 0)]);
     }
     jpeg_destroy_decompress(&d);
     std::fclose(in);
