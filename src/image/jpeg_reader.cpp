@@ -3,6 +3,7 @@
 #include <jerror.h>  // after jpeglib.h, which the header includes
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstdio>
@@ -120,6 +121,14 @@ bool StartCoarseOutputGuarded(j_decompress_ptr d, JpegErrorManager* errors) {
     d->dct_method = JDCT_IFAST;
     d->do_block_smoothing = FALSE;
     jpeg_start_output(d, d->input_scan_number > 1 ? d->input_scan_number - 1 : 1);
+    return true;
+}
+
+// Never to the last row: skipping there would end the input too, and the final pass's scans
+// would go unread.
+bool SkipRowsGuarded(j_decompress_ptr d, JpegErrorManager* errors, JDIMENSION rows) {
+    if (setjmp(errors->jump)) return false;
+    if (rows > 0 && d->output_scanline + rows < d->output_height) jpeg_skip_scanlines(d, rows);
     return true;
 }
 
@@ -321,26 +330,36 @@ int CJpegReader::NextLine(uint8_t** row) {
         return lineCounter;
     }
     ++lineCounter;
+    if (buffered_ && !outputStarted_ && !StartOutput()) return lineCounter;
+    // Rows the coarse pass need not make keep what they hold.
+    if (coarseActive_ && (lineCounter < coarseFirst_ || lineCounter >= coarseEnd_))
+        return lineCounter;
     if (ReadRow(*row) && OrientationMirrorsRows(orientation_))
         ReverseBytes(*row, static_cast<size_t>(width_) * 3);
     return lineCounter;
 }
 
-bool CJpegReader::ReadRow(uint8_t* row) {
-    if (buffered_ && !outputStarted_) {
-        outputStarted_ = true;
-        // Turned pictures are shown only once whole: a coarse pass would only cost time.
-        coarseActive_ = coarsePass && !OrientationTransposes(orientation_);
-        finalDct_ = decompressor_.dct_method;
-        finalSmoothing_ = decompressor_.do_block_smoothing;
-        const bool started = coarseActive_ ? StartCoarseOutputGuarded(&decompressor_, &errors_)
-                                           : StartOutputGuarded(&decompressor_, &errors_);
-        if (!started) {
-            Refuse(errors_.message[0] ? errors_.message : "damaged JPEG data");
-            DestroyDecompressor();
-            return false;
-        }
+bool CJpegReader::StartOutput() {
+    outputStarted_ = true;
+    // Turned pictures are shown only once whole: a coarse pass would only cost time.
+    coarseActive_ = coarsePass && !OrientationTransposes(orientation_);
+    finalDct_ = decompressor_.dct_method;
+    finalSmoothing_ = decompressor_.do_block_smoothing;
+    coarseFirst_ = std::clamp(coarseFirstRow, 0, height_ - 1);
+    coarseEnd_ = std::clamp(coarseEndRow, coarseFirst_ + 1, height_);
+    bool started = coarseActive_ ? StartCoarseOutputGuarded(&decompressor_, &errors_)
+                                 : StartOutputGuarded(&decompressor_, &errors_);
+    if (started && coarseActive_)
+        started = SkipRowsGuarded(&decompressor_, &errors_, static_cast<JDIMENSION>(coarseFirst_));
+    if (!started) {
+        Refuse(errors_.message[0] ? errors_.message : "damaged JPEG data");
+        DestroyDecompressor();
     }
+    return started;
+}
+
+bool CJpegReader::ReadRow(uint8_t* row) {
+    if (buffered_ && !outputStarted_ && !StartOutput()) return false;
     bool ok;
     if (layout_ == Layout::kRgb) {
         ok = ReadScanlineGuarded(&decompressor_, &errors_, row);
