@@ -7,14 +7,12 @@
 #include <bit>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <utility>
 
 #include "image/exif.h"
 #include "platform/file_io.h"
-#include "platform/heap.h"
 #include "settings/settings.h"
 
 static_assert(std::endian::native == std::endian::little,
@@ -458,15 +456,4 @@ void CJpegReader::CloseFile() {
     scanline_.reset();
     if (file_) std::fclose(file_);
     file_ = nullptr;
-}
-
-// The system half of libjpeg's memory manager hands out its large blocks here (a progressive
-// file's coefficients: 39 MB at 13 MP, in 4 KiB pages some 9500 page faults, about a twentieth
-// of the decode). The shared library calls it through its symbol table, so the program's own
-// definition is used: malloc, as the library's, whose jpeg_free_large frees it with free, and
-// the huge-page hint. A static libjpeg would clash with it at link time.
-extern "C" void* jpeg_get_large(j_common_ptr, size_t bytes) {
-    void* block = std::malloc(bytes);
-    if (block && bytes >= kHugePageWorthy) AdviseHugePagesInside(block, bytes);
-    return block;
 }

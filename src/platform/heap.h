@@ -3,13 +3,6 @@
 #include <cstddef>
 #include <vector>
 
-// Asks the kernel to back the whole 2 MiB pages inside [at, at + bytes) with huge pages: a hint
-// for blocks that are written whole soon after, where faulting in 4 KiB pages costs more than
-// clearing them. Memory from malloc stays malloc's; the hint changes nothing else about it.
-void AdviseHugePagesInside(void* at, size_t bytes);
-// Smaller blocks hold no more than one whole huge page, often none.
-inline constexpr size_t kHugePageWorthy = size_t{4} << 20;
-
 // A private heap: blocks come from it one by one and all go back at once when it is destroyed.
 // Used by one thread at a time, so it takes no lock. Allocation failure returns nullptr.
 class CPrivateHeap {
