@@ -107,6 +107,10 @@ public:
     // Shown as it loads: a picture that can come coarse first (a progressive JPEG) is delivered
     // twice, coarse and then final, and the final rows are those of a single pass.
     bool coarsePass = false;
+    // The height of the window the picture is shown in (0: not known). A picture shown at its
+    // own size and taller than that first shows only its middle rows, so the coarse pass makes
+    // only those; the others stay as they are until the final pass.
+    int32_t windowHeight = 0;
 
     // State the owners read.
     std::string path;

@@ -3,6 +3,7 @@
 #include <jerror.h>  // after jpeglib.h, which the header includes
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstdio>
@@ -121,6 +122,14 @@ bool StartCoarseOutputGuarded(j_decompress_ptr d, JpegErrorManager* errors) {
     return true;
 }
 
+// Never to the last row: skipping there would end the input too, and the final pass's scans
+// would go unread.
+bool SkipRowsGuarded(j_decompress_ptr d, JpegErrorManager* errors, JDIMENSION rows) {
+    if (setjmp(errors->jump)) return false;
+    if (rows > 0 && d->output_scanline + rows < d->output_height) jpeg_skip_scanlines(d, rows);
+    return true;
+}
+
 bool FinishOutputGuarded(j_decompress_ptr d, JpegErrorManager* errors) {
     if (setjmp(errors->jump)) return false;
     jpeg_finish_output(d);
@@ -231,9 +240,12 @@ bool CJpegReader::ReadHeader() {
     // The setting is read only for the pictures it concerns: most have nothing to turn.
     if (orientation_ != kOrientationAsStored && ReadSetting(settings::kApplyOrientation) == 0)
         orientation_ = kOrientationAsStored;
-    // Turned pictures are written whole before the loader sees a row, so its per-row colour
-    // swap would walk the whole picture again from memory: the library gives B, G, R instead.
-    libraryGivesBgr_ = OrientationTransposes(orientation_) && layout_ == Layout::kRgb;
+    // The library gives B, G, R, the display's order, so no row needs a swap afterwards (for
+    // a 13 MP photo, a few milliseconds a pass). Mirrored rows are the exception: they take R,
+    // G, B, as reversing a row's bytes mirrors it and swaps. Turned ones are placed pixel by
+    // pixel, so they take B, G, R whatever their mirroring.
+    libraryGivesBgr_ = layout_ == Layout::kRgb &&
+                       (OrientationTransposes(orientation_) || !OrientationMirrorsRows(orientation_));
     if (libraryGivesBgr_) decompressor_.out_color_space = JCS_EXT_BGR;
 
     progress_.progress_monitor = CheckScanCount;
@@ -316,26 +328,36 @@ int CJpegReader::NextLine(uint8_t** row) {
         return lineCounter;
     }
     ++lineCounter;
+    if (buffered_ && !outputStarted_ && !StartOutput()) return lineCounter;
+    // Rows the coarse pass need not make keep what they hold.
+    if (coarseActive_ && (lineCounter < coarseFirst_ || lineCounter >= coarseEnd_))
+        return lineCounter;
     if (ReadRow(*row) && OrientationMirrorsRows(orientation_))
         ReverseBytes(*row, static_cast<size_t>(width_) * 3);
     return lineCounter;
 }
 
-bool CJpegReader::ReadRow(uint8_t* row) {
-    if (buffered_ && !outputStarted_) {
-        outputStarted_ = true;
-        // Turned pictures are shown only once whole: a coarse pass would only cost time.
-        coarseActive_ = coarsePass && !OrientationTransposes(orientation_);
-        finalDct_ = decompressor_.dct_method;
-        finalSmoothing_ = decompressor_.do_block_smoothing;
-        const bool started = coarseActive_ ? StartCoarseOutputGuarded(&decompressor_, &errors_)
-                                           : StartOutputGuarded(&decompressor_, &errors_);
-        if (!started) {
-            Refuse(errors_.message[0] ? errors_.message : "damaged JPEG data");
-            DestroyDecompressor();
-            return false;
-        }
+bool CJpegReader::StartOutput() {
+    outputStarted_ = true;
+    // Turned pictures are shown only once whole: a coarse pass would only cost time.
+    coarseActive_ = coarsePass && !OrientationTransposes(orientation_);
+    finalDct_ = decompressor_.dct_method;
+    finalSmoothing_ = decompressor_.do_block_smoothing;
+    coarseFirst_ = std::clamp(coarseFirstRow, 0, height_ - 1);
+    coarseEnd_ = std::clamp(coarseEndRow, coarseFirst_ + 1, height_);
+    bool started = coarseActive_ ? StartCoarseOutputGuarded(&decompressor_, &errors_)
+                                 : StartOutputGuarded(&decompressor_, &errors_);
+    if (started && coarseActive_)
+        started = SkipRowsGuarded(&decompressor_, &errors_, static_cast<JDIMENSION>(coarseFirst_));
+    if (!started) {
+        Refuse(errors_.message[0] ? errors_.message : "damaged JPEG data");
+        DestroyDecompressor();
     }
+    return started;
+}
+
+bool CJpegReader::ReadRow(uint8_t* row) {
+    if (buffered_ && !outputStarted_ && !StartOutput()) return false;
     bool ok;
     if (layout_ == Layout::kRgb) {
         ok = ReadScanlineGuarded(&decompressor_, &errors_, row);

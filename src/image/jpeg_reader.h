@@ -67,6 +67,8 @@ private:
     // Reads and checks the header and chooses the layout; the output size is the file's.
     bool ReadHeader();
     bool StartDecoding();
+    // A progressive file's first output pass: the coarse one when asked for, else the final.
+    bool StartOutput();
     // One row at the output size into `row`; false, with the reason, when decoding failed.
     bool ReadRow(uint8_t* row);
     // For a transposing orientation: the whole upright picture into rows from `upright` on.
@@ -86,6 +88,8 @@ private:
     bool buffered_ = false;  // progressive: the scans are absorbed with the first row
     bool outputStarted_ = false;
     bool coarseActive_ = false;  // the rows being delivered are the coarse pass's
+    int32_t coarseFirst_ = 0;    // the rows it makes: coarseFirstRow and coarseEndRow clamped
+    int32_t coarseEnd_ = 0;
     J_DCT_METHOD finalDct_ = JDCT_ISLOW;  // the final pass's settings, as the caller left them
     boolean finalSmoothing_ = TRUE;
     Layout layout_ = Layout::kRgb;

@@ -1,6 +1,7 @@
 // The loader thread of an image: pulls rows from the reader (or from the image's own source
 // buffer), runs one of the resampling paths, and tells the notify window about its progress.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +20,9 @@ namespace {
 
 std::mutex g_serialLock;
 int32_t g_serialCounter = 0;
+
+// Rows made beyond each edge of the window's middle in a coarse pass: one iMCU row at most.
+constexpr int32_t kCoarseRowsSpare = 16;
 
 void Post(HWND window, UINT message, CImage* image, ProgressRecord* record) {
     window->PostMessage(message, reinterpret_cast<WPARAM>(image), reinterpret_cast<LPARAM>(record));
@@ -363,6 +367,14 @@ void CImageLoad::Run() {
 
         // A coarse pass costs a pass of its own, worth it only when rows reach a screen.
         if (reader) reader->coarsePass = im.coarsePass && !streamed && !reduced;
+        if (reader && reader->coarsePass && !im.downscale && !im.upscale &&
+            im.windowHeight > 0 && displayHeight_ > im.windowHeight) {
+            // Shown at its own size, the picture first shows its middle: the coarse pass makes
+            // those rows, with an iMCU row to spare for the rounding of a bottom-up layout.
+            const int32_t first = (displayHeight_ - im.windowHeight) / 2 - kCoarseRowsSpare;
+            reader->coarseFirstRow = std::max(first, 0);
+            reader->coarseEndRow = first + im.windowHeight + 2 * kCoarseRowsSpare;
+        }
         RunPath(job, reader, true);
         while (reader && !im.stop.load() && !job.outOfMemory && reader->NextPass()) {
             // The coarse picture is all there: shown whole before the final rows replace it.

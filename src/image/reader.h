@@ -77,6 +77,10 @@ public:
     // Set before the first row when the rows are shown as they come: a format that can give a
     // coarse picture early (a progressive JPEG) gives that first, then the final rows.
     bool coarsePass = false;
+    // The rows [coarseFirstRow, coarseEndRow) are all the coarse pass needs to make; a reader
+    // may leave the others as they are.
+    int32_t coarseFirstRow = 0;
+    int32_t coarseEndRow = INT32_MAX;
     int32_t lineCounter = -1;
     bool closed = false;
     // Why the file gives no picture, or only part of it, in a few words ("not a BMP file",

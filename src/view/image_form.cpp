@@ -141,6 +141,7 @@ void CImageForm::SizeSlot(Slot& slot, const TargetParams& p, bool inLoader) {
     const bool isCurrent = &slot == current_;
     if (isCurrent) DropPaintSource();
     image.SetSizeLimit(box.width, box.height, inLoader, box.upscale);
+    image.windowHeight = p.viewHeight;
     slot.box = box;
     slot.boxSourceWidth = image.GetSourceWidth();
     slot.boxSourceHeight = image.GetSourceHeight();
