@@ -23,11 +23,9 @@ void* CPrivateHeap::Track(void* block) {
 
 void* CPrivateHeap::Alloc(size_t bytes) { return Track(std::malloc(bytes ? bytes : 1)); }
 
-void* CPrivateHeap::AllocZeroed(size_t bytes) {
-    void* block = Track(std::calloc(1, bytes ? bytes : 1));
-    if (block && bytes >= kHugeBlock) AdviseHugePages(block, bytes);
-    return block;
-}
+// No huge-page hint here: with the kernel's usual "defrag madvise" setting a hinted fault may
+// compact memory first, and in the viewer that cost more system time than it saved.
+void* CPrivateHeap::AllocZeroed(size_t bytes) { return Track(std::calloc(1, bytes ? bytes : 1)); }
 
 void CPrivateHeap::Free(void* block) {
     if (!block) return;

@@ -13,10 +13,8 @@ public:
     CPrivateHeap& operator=(const CPrivateHeap&) = delete;
 
     void* Alloc(size_t bytes);
-    // Zero-filled; large blocks come straight from the kernel, already zero, without touching them,
-    // and from kHugeBlock bytes on in huge pages where the kernel has them (AdviseHugePages).
+    // Zero-filled; large blocks come straight from the kernel, already zero, without touching them.
     void* AllocZeroed(size_t bytes);
-    static constexpr size_t kHugeBlock = size_t{4} << 20;
     void Free(void* block);
     size_t BlockCount() const { return blocks_.size(); }
 
