@@ -34,6 +34,15 @@ protected:
     }
     void TearDown() override { std::filesystem::current_path("/"); }
     std::string Folder() const { return dir_.path().string() + "/"; }
+    // a.bmp to d.bmp, 4 x 2 grey pictures: a folder to browse.
+    void WriteFourSmallBmps() const {
+        BmpDesc desc;
+        desc.width = 4;
+        desc.height = 2;
+        desc.pixels.assign(24, 0x40);
+        for (const char* name : {"a.bmp", "b.bmp", "c.bmp", "d.bmp"})
+            WriteFileBytes(dir_.file(name), BuildBmp(desc));
+    }
 
     // A key pressed in the file list, where the keyboard focus is at start.
     static void Press(const CMainForm& form, Qt::Key key, Qt::KeyboardModifiers modifiers) {
@@ -420,12 +429,7 @@ TEST_F(MainCommandsTest, TheTrackbarsContextMenuChoosesTheAdjustTypeAndAppliesIt
 }  // namespace
 
 TEST_F(MainCommandsTest, FullscreenBrowsesTheFolderAndEscReturnsWithTheLastPictureSelected) {
-    BmpDesc desc;
-    desc.width = 4;
-    desc.height = 2;
-    desc.pixels.assign(24, 0x40);
-    for (const char* name : {"a.bmp", "b.bmp", "c.bmp", "d.bmp"})
-        WriteFileBytes(dir_.file(name), BuildBmp(desc));
+    WriteFourSmallBmps();
     WriteRegString("InitialDirectory", Folder());
     CMainForm form({}, SW_SHOWNORMAL);
     HWND list = form.fileView()->window();
@@ -636,12 +640,7 @@ TEST_F(MainCommandsTest, KeysTypedDuringASwitchAreEachHandledOnceInTheModeTheyAr
 // Another program removes and renames files of the folder being browsed fullscreen: F5 lists it
 // again, and the steps go through what is there.
 TEST_F(MainCommandsTest, F5InFullscreenStepsThroughTheFilesThereNow) {
-    BmpDesc desc;
-    desc.width = 4;
-    desc.height = 2;
-    desc.pixels.assign(24, 0x40);
-    for (const char* name : {"a.bmp", "b.bmp", "c.bmp", "d.bmp"})
-        WriteFileBytes(dir_.file(name), BuildBmp(desc));
+    WriteFourSmallBmps();
     WriteRegString("InitialDirectory", Folder());
     CMainForm form({}, SW_SHOWNORMAL);
     CImageForm& pane = *form.imagePane();
