@@ -2,8 +2,10 @@
 # A long fuzzing campaign on the developer's machine (not in CI): each target runs until it has
 # made 10 million executions or run 2 hours in all, whichever comes first. The work can be
 # stopped and resumed: each target's corpus and its running totals live in CAMPAIGN_DIR, so a
-# campaign may span several sittings. A finding stops that target and is copied to
-# fuzz/findings/; fix it, keep the input as a seed, and run again.
+# campaign may span several sittings. The totals are also kept in fuzz/campaign.txt, which is
+# committed with the merged corpus, so that a campaign carries on from another machine's: a
+# target without totals in CAMPAIGN_DIR starts from that file's. A finding stops that target
+# and is copied to fuzz/findings/; fix it, keep the input as a seed, and run again.
 #
 #   scripts/fuzz-campaign.sh [build-dir] [target ...]      runs (or resumes) the campaign
 #   scripts/fuzz-campaign.sh --report                       prints the table so far
@@ -25,7 +27,33 @@ slice=${CAMPAIGN_SLICE:-1800}  # seconds per sitting of one target, so progress 
 mkdir -p "$state"
 export LSAN_OPTIONS="suppressions=$PWD/fuzz/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
+ledger=$PWD/fuzz/campaign.txt
 total() { cat "$state/$1/$2" 2>/dev/null || echo 0; }
+
+# The ledger holds a line per target: name, executions, seconds, and its state.
+from_ledger() {
+    [ -f "$ledger" ] || return 0
+    local line
+    line=$(awk -v n="$1" '$1 == n' "$ledger")
+    [ -n "$line" ] || return 0
+    echo "$line" | awk '{print $2}' > "$state/$1/runs"
+    echo "$line" | awk '{print $3}' > "$state/$1/seconds"
+    case $(echo "$line" | cut -d' ' -f4-) in
+        done*) echo "$line" | cut -d' ' -f4- > "$state/$1/status" ;;
+    esac
+}
+# Two campaigns may run side by side (one per core), so the ledger is rewritten under a lock.
+to_ledger() {
+    local status=running
+    [ -f "$state/$1/status" ] && status=$(cat "$state/$1/status")
+    (
+        flock 9
+        touch "$ledger"
+        { grep -v "^$1 " "$ledger" || true
+          echo "$1 $(total "$1" runs) $(total "$1" seconds) $status"; } | sort > "$ledger.new"
+        mv "$ledger.new" "$ledger"
+    ) 9> "$state/ledger.lock"
+}
 
 report() {
     printf '%-16s %12s %9s %9s %s\n' target execs seconds execs/s state
@@ -67,6 +95,7 @@ for name in "${targets[@]}"; do
     fuzzer=$build/fuzz/${name}_fuzzer
     dir=$state/$name
     mkdir -p "$dir/corpus"
+    [ -f "$dir/runs" ] || from_ledger "$name"
     [ -f "$dir/status" ] && { echo "$name: $(cat "$dir/status")"; continue; }
     [ "$(ls "$dir/corpus" | wc -l)" -eq 0 ] && cp -r "fuzz/corpus/$name/." "$dir/corpus/" 2>/dev/null || true
     format=${name%_decode}
@@ -75,7 +104,8 @@ for name in "${targets[@]}"; do
     while :; do
         runs=$(total "$name" runs); secs=$(total "$name" seconds)
         if [ "$runs" -ge "$max_runs" ] || [ "$secs" -ge "$max_seconds" ]; then
-            echo "done: $runs executions in $secs s, no finding" > "$dir/status"; break
+            echo "done: $runs executions in $secs s, no finding" > "$dir/status"
+            to_ledger "$name"; break
         fi
         left=$((max_seconds - secs)); [ $left -gt $slice ] && left=$slice
         log=$dir/last.log
@@ -91,10 +121,12 @@ for name in "${targets[@]}"; do
         made=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo 0)
         echo $((runs + made)) > "$dir/runs"
         echo $((secs + $(date +%s) - start)) > "$dir/seconds"
+        to_ledger "$name"
         if [ $found = 1 ]; then
             mkdir -p fuzz/findings
             cp "$dir"/crash-* "$dir"/leak-* "$dir"/timeout-* "$dir"/oom-* fuzz/findings/ 2>/dev/null || true
             echo "FINDING after $((runs + made)) executions: see $log" > "$dir/status"
+            to_ledger "$name"
             echo "$name: FINDING"; tail -n 30 "$log"
             break
         fi
