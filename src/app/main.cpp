@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "app/core/resize_mode.h"
+#include "app/core/start_path.h"
+#include "image/jpeg_reader.h"
 #include "image/resample.h"
 #include "platform/start_trace.h"
 
@@ -50,6 +52,9 @@ int StartViewer(int argc, char** argv, const std::vector<std::string>& words) {
     // The viewer and the desktop libraries under it (Qt, X11, fonts, ICU: some 35 of them) live
     // in a module loaded only here, so batch resize starts without them. A build tree keeps the
     // module beside the program, an installation in its library folder.
+    // The start photo's decode begins now, while the desktop's libraries load and start.
+    const StartChoice start = ChooseStartPath(words);
+    if (start.fromCommandLine) StartEarlyJpegRead(start.file);
     const std::string folder = ProgramFolder();
     void* module = nullptr;
     for (const char* place : {"", LUMORA_VIEWER_DIR "/"}) {
@@ -60,10 +65,13 @@ int StartViewer(int argc, char** argv, const std::vector<std::string>& words) {
     const auto run = module ? reinterpret_cast<Entry>(dlsym(module, "LumoraRunViewer")) : nullptr;
     if (!run) {
         std::fprintf(stderr, "lumora: cannot load the viewer: %s\n", dlerror());
+        EndEarlyJpegRead();
         return 1;
     }
     // Never unloaded: its objects live until the process ends.
-    return run(argc, argv, &words);
+    const int status = run(argc, argv, &words);
+    EndEarlyJpegRead();
+    return status;
 #else
     // Built without the desktop: a normal start explains the command line.
     (void)argc, (void)argv, (void)words;

@@ -6,13 +6,17 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <thread>
 #include <utility>
 
 #include "image/exif.h"
 #include "platform/file_io.h"
+#include "platform/start_trace.h"
 #include "settings/settings.h"
 
 static_assert(std::endian::native == std::endian::little,
@@ -99,6 +103,35 @@ bool StartOutputGuarded(j_decompress_ptr d, JpegErrorManager* errors) {
     return true;
 }
 
+// Scans read ahead of any output, until the end of the file or a yield (checked after every
+// iMCU row); *atEnd tells which.
+bool AbsorbGuarded(j_decompress_ptr d, JpegErrorManager* errors, const std::atomic<bool>* yield,
+                   bool* atEnd) {
+    if (setjmp(errors->jump)) return false;
+    while (!yield->load(std::memory_order_relaxed)) {
+        const int result = jpeg_consume_input(d);
+        if (result == JPEG_REACHED_EOI) {
+            *atEnd = true;
+            return true;
+        }
+        if (result == JPEG_SUSPENDED) return false;
+        if (d->input_scan_number > CJpegReader::kMaxScans) {
+            std::snprintf(errors->message, sizeof errors->message, "more than %d progressive scans",
+                          CJpegReader::kMaxScans);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool SameFile(FILE* file, const std::string& path) {
+    struct stat opened {}, now {};
+    return file && fstat(fileno(file), &opened) == 0 && stat(path.c_str(), &now) == 0 &&
+           opened.st_dev == now.st_dev && opened.st_ino == now.st_ino &&
+           opened.st_size == now.st_size && opened.st_mtim.tv_sec == now.st_mtim.tv_sec &&
+           opened.st_mtim.tv_nsec == now.st_mtim.tv_nsec;
+}
+
 // A coarse picture as early as the file allows: the scans up to the first that refines AC
 // coefficients (so every component has its DC ones), shown without waiting for that scan, with
 // the fast inverse DCT and without block smoothing, which would cost the coarse picture about
@@ -150,27 +183,32 @@ inline uint8_t MulDiv255(unsigned a, unsigned b) {
 
 }  // namespace
 
-CJpegReader::CJpegReader(std::string filePath) : CImageReader(std::move(filePath)) {
-    std::memset(&decompressor_, 0, sizeof decompressor_);
-    std::memset(&progress_, 0, sizeof progress_);
-}
+CJpegReader::CJpegReader(std::string filePath)
+    : CImageReader(std::move(filePath)), lib_(std::make_unique<Library>()) {}
 
 void CJpegReader::OpenFile() {
     lineCounter = -1;
+    // A reducible reader settles its scale first, which the early read has not waited for.
+    if (!reducible && AdoptEarlyRead()) return;
+    OpenHere();
+}
+
+void CJpegReader::OpenHere() {
+    lineCounter = -1;
     buffered_ = outputStarted_ = coarseActive_ = storedRows_ = false;
-    jpeg_std_error(&errors_.pub);
-    errors_.pub.error_exit = ErrorExit;
-    errors_.pub.emit_message = EmitMessage;
-    errors_.pub.output_message = OutputMessage;
-    errors_.warnings = 0;
-    errors_.endedEarly = false;
-    errors_.message[0] = '\0';
-    decompressor_.err = &errors_.pub;
+    jpeg_std_error(&lib_->errors.pub);
+    lib_->errors.pub.error_exit = ErrorExit;
+    lib_->errors.pub.emit_message = EmitMessage;
+    lib_->errors.pub.output_message = OutputMessage;
+    lib_->errors.warnings = 0;
+    lib_->errors.endedEarly = false;
+    lib_->errors.message[0] = '\0';
+    lib_->decompressor.err = &lib_->errors.pub;
     // Destroying a half-created decompressor is safe, so every failure has one way out.
     decompressorAlive_ = true;
     file_ = OpenRegularFileStream(path);
     if (!file_) RefuseOpen();
-    if (!CreateGuarded(&decompressor_, &errors_)) RefuseWithLibraryMessage("out of memory");
+    if (!CreateGuarded(&lib_->decompressor, &lib_->errors)) RefuseWithLibraryMessage("out of memory");
     // A reducible reader starts the library only once the output size is settled (Reduce or
     // the first row): the scale cannot change after that.
     if (!failure.empty() || !ReadHeader() || (!reducible && !StartDecoding())) {
@@ -179,8 +217,8 @@ void CJpegReader::OpenFile() {
         CloseFile();
         return;
     }
-    const int32_t width = static_cast<int32_t>(decompressor_.image_width);
-    const int32_t height = static_cast<int32_t>(decompressor_.image_height);
+    const int32_t width = static_cast<int32_t>(lib_->decompressor.image_width);
+    const int32_t height = static_cast<int32_t>(lib_->decompressor.image_height);
     if (OrientationTransposes(orientation_)) {
         DeclareHeader(height, -width, 24);
         allRowsAtOnce = true;
@@ -194,22 +232,22 @@ void CJpegReader::OpenFile() {
 }
 
 bool CJpegReader::RefuseWithLibraryMessage(const char* otherwise) {
-    return Refuse(errors_.message[0] ? errors_.message : otherwise);
+    return Refuse(lib_->errors.message[0] ? lib_->errors.message : otherwise);
 }
 
 bool CJpegReader::ReadHeader() {
-    if (!ReadHeaderGuarded(&decompressor_, &errors_, file_))
+    if (!ReadHeaderGuarded(&lib_->decompressor, &lib_->errors, file_))
         return RefuseWithLibraryMessage("not a JPEG file");
 
-    const int64_t width = decompressor_.image_width;
-    const int64_t height = decompressor_.image_height;
+    const int64_t width = lib_->decompressor.image_width;
+    const int64_t height = lib_->decompressor.image_height;
     if (!AcceptSize(width, height, 24)) return false;
     struct stat st {};
     if (fstat(fileno(file_), &st) != 0) return Refuse(std::strerror(errno));
     if (width * height > static_cast<int64_t>(st.st_size) * kMaxPixelsPerByte)
         return Refuse("file far too short for the picture");
 
-    switch (decompressor_.jpeg_color_space) {
+    switch (lib_->decompressor.jpeg_color_space) {
         case JCS_GRAYSCALE:
             layout_ = Layout::kGrey;
             break;
@@ -221,7 +259,7 @@ bool CJpegReader::ReadHeader() {
         case JCS_YCCK:
             // libjpeg turns YCCK into CMYK; the reader does the rest.
             layout_ = Layout::kCmyk;
-            decompressor_.out_color_space = JCS_CMYK;
+            lib_->decompressor.out_color_space = JCS_CMYK;
             break;
         default:
             // Two or five and more components: no picture this reader can show.
@@ -230,7 +268,7 @@ bool CJpegReader::ReadHeader() {
 
     // The first Exif segment counts; a second one (rare, and then usually a copy) does not.
     orientation_ = kOrientationAsStored;
-    for (jpeg_saved_marker_ptr m = decompressor_.marker_list; m; m = m->next) {
+    for (jpeg_saved_marker_ptr m = lib_->decompressor.marker_list; m; m = m->next) {
         if (m->marker != JPEG_APP0 + 1 || m->data_length < 6 ||
             std::memcmp(m->data, "Exif\0\0", 6) != 0)
             continue;
@@ -246,10 +284,10 @@ bool CJpegReader::ReadHeader() {
     // pixel, so they take B, G, R whatever their mirroring.
     libraryGivesBgr_ = layout_ == Layout::kRgb &&
                        (OrientationTransposes(orientation_) || !OrientationMirrorsRows(orientation_));
-    if (libraryGivesBgr_) decompressor_.out_color_space = JCS_EXT_BGR;
+    if (libraryGivesBgr_) lib_->decompressor.out_color_space = JCS_EXT_BGR;
 
-    progress_.progress_monitor = CheckScanCount;
-    decompressor_.progress = &progress_;
+    lib_->progress.progress_monitor = CheckScanCount;
+    lib_->decompressor.progress = &lib_->progress;
     width_ = static_cast<int32_t>(width);
     height_ = static_cast<int32_t>(height);
     return true;
@@ -258,15 +296,15 @@ bool CJpegReader::ReadHeader() {
 // Starts the library at the output size width_ x height_, which the header or Reduce set.
 bool CJpegReader::StartDecoding() {
     started_ = true;
-    buffered_ = decompressor_.progressive_mode != FALSE;
-    decompressor_.buffered_image = buffered_ ? TRUE : FALSE;
-    if (!StartGuarded(&decompressor_, &errors_))
+    buffered_ = lib_->decompressor.progressive_mode != FALSE;
+    lib_->decompressor.buffered_image = buffered_ ? TRUE : FALSE;
+    if (!StartGuarded(&lib_->decompressor, &lib_->errors))
         return RefuseWithLibraryMessage("damaged JPEG data");
 
     const int components = layout_ == Layout::kGrey ? 1 : layout_ == Layout::kRgb ? 3 : 4;
-    if (decompressor_.output_components != components ||
-        static_cast<int64_t>(decompressor_.output_width) != width_ ||
-        static_cast<int64_t>(decompressor_.output_height) != height_)
+    if (lib_->decompressor.output_components != components ||
+        static_cast<int64_t>(lib_->decompressor.output_width) != width_ ||
+        static_cast<int64_t>(lib_->decompressor.output_height) != height_)
         return Refuse("unexpected decoder output");
     if (layout_ != Layout::kRgb) {
         scanline_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(width_) * components]);
@@ -282,13 +320,13 @@ bool CJpegReader::Reduce(int32_t minWidth, int32_t minHeight, int32_t* width, in
     if (transposed) std::swap(minWidth, minHeight);
     // libjpeg scales by n/8 inside the inverse DCT; the first n that gives enough rows.
     for (unsigned n = kMinScaleEighths; n < 8; ++n) {
-        decompressor_.scale_num = n;
-        decompressor_.scale_denom = 8;
-        if (!CalcOutputGuarded(&decompressor_, &errors_)) break;
-        const int64_t w = decompressor_.output_width, h = decompressor_.output_height;
+        lib_->decompressor.scale_num = n;
+        lib_->decompressor.scale_denom = 8;
+        if (!CalcOutputGuarded(&lib_->decompressor, &lib_->errors)) break;
+        const int64_t w = lib_->decompressor.output_width, h = lib_->decompressor.output_height;
         if (w < minWidth || h < minHeight) continue;
         // Never larger than the declared picture, whose buffer the rows go into.
-        if (w <= 0 || h <= 0 || w > decompressor_.image_width || h > decompressor_.image_height)
+        if (w <= 0 || h <= 0 || w > lib_->decompressor.image_width || h > lib_->decompressor.image_height)
             break;
         width_ = static_cast<int32_t>(w);
         height_ = static_cast<int32_t>(h);
@@ -301,9 +339,9 @@ bool CJpegReader::Reduce(int32_t minWidth, int32_t minHeight, int32_t* width, in
         *height = transposed ? width_ : height_;
         return true;
     }
-    decompressor_.scale_num = decompressor_.scale_denom = 1;
-    width_ = static_cast<int32_t>(decompressor_.image_width);
-    height_ = static_cast<int32_t>(decompressor_.image_height);
+    lib_->decompressor.scale_num = lib_->decompressor.scale_denom = 1;
+    width_ = static_cast<int32_t>(lib_->decompressor.image_width);
+    height_ = static_cast<int32_t>(lib_->decompressor.image_height);
     return false;
 }
 
@@ -315,6 +353,7 @@ int CJpegReader::DeliverStoredRows() {
 }
 
 int CJpegReader::NextLine(uint8_t** row) {
+    if (early_) TakeEarlyDecode();
     if (OrientationTransposes(orientation_) && !storedRows_) {
         // Every row came with the first call; the later ones only count.
         if (lineCounter + 1 >= width_) return lineCounter;
@@ -339,18 +378,19 @@ int CJpegReader::NextLine(uint8_t** row) {
 
 bool CJpegReader::StartOutput() {
     outputStarted_ = true;
-    // Turned pictures are shown only once whole: a coarse pass would only cost time.
-    coarseActive_ = coarsePass && !OrientationTransposes(orientation_);
-    finalDct_ = decompressor_.dct_method;
-    finalSmoothing_ = decompressor_.do_block_smoothing;
+    // Turned pictures are shown only once whole: a coarse pass would only cost time; so would
+    // one of a file whose scans are all in already.
+    coarseActive_ = coarsePass && !OrientationTransposes(orientation_) && !absorbedAll_;
+    finalDct_ = lib_->decompressor.dct_method;
+    finalSmoothing_ = lib_->decompressor.do_block_smoothing;
     coarseFirst_ = std::clamp(coarseFirstRow, 0, height_ - 1);
     coarseEnd_ = std::clamp(coarseEndRow, coarseFirst_ + 1, height_);
-    bool started = coarseActive_ ? StartCoarseOutputGuarded(&decompressor_, &errors_)
-                                 : StartOutputGuarded(&decompressor_, &errors_);
+    bool started = coarseActive_ ? StartCoarseOutputGuarded(&lib_->decompressor, &lib_->errors)
+                                 : StartOutputGuarded(&lib_->decompressor, &lib_->errors);
     if (started && coarseActive_)
-        started = SkipRowsGuarded(&decompressor_, &errors_, static_cast<JDIMENSION>(coarseFirst_));
+        started = SkipRowsGuarded(&lib_->decompressor, &lib_->errors, static_cast<JDIMENSION>(coarseFirst_));
     if (!started) {
-        Refuse(errors_.message[0] ? errors_.message : "damaged JPEG data");
+        Refuse(lib_->errors.message[0] ? lib_->errors.message : "damaged JPEG data");
         DestroyDecompressor();
     }
     return started;
@@ -360,19 +400,19 @@ bool CJpegReader::ReadRow(uint8_t* row) {
     if (buffered_ && !outputStarted_ && !StartOutput()) return false;
     bool ok;
     if (layout_ == Layout::kRgb) {
-        ok = ReadScanlineGuarded(&decompressor_, &errors_, row);
+        ok = ReadScanlineGuarded(&lib_->decompressor, &lib_->errors, row);
     } else {
-        ok = ReadScanlineGuarded(&decompressor_, &errors_, scanline_.get());
+        ok = ReadScanlineGuarded(&lib_->decompressor, &lib_->errors, scanline_.get());
         if (ok && layout_ == Layout::kGrey) ExpandGrey(row);
         if (ok && layout_ == Layout::kCmyk) ConvertCmyk(row);
     }
     // After a fatal error the rows so far stay; later calls deliver nothing.
     if (!ok) {
-        Refuse(std::string(errors_.message[0] ? errors_.message : "damaged JPEG data") +
-               " at row " + std::to_string(decompressor_.output_scanline));
+        Refuse(std::string(lib_->errors.message[0] ? lib_->errors.message : "damaged JPEG data") +
+               " at row " + std::to_string(lib_->decompressor.output_scanline));
         DestroyDecompressor();
-    } else if (errors_.endedEarly) {
-        Refuse("truncated after row " + std::to_string(decompressor_.output_scanline - 1));
+    } else if (lib_->errors.endedEarly) {
+        Refuse("truncated after row " + std::to_string(lib_->decompressor.output_scanline - 1));
     }
     return ok;
 }
@@ -382,13 +422,13 @@ bool CJpegReader::ReadRow(uint8_t* row) {
 bool CJpegReader::NextPass() {
     if (!coarseActive_ || !decompressorAlive_) return false;
     coarseActive_ = false;
-    bool ok = FinishOutputGuarded(&decompressor_, &errors_);
-    decompressor_.dct_method = finalDct_;
-    decompressor_.do_block_smoothing = finalSmoothing_;
-    ok = ok && StartOutputGuarded(&decompressor_, &errors_);
+    bool ok = FinishOutputGuarded(&lib_->decompressor, &lib_->errors);
+    lib_->decompressor.dct_method = finalDct_;
+    lib_->decompressor.do_block_smoothing = finalSmoothing_;
+    ok = ok && StartOutputGuarded(&lib_->decompressor, &lib_->errors);
     if (!ok) {
         // The coarse picture stays, with the reason it is no more than that.
-        Refuse(errors_.message[0] ? errors_.message : "damaged JPEG data");
+        Refuse(lib_->errors.message[0] ? lib_->errors.message : "damaged JPEG data");
         DestroyDecompressor();
         return false;
     }
@@ -399,6 +439,7 @@ bool CJpegReader::NextPass() {
 // The stored rows are decoded a strip at a time and each strip is put in its upright place, so
 // the memory beyond the picture's own buffer is one strip, whatever the picture's size.
 void CJpegReader::DecodeTransposed(uint8_t* upright) {
+    if (early_) TakeEarlyDecode();
     if (!decompressorAlive_) return;
     if (!started_ && !StartDecoding()) {
         DestroyDecompressor();
@@ -447,13 +488,126 @@ void CJpegReader::ConvertCmyk(uint8_t* row) const {
 }
 
 void CJpegReader::DestroyDecompressor() {
-    if (decompressorAlive_) jpeg_destroy_decompress(&decompressor_);
+    if (decompressorAlive_) jpeg_destroy_decompress(&lib_->decompressor);
     decompressorAlive_ = false;
 }
 
 void CJpegReader::CloseFile() {
+    // Closed before its first row: the early read's thread is stopped and its work dropped.
+    early_.reset();
     DestroyDecompressor();
     scanline_.reset();
     if (file_) std::fclose(file_);
     file_ = nullptr;
+}
+
+// --- the early read ---------------------------------------------------------------------------
+
+struct EarlyJpegRead {
+    explicit EarlyJpegRead(const std::string& file) : reader(file) {}
+    ~EarlyJpegRead() {
+        yield = true;
+        if (thread.joinable()) thread.join();
+    }
+    void Run() {
+        TraceStartStep("early-read");
+        // Not OpenFile, which would find this very read to adopt.
+        reader.OpenHere();
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            headerRead = true;
+        }
+        opened.notify_all();
+        failed = !reader.AbsorbScans(yield);
+    }
+
+    CJpegReader reader;
+    std::thread thread;
+    std::mutex lock;
+    std::condition_variable opened;
+    bool headerRead = false;  // under lock: the reader's header and layout are set
+    std::atomic<bool> yield{false};
+    bool failed = false;  // the thread's own until it is joined
+};
+
+namespace {
+
+std::mutex g_earlyLock;
+std::shared_ptr<EarlyJpegRead> g_early;
+
+}  // namespace
+
+void StartEarlyJpegRead(const std::string& path) {
+    if (!dynamic_cast<CJpegReader*>(CreateReader(path).get())) return;
+    auto job = std::make_shared<EarlyJpegRead>(path);
+    std::lock_guard<std::mutex> hold(g_earlyLock);
+    if (g_early) return;
+    job->thread = std::thread([raw = job.get()] { raw->Run(); });
+    g_early = std::move(job);
+}
+
+void EndEarlyJpegRead() {
+    std::shared_ptr<EarlyJpegRead> job;
+    {
+        std::lock_guard<std::mutex> hold(g_earlyLock);
+        job = std::move(g_early);
+    }
+    // Its destructor stops the thread where it is.
+}
+
+bool CJpegReader::AbsorbScans(const std::atomic<bool>& yield) {
+    if (!decompressorAlive_ || !buffered_) return true;
+    bool atEnd = false;
+    const bool ok = AbsorbGuarded(&lib_->decompressor, &lib_->errors, &yield, &atEnd);
+    absorbedAll_ = ok && atEnd;
+    return ok;
+}
+
+bool CJpegReader::AdoptEarlyRead() {
+    std::shared_ptr<EarlyJpegRead> job;
+    {
+        std::lock_guard<std::mutex> hold(g_earlyLock);
+        if (!g_early || g_early->reader.path != path) return false;
+        job = std::move(g_early);
+    }
+    {
+        std::unique_lock<std::mutex> hold(job->lock);
+        job->opened.wait(hold, [&] { return job->headerRead; });
+    }
+    const CJpegReader& early = job->reader;
+    // A file refused or replaced since is read afresh here.
+    if (!early.decompressorAlive_ || !SameFile(early.file_, path)) return false;
+    header = early.header;
+    rgbOrder = early.rgbOrder;
+    allRowsAtOnce = early.allRowsAtOnce;
+    failure = early.failure;
+    layout_ = early.layout_;
+    width_ = early.width_;
+    height_ = early.height_;
+    libraryGivesBgr_ = early.libraryGivesBgr_;
+    orientation_ = early.orientation_;
+    early_ = std::move(job);
+    TraceStartStep("early-read-adopted");
+    return true;
+}
+
+void CJpegReader::TakeEarlyDecode() {
+    const std::shared_ptr<EarlyJpegRead> job = std::move(early_);
+    job->yield = true;
+    job->thread.join();
+    CJpegReader& early = job->reader;
+    TraceStartStep("early-read-taken", early.lib_->decompressor.input_scan_number);
+    if (job->failed) {
+        // The library gave up part-way: read as if there had been no early read, so a coarse
+        // picture still shows what the file holds before its damage.
+        OpenHere();
+        return;
+    }
+    std::swap(lib_, early.lib_);
+    std::swap(file_, early.file_);
+    std::swap(decompressorAlive_, early.decompressorAlive_);
+    std::swap(scanline_, early.scanline_);
+    started_ = early.started_;
+    buffered_ = early.buffered_;
+    absorbedAll_ = early.absorbedAll_;
 }

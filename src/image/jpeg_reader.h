@@ -5,7 +5,9 @@
 
 #include <jpeglib.h>
 
+#include <atomic>
 #include <memory>
+#include <string>
 
 #include "image/reader.h"
 
@@ -35,6 +37,8 @@ struct JpegErrorManager {
 // DC scans make, then (NextPass) the rows again from the complete file.
 //
 // Damage is treated as kMaxDecoderWarnings describes.
+struct EarlyJpegRead;
+
 class CJpegReader : public CImageReader {
 public:
     explicit CJpegReader(std::string path);
@@ -76,13 +80,29 @@ private:
     // Records the library's fatal error, or `otherwise` when it gave none.
     bool RefuseWithLibraryMessage(const char* otherwise);
     void DestroyDecompressor();
+    // OpenFile's own reading of the file, on the calling thread.
+    void OpenHere();
+    // Takes over the early read of this file, unchanged since, at its header (on the opening
+    // thread); its decode follows with the first row (TakeEarlyDecode, on the loader's thread).
+    bool AdoptEarlyRead();
+    void TakeEarlyDecode();
+    // The early read's thread: a progressive file's scans until the end or a yield; false when
+    // the library gave up.
+    friend struct EarlyJpegRead;
+    bool AbsorbScans(const std::atomic<bool>& yield);
     void ExpandGrey(uint8_t* row) const;
     void ConvertCmyk(uint8_t* row) const;
 
+    // What the library points into, on the heap so that it stays put when another reader
+    // takes the decode over.
+    struct Library {
+        jpeg_decompress_struct decompressor;
+        JpegErrorManager errors;
+        jpeg_progress_mgr progress;
+    };
+
     FILE* file_ = nullptr;
-    jpeg_decompress_struct decompressor_;
-    JpegErrorManager errors_;
-    jpeg_progress_mgr progress_;
+    std::unique_ptr<Library> lib_;
     bool decompressorAlive_ = false;
     bool started_ = false;  // jpeg_start_decompress was called
     bool buffered_ = false;  // progressive: the scans are absorbed with the first row
@@ -99,4 +119,15 @@ private:
     bool libraryGivesBgr_ = false;  // rows come B, G, R, so the loader need not swap them
     int orientation_ = 1;  // Exif numbering; 1 also when the setting turns it off
     bool storedRows_ = false;  // transposed, yet its rows go out as stored: the caller turns
+    std::shared_ptr<EarlyJpegRead> early_;  // adopted, its decode not yet taken over
+    bool absorbedAll_ = false;  // every scan is in before the first output pass
 };
+
+// The start file, read while the desktop starts: its header, and a progressive file's scans
+// (most of its decode, and independent of the size it is shown at), on a thread of its own. The
+// first reader then opened, not reducible, on the same file unchanged takes over what that
+// thread has done instead of reading the file again; its first row asks the thread to stop
+// where it is. Files of other formats are left alone.
+void StartEarlyJpegRead(const std::string& path);
+// Ends an early read that no reader took over, waiting for its thread; nothing otherwise.
+void EndEarlyJpegRead();

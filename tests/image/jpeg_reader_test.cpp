@@ -6,9 +6,11 @@
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <thread>
 
 #include "image/image.h"
 #include "image/resample.h"
+#include "platform/file_io.h"
 #include "settings/settings.h"
 #include "support/orientation.h"
 #include "support/reference.h"
@@ -761,4 +763,52 @@ TEST_F(JpegReaderTest, OrientationIsIgnoredWhenTurnedOffOrDamaged) {
     CImage turned;
     turned.LoadNow(upright, 1000, 1000);
     EXPECT_EQ(ShownPixels(turned).bytes, Oriented(asStored, 6).bytes);
+}
+
+// The start file's early read is taken over only by a reader of that very file, unchanged, and
+// the rows then are the single-pass ones; any other reader reads its file itself.
+TEST_F(JpegReaderTest, AnEarlyReadIsTakenOverOnlyForTheFileItRead) {
+    const std::string photo = CorpusPath("jpeg/go-image-testdata/video-001.progressive.jpeg");
+    const std::string other = CorpusPath("jpeg/go-image-testdata/video-005.gray.q50.2x2.progressive.jpeg");
+    enum Case { kSameFile, kOtherFile, kReplaced };
+    for (const Case c : {kSameFile, kOtherFile, kReplaced}) {
+        SCOPED_TRACE(c);
+        const std::string early = Write(ReadWholeFile(photo).value());
+        const std::string opened = c == kOtherFile ? Write(ReadWholeFile(other).value()) : early;
+        StartEarlyJpegRead(early);
+        if (c == kReplaced) {
+            // Replaced once the early read has it open.
+            const auto opensIt = [&] {
+                for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+                    std::error_code error;
+                    if (fs::read_symlink(fd.path(), error) == early) return true;
+                }
+                return false;
+            };
+            for (int i = 0; i < 2000 && !opensIt(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            const std::string replacement = Write(ReadWholeFile(other).value());
+            fs::rename(replacement, early);
+        }
+        int width = 0, height = 0;
+        const std::vector<uint8_t> expected =
+            SinglePassDecode(c == kSameFile ? photo : other, &width, &height);
+        CJpegReader reader(opened);
+        reader.OpenFile();
+        reader.coarsePass = true;
+        EndEarlyJpegRead();
+        ASSERT_EQ(reader.header.bmiHeader.biWidth, width);
+        ASSERT_EQ(reader.header.bmiHeader.biHeight, -height);
+        const size_t rowBytes = static_cast<size_t>(width) * 3;
+        std::vector<uint8_t> rows(rowBytes * height + 4);
+        // A coarse pass comes first unless every scan was in before the first row.
+        do {
+            for (int y = 0; y < height; ++y) {
+                uint8_t* p = rows.data() + y * rowBytes;
+                ASSERT_EQ(reader.NextLine(&p), y);
+            }
+        } while (reader.NextPass());
+        EXPECT_TRUE(reader.failure.empty()) << reader.failure;
+        EXPECT_EQ(0, std::memcmp(rows.data(), expected.data(), expected.size()));
+    }
 }

@@ -4,6 +4,7 @@
 
 #include "app/core/start_path.h"
 #include "app/ui/resources.h"
+#include "image/jpeg_reader.h"
 #include "image/resample.h"
 #include "platform/qt/list_view.h"
 #include "platform/qt/paint_log.h"
@@ -48,6 +49,8 @@ CMainForm::CMainForm(const std::vector<std::string>& words, int showCommand) {
     if (start.fromCommandLine) {
         thumbnailsShown_ = false;
         PreloadStartFile(start.file);
+        // Taken over by the pre-load when that is where the file went; else of no more use.
+        EndEarlyJpegRead();
         fileView_->OpenStartFolder(start.folder);
         TraceStartStep("listing-done");
         startFile_ = start.file;
