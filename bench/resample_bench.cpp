@@ -14,7 +14,7 @@
 
 namespace {
 
-enum Variant { kReference, kPortable, kAvx2 };
+enum Variant { kReference, kPortable, kAvx2, kAvx512 };
 enum class Path { kBox, kSinc, kDirect, kBoxStreamed };
 
 const TestPicture& Source(int32_t w, int32_t h, int bpp) {
@@ -59,8 +59,9 @@ void Resample(benchmark::State& state, Path path, int32_t sw, int32_t sh, int32_
     const Variant variant = static_cast<Variant>(state.range(0));
     const int bpp = static_cast<int>(state.range(1));
     if (variant != kReference &&
-        !UseResampleKernels(variant == kAvx2 ? ResampleKernels::kAvx2
-                                             : ResampleKernels::kPortable)) {
+        !UseResampleKernels(variant == kAvx512 ? ResampleKernels::kAvx512
+                            : variant == kAvx2 ? ResampleKernels::kAvx2
+                                               : ResampleKernels::kPortable)) {
         state.SkipWithError("kernel set not supported here");
         return;
     }
@@ -128,7 +129,8 @@ void Resample(benchmark::State& state, Path path, int32_t sw, int32_t sh, int32_
         static_cast<double>(sw) * sh / 1e6, benchmark::Counter::kIsIterationInvariantRate);
     state.SetLabel(variant == kReference  ? "reference"
                    : variant == kPortable ? "portable"
-                                          : "avx2");
+                   : variant == kAvx2     ? "avx2"
+                                          : "avx512");
 }
 
 // 24 MP into a 1920 x 1920 box: 1920 x 1280.
@@ -153,7 +155,7 @@ void BM_BoxStreamed12MP(benchmark::State& state) {
 
 void Variants(benchmark::internal::Benchmark* b, bool bothDepths, bool withReference = true) {
     b->ArgNames({"variant", "bpp"})->Unit(benchmark::kMillisecond)->UseRealTime();
-    for (int variant : {kReference, kPortable, kAvx2}) {
+    for (int variant : {kReference, kPortable, kAvx2, kAvx512}) {
         if (variant == kReference && !withReference) continue;
         b->Args({variant, 3});
         if (bothDepths) b->Args({variant, 4});

@@ -56,7 +56,8 @@ std::atomic<const ResampleKernelSet*> g_kernels{nullptr};
 const ResampleKernelSet& Kernels() {
     const ResampleKernelSet* set = g_kernels.load(std::memory_order_relaxed);
     if (set) return *set;
-    set = Avx2ResampleKernels();
+    set = Avx512ResampleKernels();
+    if (!set) set = Avx2ResampleKernels();
     if (!set) set = &PortableResampleKernels();
     g_kernels.store(set, std::memory_order_relaxed);
     return *set;
@@ -308,16 +309,18 @@ bool SincPath(const ResampleJob& job) {
 }  // namespace
 
 bool UseResampleKernels(ResampleKernels kernels) {
-    const ResampleKernelSet* set =
-        kernels == ResampleKernels::kAvx2 ? Avx2ResampleKernels() : &PortableResampleKernels();
+    const ResampleKernelSet* set = kernels == ResampleKernels::kAvx512 ? Avx512ResampleKernels()
+                                   : kernels == ResampleKernels::kAvx2 ? Avx2ResampleKernels()
+                                                                       : &PortableResampleKernels();
     if (!set) return false;
     g_kernels.store(set, std::memory_order_relaxed);
     return true;
 }
 
 ResampleKernels ActiveResampleKernels() {
-    return &Kernels() == &PortableResampleKernels() ? ResampleKernels::kPortable
-                                                    : ResampleKernels::kAvx2;
+    const ResampleKernelSet* set = &Kernels();
+    if (set == &PortableResampleKernels()) return ResampleKernels::kPortable;
+    return set == Avx2ResampleKernels() ? ResampleKernels::kAvx2 : ResampleKernels::kAvx512;
 }
 
 // Both paths end on allocation failure and say so in the job: the display holds only the rows

@@ -52,7 +52,7 @@ struct ResampleJob {
 
 // Which inner loops the paths use. Every set gives identical bytes; the best one the processor
 // supports is chosen at start-up. Tests and benchmarks switch sets to compare them.
-enum class ResampleKernels { kPortable, kAvx2 };
+enum class ResampleKernels { kPortable, kAvx2, kAvx512 };
 // False (and nothing changes) when the processor cannot run that set.
 bool UseResampleKernels(ResampleKernels kernels);
 ResampleKernels ActiveResampleKernels();

@@ -208,6 +208,63 @@ __attribute__((target("avx2"))) void ToLinearAvx2(const uint8_t* in, float* out,
     for (; i < n; ++i) out[i] = g_linearLight[in[i]];
 }
 
+// The linear-light table split into its four byte planes, for ToLinearAvx512: plane k holds
+// byte k of every entry.
+struct LinearPlanes {
+    alignas(64) uint8_t plane[4][256];
+};
+
+LinearPlanes MakeLinearPlanes() {
+    LinearPlanes p;
+    for (int v = 0; v < 256; ++v) {
+        uint32_t bits;
+        std::memcpy(&bits, &g_linearLight[v], sizeof bits);
+        for (int k = 0; k < 4; ++k) p.plane[k][v] = static_cast<uint8_t>(bits >> (8 * k));
+    }
+    return p;
+}
+
+// Gathers are slow on some processors (on Zen 4 this conversion took a tenth of a batch resize).
+// Byte permutes look up 64 samples at once instead: each of the four bytes of the entries comes
+// from a 256-byte plane (two 128-byte permutes, chosen by the sample's top bit), and unpacking
+// puts the bytes together into floats: exactly the table's entries.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void ToLinearAvx512(const uint8_t* in,
+                                                                           float* out, int32_t n) {
+    static const LinearPlanes planes = MakeLinearPlanes();
+    __m512i quarter[4][4];
+    for (int k = 0; k < 4; ++k)
+        for (int q = 0; q < 4; ++q) quarter[k][q] = _mm512_load_si512(planes.plane[k] + 64 * q);
+    // The in-lane unpacks give output vector r, lane l, the samples at l x 16 + r x 4 + 0..3;
+    // the input is first permuted so those are samples r x 16 + l x 4 + 0..3.
+    alignas(64) uint8_t order[64];
+    for (int r = 0; r < 4; ++r)
+        for (int l = 0; l < 4; ++l)
+            for (int q = 0; q < 4; ++q)
+                order[l * 16 + r * 4 + q] = static_cast<uint8_t>(r * 16 + l * 4 + q);
+    const __m512i permute = _mm512_load_si512(order);
+    int32_t i = 0;
+    for (; i + 64 <= n; i += 64) {
+        // (The zero-masked form: the plain one trips GCC 12's uninitialized warning.)
+        const __m512i x =
+            _mm512_maskz_permutexvar_epi8(~__mmask64{0}, permute, _mm512_loadu_si512(in + i));
+        const __mmask64 top = _mm512_movepi8_mask(x);
+        __m512i b[4];
+        for (int k = 0; k < 4; ++k)
+            b[k] = _mm512_mask_blend_epi8(
+                top, _mm512_permutex2var_epi8(quarter[k][0], x, quarter[k][1]),
+                _mm512_permutex2var_epi8(quarter[k][2], x, quarter[k][3]));
+        const __m512i low01 = _mm512_unpacklo_epi8(b[0], b[1]),
+                      high01 = _mm512_unpackhi_epi8(b[0], b[1]);
+        const __m512i low23 = _mm512_unpacklo_epi8(b[2], b[3]),
+                      high23 = _mm512_unpackhi_epi8(b[2], b[3]);
+        _mm512_storeu_si512(out + i, _mm512_unpacklo_epi16(low01, low23));
+        _mm512_storeu_si512(out + i + 16, _mm512_unpackhi_epi16(low01, low23));
+        _mm512_storeu_si512(out + i + 32, _mm512_unpacklo_epi16(high01, high23));
+        _mm512_storeu_si512(out + i + 48, _mm512_unpackhi_epi16(high01, high23));
+    }
+    for (; i < n; ++i) out[i] = g_linearLight[in[i]];
+}
+
 // The B, G, R, spare samples of a pixel of each column.
 __attribute__((target("avx2"))) inline __m256 LoadPair(const float* even, const float* odd) {
     return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(even)), _mm_loadu_ps(odd), 1);
@@ -412,6 +469,23 @@ const ResampleKernelSet* Avx2ResampleKernels() {
                                        BoxOutputAvx2,   SincHorizontalAvx2, SincVerticalAvx2};
     static const bool supported = __builtin_cpu_supports("avx2");
     return supported ? &set : nullptr;
+#else
+    return nullptr;
+#endif
+}
+
+const ResampleKernelSet* Avx512ResampleKernels() {
+#if defined(LUMORA_HAVE_AVX2_KERNELS)
+    // The AVX2 set with the byte-permute conversion; the tables must exist before the planes
+    // are made from them.
+    static const bool supported = Avx2ResampleKernels() && __builtin_cpu_supports("avx512f") &&
+                                  __builtin_cpu_supports("avx512bw") &&
+                                  __builtin_cpu_supports("avx512vbmi");
+    if (!supported) return nullptr;
+    BuildGammaTables();
+    static const ResampleKernelSet set{SwapRedBlueAvx2, ToLinearAvx512,     BoxAccumulateAvx2,
+                                       BoxOutputAvx2,   SincHorizontalAvx2, SincVerticalAvx2};
+    return &set;
 #else
     return nullptr;
 #endif

@@ -67,3 +67,6 @@ struct ResampleKernelSet {
 const ResampleKernelSet& PortableResampleKernels();
 // Null when the processor lacks AVX2.
 const ResampleKernelSet* Avx2ResampleKernels();
+// The AVX2 set with the conversion to linear light in AVX-512 byte permutes; null when the
+// processor lacks AVX-512 VBMI.
+const ResampleKernelSet* Avx512ResampleKernels();

@@ -90,6 +90,7 @@ std::vector<ResampleKernels> KernelSets() {
     std::vector<ResampleKernels> sets{ResampleKernels::kPortable};
     const ResampleKernels best = ActiveResampleKernels();
     if (UseResampleKernels(ResampleKernels::kAvx2)) sets.push_back(ResampleKernels::kAvx2);
+    if (UseResampleKernels(ResampleKernels::kAvx512)) sets.push_back(ResampleKernels::kAvx512);
     UseResampleKernels(best);
     return sets;
 }
