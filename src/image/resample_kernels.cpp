@@ -212,6 +212,9 @@ __attribute__((target("avx2"))) void ToLinearAvx2(const uint8_t* in, float* out,
 // byte k of every entry.
 struct LinearPlanes {
     alignas(64) uint8_t plane[4][256];
+    // The in-lane unpacks give output vector r, lane l, the samples at l x 16 + r x 4 + 0..3;
+    // the input is first permuted so those are samples r x 16 + l x 4 + 0..3.
+    alignas(64) uint8_t order[64];
 };
 
 LinearPlanes MakeLinearPlanes() {
@@ -221,6 +224,10 @@ LinearPlanes MakeLinearPlanes() {
         std::memcpy(&bits, &g_linearLight[v], sizeof bits);
         for (int k = 0; k < 4; ++k) p.plane[k][v] = static_cast<uint8_t>(bits >> (8 * k));
     }
+    for (int r = 0; r < 4; ++r)
+        for (int l = 0; l < 4; ++l)
+            for (int q = 0; q < 4; ++q)
+                p.order[l * 16 + r * 4 + q] = static_cast<uint8_t>(r * 16 + l * 4 + q);
     return p;
 }
 
@@ -234,14 +241,7 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void ToLinearAvx512(const
     __m512i quarter[4][4];
     for (int k = 0; k < 4; ++k)
         for (int q = 0; q < 4; ++q) quarter[k][q] = _mm512_load_si512(planes.plane[k] + 64 * q);
-    // The in-lane unpacks give output vector r, lane l, the samples at l x 16 + r x 4 + 0..3;
-    // the input is first permuted so those are samples r x 16 + l x 4 + 0..3.
-    alignas(64) uint8_t order[64];
-    for (int r = 0; r < 4; ++r)
-        for (int l = 0; l < 4; ++l)
-            for (int q = 0; q < 4; ++q)
-                order[l * 16 + r * 4 + q] = static_cast<uint8_t>(r * 16 + l * 4 + q);
-    const __m512i permute = _mm512_load_si512(order);
+    const __m512i permute = _mm512_load_si512(planes.order);
     int32_t i = 0;
     for (; i + 64 <= n; i += 64) {
         // (The zero-masked form: the plain one trips GCC 12's uninitialized warning.)
