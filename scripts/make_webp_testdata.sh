@@ -29,3 +29,5 @@ rm -f /tmp/lumora-frame1.png
 rm -f /tmp/lumora-frame1.webp
 # A file cut in the middle of its picture data.
 head -c "$(( $(stat -c %s "$out/lossy.webp") / 2 ))" "$out/lossy.webp" > "$out/truncated.webp"
+# overclaiming-animation.webp is not made here: the fuzz campaign found it (a mutation of
+# animated.webp whose canvas claims 17 x 15,400,706), kept byte for byte.

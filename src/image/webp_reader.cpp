@@ -53,11 +53,15 @@ void CWebpReader::OpenFile() {
     }
     width_ = features.width;
     height_ = features.height;
-    // A lossy picture costs its decoder time per macroblock whatever the data says: a few bytes
-    // declaring a huge picture would keep the loader busy for many seconds on nothing.
-    if (features.format == 1 && std::fseek(file_, 0, SEEK_END) == 0) {
+    // A lossy picture costs its decoder time per macroblock whatever the data says, and an
+    // animation's decoder allocates and clears two whole canvases before its first frame: a few
+    // bytes declaring a huge picture would keep the loader busy for seconds, or take gigabytes,
+    // on nothing. A canvas of moderate size is taken from any animated file.
+    const int64_t pixels = static_cast<int64_t>(width_) * height_;
+    const bool costly = features.format == 1 || (animated_ && pixels > kFreeAnimationPixels);
+    if (costly && std::fseek(file_, 0, SEEK_END) == 0) {
         const long size = std::ftell(file_);
-        if (size > 0 && static_cast<int64_t>(width_) * height_ > kMaxPixelsPerByte * size) {
+        if (size > 0 && pixels > kMaxPixelsPerByte * size) {
             Refuse("WebP picture too large for its file");
             Release();
             return;

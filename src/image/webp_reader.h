@@ -28,8 +28,10 @@ public:
     static constexpr size_t kChunk = 64 * 1024;
     // Animated files are read whole; larger ones are refused.
     static constexpr long kMaxAnimatedFile = 256L << 20;
-    // Lossy pictures declaring more pixels per byte of file than this are refused.
+    // Lossy pictures, and animations larger than kFreeAnimationPixels, declaring more pixels per
+    // byte of file than this are refused.
     static constexpr int64_t kMaxPixelsPerByte = 4096;
+    static constexpr int64_t kFreeAnimationPixels = int64_t{1} << 24;
 
 private:
     // Makes the decoder, writing into rowTarget when the first row goes there.

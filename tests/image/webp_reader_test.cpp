@@ -75,14 +75,20 @@ TEST(WebpReaderTest, ForeignEmptyAndOverclaimingFilesDeclareNothing) {
     ASSERT_EQ(huge.substr(12, 4), "VP8 ");
     huge[26] = huge[28] = '\xff';
     huge[27] = huge[29] = '\x3f';
+    // 3.5 KiB of animation whose canvas, 17 x 15,400,706, is just under the pixel cap: its
+    // decoder would allocate and clear two 1 GB canvases before finding the frames damaged.
+    const std::string canvas = ReadFileBytes(WebpData("overclaiming-animation.webp"));
     for (const std::string& bytes : {std::string(), std::string("RIFF\x10\0\0\0WEBPVP8 ", 16),
-                                     std::string("GIF89a not a webp"), huge}) {
+                                     std::string("GIF89a not a webp"), huge, canvas}) {
         const std::string path = dir.file("x.webp");
         WriteFileBytes(path, bytes);
         CWebpReader reader(path);
         reader.OpenFile();
         EXPECT_EQ(reader.header.bmiHeader.biWidth, 0);
         EXPECT_NE(reader.failure, "");
+        if (bytes == canvas) {
+            EXPECT_EQ(reader.failure, "WebP picture too large for its file");
+        }
     }
 }
 
