@@ -12,6 +12,7 @@
 
 #include "image/decode_threads.h"
 #include "image/decoder_libraries.h"
+#include "image/heif_boxes.h"
 #include "platform/file_io.h"
 
 namespace {
@@ -19,6 +20,11 @@ namespace {
 // Per side. The library refuses larger pictures itself, before it allocates for them; the
 // total is then bounded by IsAcceptableImageSize on the sizes the file declares.
 constexpr int kMaxSide = 32768;
+// A canvas of up to this many pixels is taken from any file; a larger one must have at least a
+// byte of file per kMaxCanvasPixelsPerByte pixels: its tiles are coded data, and a few bytes
+// claiming a huge overlay would cost gigabytes before the library finds them damaged.
+constexpr int64_t kFreeCanvasPixels = int64_t{1} << 24;
+constexpr int64_t kMaxCanvasPixelsPerByte = 4096;
 
 struct ContextDeleter {
     void operator()(heif_context* context) const { Heif().heif_context_free(context); }
@@ -194,6 +200,26 @@ void HeifJob::DecodeFile() {
         return false;
     };
     if (!acceptable(width, height) || !acceptable(ispeWidth, ispeHeight)) return;
+    // Tiled and overlaid pictures, an alpha picture among them, get a canvas of the size their
+    // own data declares, which the sizes above need not show.
+    uint64_t fileSize = 0;
+    std::vector<HeifCanvas> canvases;
+    const int fd = OpenRegularFile(path_, &fileSize);
+    const bool located = fd >= 0 && ReadHeifCanvases(fd, fileSize, &canvases);
+    if (fd >= 0) close(fd);
+    if (!located) {
+        failure = "damaged HEIF or AVIF file";
+        return;
+    }
+    for (const HeifCanvas& canvas : canvases) {
+        if (!acceptable(canvas.width, canvas.height)) return;
+        const int64_t pixels = int64_t{canvas.width} * canvas.height;
+        if (pixels > kFreeCanvasPixels &&
+            pixels > kMaxCanvasPixelsPerByte * static_cast<int64_t>(fileSize)) {
+            failure = "HEIF picture too large for its file";
+            return;
+        }
+    }
     if (Abandoned()) return;
 
     // Deeper samples come as 16-bit little-endian values and are rounded below.

@@ -56,6 +56,8 @@ TEST_F(HeifReaderTest, FilesMatchTheirReferences) {
         // irot 1: a quarter turn anticlockwise; clap and imir: a mirrored crop.
         {"rotated.avif", "rotated.avif.png", 100, 160, 24, 0, 0.0},
         {"crop-mirror.avif", "crop-mirror.avif.png", 100, 60, 24, 0, 0.0},
+        // 2 x 2 tiles, the alpha's too.
+        {"grid-alpha.avif", "alpha.png", 128, 128, 32, 0, 0.0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
@@ -114,6 +116,37 @@ TEST_F(HeifReaderTest, HostileSizesAreRefusedBeforeDecoding) {
         EXPECT_FALSE(reader.failure.empty());
         LoadFile(path);
         EXPECT_EQ(image_.GetWidth(), 0);
+    }
+}
+
+// An overlay or grid gets a canvas of the size its own item data declares, which the sizes
+// the library reports need not show: here an alpha overlay claiming 29544 x 30307 behind a
+// 128 x 128 picture, as found (the library allocated 2 x 895 MB for it), and then claiming
+// 8000 x 8000 (under the cap, but 3.9 KiB of file for 64 M pixels); and a grid overclaiming.
+TEST_F(HeifReaderTest, OverlayAndGridCanvasesAreCheckedBeforeDecoding) {
+    const std::string found = ReadFileBytes(HeifData("overclaiming-overlay.heic"));
+    std::string smaller = found;
+    ASSERT_EQ(smaller.substr(2920, 4), "\x73\x68\x76\x63");  // the canvas's two 16-bit sides
+    smaller.replace(2920, 4, "\x1f\x40\x1f\x40");
+    // A grid's header: version, flags, 2 x 2 tiles, 128 x 128; made to claim 20000 x 20000.
+    std::string grid = ReadFileBytes(HeifData("grid-alpha.avif"));
+    const size_t header = grid.find(std::string("\0\0\x01\x01\0\x80\0\x80", 8));
+    ASSERT_NE(header, std::string::npos);
+    grid.replace(header + 4, 4, "\x4e\x20\x4e\x20");
+    const struct {
+        std::string bytes;
+        const char* failure;
+    } cases[] = {{found, "more than 2^28 pixels (29544 x 30307)"},
+                 {smaller, "HEIF picture too large for its file"},
+                 {grid, "more than 2^28 pixels (20000 x 20000)"}};
+    for (const auto& c : cases) {
+        const std::string path = dir_.file("overlay.heic");
+        WriteFileBytes(path, c.bytes);
+        CHeifReader reader(path);
+        reader.OpenFile();
+        reader.DecodeAll();
+        EXPECT_EQ(reader.header.bmiHeader.biWidth, 0);
+        EXPECT_EQ(reader.failure, c.failure);
     }
 }
 

@@ -44,3 +44,7 @@ heif-convert "$out/rotated.avif" "$out/rotated.avif.png" >/dev/null
 avifenc --lossless -s 8 --crop 16,8,100,60 --imir 1 "$out/photo.png" "$out/crop-mirror.avif" \
   >/dev/null
 heif-convert "$out/crop-mirror.avif" "$out/crop-mirror.avif.png" >/dev/null
+# A lossless grid of 2 x 2 tiles, its alpha a grid too: the canvas sizes come from the grid items.
+avifenc --lossless -s 8 -g 2x2 "$out/alpha.png" "$out/grid-alpha.avif" >/dev/null
+# overclaiming-overlay.heic is not made here: the fuzz campaign found it (its alpha picture an
+# overlay whose canvas claims 29544 x 30307), kept byte for byte.
