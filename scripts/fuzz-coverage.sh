@@ -38,7 +38,9 @@ llvm-profdata merge -sparse "$profiles"/*.profraw -o "$profiles/all.profdata"
 
 files=(src/image/bmp_reader.cpp src/image/gif_reader.cpp src/image/ico_reader.cpp
        src/image/ico_png.cpp src/image/jp2_reader.cpp src/image/jpeg_reader.cpp
-       src/image/png_reader.cpp src/image/tiff_reader.cpp src/thumbs/cache_index.cpp
+       src/image/png_reader.cpp src/image/tiff_reader.cpp src/image/webp_reader.cpp
+       src/image/heif_reader.cpp src/image/heif_boxes.cpp src/image/jxl_reader.cpp
+       src/image/exif.cpp src/thumbs/cache_index.cpp
        src/settings/registry.cpp src/image/loader.cpp src/image/resample.cpp)
 echo
 printf '%-30s %6s %7s %7s\n' file lines missed covered
