@@ -14,9 +14,9 @@ CRowPipe::CRowPipe(INextLine* reader, int32_t rows, size_t rowBytes)
     : reader_(reader),
       rows_(rows),
       rowBytes_(rowBytes),
-      buffer_(rowBytes * kAhead),
+      buffer_(rowBytes * kSlots),
       where_(kAhead, nullptr),
-      written_(kAhead, 0) {
+      writer_(kSlots, -1) {
     try {
         thread_ = std::thread([this] { Produce(); });
     } catch (const std::system_error&) {
@@ -34,15 +34,20 @@ CRowPipe::~CRowPipe() {
     thread_.join();
 }
 
-void CRowPipe::ReadInto(size_t slot) {
+int64_t CRowPipe::FreeFor(int64_t row) const {
+    return std::max(row - kAhead, writer_[BytesIndex(row)]) + 1;
+}
+
+void CRowPipe::ReadInto(int64_t row) {
+    const size_t slot = BytesIndex(row);
     uint8_t* bytes = buffer_.data() + slot * rowBytes_;
     // What a damaged file leaves undelivered reads as zeros, as in a fresh buffer. The buffer
     // starts cleared, so only a slot a reader wrote into needs it again.
-    if (written_[slot]) std::fill(bytes, bytes + rowBytes_, 0);
-    uint8_t* row = bytes;
-    reader_->NextLine(&row);
-    written_[slot] = row == bytes;
-    where_[slot] = row;
+    if (writer_[slot] >= 0) std::fill(bytes, bytes + rowBytes_, 0);
+    uint8_t* got = bytes;
+    reader_->NextLine(&got);
+    writer_[slot] = got == bytes ? row : -1;
+    where_[SlotIndex(row)] = got;
 }
 
 void CRowPipe::Wake() {
@@ -53,15 +58,16 @@ void CRowPipe::Wake() {
 
 void CRowPipe::Produce() {
     for (int64_t row = 0; row < rows_; ++row) {
-        // The slot is free once the row kAhead before it has been released.
-        if (row - released_.load() >= kAhead) {
+        // Waiting, the producer asks for a batch more than it needs, so that it wakes less often.
+        const int64_t needed = FreeFor(row);
+        if (released_.load() < needed) {
             std::unique_lock<std::mutex> lock(mutex_);
-            producerWants_ = row - kAhead + kBatch;
+            producerWants_ = std::min<int64_t>(needed - 1 + kBatch, row);
             changed_.wait(lock, [&] { return quit_ || released_.load() >= producerWants_.load(); });
             producerWants_ = -1;
         }
         if (quit_) return;
-        ReadInto(SlotIndex(row));
+        ReadInto(row);
         produced_ = row + 1;
         const int64_t wants = consumerWants_.load();
         if (wants >= 0 && row + 1 >= wants) Wake();
@@ -71,7 +77,7 @@ void CRowPipe::Produce() {
 const uint8_t* CRowPipe::Next() {
     if (!thread_.joinable()) {
         ReadInto(0);
-        return where_[0];
+        return where_[SlotIndex(0)];
     }
     // Only this thread changes released_.
     int64_t row = released_.load(std::memory_order_relaxed);

@@ -26,7 +26,12 @@ public:
     const uint8_t* Next();
 
 private:
-    static constexpr int32_t kAhead = 32;  // rows decoded ahead at most
+    // Rows read ahead at most. A row the reader hands out as its own costs only a pointer, so
+    // such rows may run far ahead: the reader then keeps decoding while the rows before are
+    // resampled, and neither side waits on the other often. Rows written into the pipe's own
+    // bytes take one of its few byte slots each.
+    static constexpr int32_t kAhead = 1024;
+    static constexpr int32_t kSlots = 32;
     // Whichever side waits is woken only once this many rows (or slots) are ready for it, so
     // the two threads meet once per batch of rows instead of at every row. Each side counts
     // rows without the lock and takes it only to sleep or to wake the other.
@@ -34,18 +39,23 @@ private:
 
     void Produce();
     size_t SlotIndex(int64_t row) const { return static_cast<size_t>(row % kAhead); }
-    // Reads the next row into slot `slot` and records where the row is.
-    void ReadInto(size_t slot);
+    size_t BytesIndex(int64_t row) const { return static_cast<size_t>(row % kSlots); }
+    // The released_ the producer needs before it may read `row`: the slot's bytes and its
+    // pointer must both be done with.
+    int64_t FreeFor(int64_t row) const;
+    // Reads row `row` and records where it is.
+    void ReadInto(int64_t row);
     void Wake();
 
     INextLine* reader_;
     int32_t rows_;
     size_t rowBytes_;
     std::vector<uint8_t> buffer_;
-    // Per slot: where its row is (the slot's bytes, or the reader's own row), and whether a
-    // reader may have written into the slot's bytes, which must be cleared before reuse.
+    // Per row in the ring: where it is (a byte slot, or the reader's own row). Per byte slot:
+    // the last row a reader may have written into it (-1: none), which must be released before
+    // the slot is used again, and cleared.
     std::vector<const uint8_t*> where_;
-    std::vector<uint8_t> written_;
+    std::vector<int64_t> writer_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::atomic<int64_t> produced_{0};        // rows ready in the ring
