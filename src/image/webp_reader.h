@@ -25,7 +25,7 @@ public:
     void CloseFile() override;
 
     // Read from the file per step of the incremental decoder.
-    static constexpr size_t kChunk = 64 * 1024;
+    static constexpr size_t kChunk = 16 * 1024;
     // Animated files are read whole; larger ones are refused.
     static constexpr long kMaxAnimatedFile = 256L << 20;
     // Lossy pictures, and animations larger than kFreeAnimationPixels, declaring more pixels per
