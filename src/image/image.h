@@ -19,6 +19,10 @@ class INextLine {
 public:
     virtual int NextLine(uint8_t** row) = 0;
 
+    // Set by a row pipe reading this source on its thread: how many rows, from the first, the
+    // pipe's consumer is done with. A reader that hands out rows of its own may reuse theirs.
+    const std::atomic<int64_t>* rowsDone = nullptr;
+
 protected:
     ~INextLine() = default;
 };

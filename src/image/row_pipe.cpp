@@ -17,10 +17,12 @@ CRowPipe::CRowPipe(INextLine* reader, int32_t rows, size_t rowBytes)
       buffer_(rowBytes * kSlots),
       where_(kAhead, nullptr),
       writer_(kSlots, -1) {
+    reader_->rowsDone = &released_;
     try {
         thread_ = std::thread([this] { Produce(); });
     } catch (const std::system_error&) {
         // Without a second thread the rows are read one at a time as they are asked for.
+        reader_->rowsDone = nullptr;
     }
 }
 
@@ -32,6 +34,7 @@ CRowPipe::~CRowPipe() {
     }
     changed_.notify_all();
     thread_.join();
+    reader_->rowsDone = nullptr;
 }
 
 int64_t CRowPipe::FreeFor(int64_t row) const {

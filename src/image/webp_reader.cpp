@@ -178,6 +178,7 @@ bool CWebpReader::DecodeThrough(int32_t row) {
             }
             return false;
         }
+        RecyclePages();
         const size_t got = std::fread(chunk_.data(), 1, chunk_.size(), file_);
         if (got == 0) {
             broken_ = true;
@@ -230,11 +231,52 @@ void CWebpReader::MapPicture(size_t bytes) {
     // read once: most of its cost was faulting in 4 KiB pages (for 12 MP, some 9000 faults,
     // about a tenth of the decode). Huge pages take a few dozen. When the map fails, the
     // library allocates as before and reports its own failure.
-    void* at = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (bytes > std::numeric_limits<size_t>::max() - kPageUnit) return;
+    const size_t length = bytes + kPageUnit;
+    void* at = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (at == MAP_FAILED) return;
-    madvise(at, bytes, MADV_HUGEPAGE);
-    mapped_ = static_cast<uint8_t*>(at);
+    const uintptr_t aligned =
+        (reinterpret_cast<uintptr_t>(at) + kPageUnit - 1) & ~uintptr_t{kPageUnit - 1};
+    mapBase_ = at;
+    mapLength_ = length;
+    mapped_ = reinterpret_cast<uint8_t*>(aligned);
     mappedBytes_ = bytes;
+    madvise(mapped_, bytes, MADV_HUGEPAGE);
+    nextGiven_ = 0;
+    nextFilled_ = 1;
+}
+
+void CWebpReader::RecyclePages() {
+    if (!mapped_ || !ownRows || !rowsDone) return;
+    const size_t rowBytes = static_cast<size_t>(width_) * bytesPerPixel_;
+    const int64_t done = rowsDone->load(std::memory_order_acquire);
+    // The library writes rows from the one it last reported on; with alpha it may have begun
+    // the next rows already, so a unit it could have touched is left alone.
+    const int64_t untouched = static_cast<int64_t>(decodedRows_) + 32;
+    for (;;) {
+        // A unit to give: every row reaching into it done with.
+        const size_t givenEnd = (nextGiven_ + 1) * kPageUnit;
+        if (givenEnd > mappedBytes_ ||
+            static_cast<int64_t>((givenEnd - 1) / rowBytes) >= done)
+            return;
+        // A unit to fill: whole, and no row reaching into it written yet.
+        if (nextFilled_ <= nextGiven_) nextFilled_ = nextGiven_ + 1;
+        const size_t filledStart = nextFilled_ * kPageUnit;
+        if (filledStart + kPageUnit > mappedBytes_) return;
+        if (static_cast<int64_t>(filledStart / rowBytes) < untouched) {
+            ++nextFilled_;
+            continue;
+        }
+        void* moved = mremap(mapped_ + nextGiven_ * kPageUnit, kPageUnit, kPageUnit,
+                             MREMAP_MAYMOVE | MREMAP_FIXED, mapped_ + filledStart);
+        // Where the kernel refuses, the pages stay and fresh ones are cleared as before.
+        if (moved == MAP_FAILED) {
+            nextGiven_ = mappedBytes_ / kPageUnit;
+            return;
+        }
+        ++nextGiven_;
+        ++nextFilled_;
+    }
 }
 
 void CWebpReader::Release() {
@@ -243,7 +285,9 @@ void CWebpReader::Release() {
     if (configured_) WebPFreeDecBuffer(&config_.output);
     configured_ = false;
     // Only now: the decoder (and its second thread) no longer writes into it.
-    if (mapped_) munmap(mapped_, mappedBytes_);
+    if (mapBase_) munmap(mapBase_, mapLength_);
+    mapBase_ = nullptr;
+    mapLength_ = 0;
     mapped_ = nullptr;
     mappedBytes_ = 0;
     if (file_) std::fclose(file_);

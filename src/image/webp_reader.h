@@ -32,6 +32,8 @@ public:
     // byte of file than this are refused.
     static constexpr int64_t kMaxPixelsPerByte = 4096;
     static constexpr int64_t kFreeAnimationPixels = int64_t{1} << 24;
+    // The picture's map is aligned to, and its pages are moved in, huge pages.
+    static constexpr size_t kPageUnit = size_t{2} << 20;
 
 private:
     // Makes the decoder, writing into rowTarget when the first row goes there.
@@ -41,6 +43,9 @@ private:
     bool OpenAnimation();
     // Maps the buffer of the whole picture the decoder writes into when rowTarget is not used.
     void MapPicture(size_t bytes);
+    // Moves the pages of rows the row pipe's consumer is done with to where the decoder will
+    // write next, so that the kernel need not clear fresh pages there.
+    void RecyclePages();
     void Release();
 
     FILE* file_ = nullptr;
@@ -54,6 +59,11 @@ private:
 
     uint8_t* mapped_ = nullptr;  // MapPicture's buffer, or null
     size_t mappedBytes_ = 0;
+    void* mapBase_ = nullptr;  // the whole map, a little larger to align mapped_
+    size_t mapLength_ = 0;
+    // In units of kPageUnit from mapped_: the next unit to move away, and the next to fill.
+    size_t nextGiven_ = 0;
+    size_t nextFilled_ = 1;
     std::vector<uint8_t> chunk_;
     // The first frame of an animation, composed.
     std::vector<uint8_t> frame_;
