@@ -68,6 +68,11 @@ bool ResolveJxl(void* handle, JxlFunctions& table, std::string* missing) {
     return true;
 }
 
+bool ResolveJxlThreads(void* handle, JxlThreadsFunctions& table, std::string* missing) {
+    LUMORA_JXL_THREADS_FUNCTIONS(LUMORA_FIND_FUNCTION)
+    return true;
+}
+
 bool ResolveHeif(void* handle, HeifFunctions& table, std::string* missing) {
     LUMORA_HEIF_FUNCTIONS(LUMORA_FIND_FUNCTION)
     return true;
@@ -77,6 +82,12 @@ bool ResolveHeif(void* handle, HeifFunctions& table, std::string* missing) {
 
 CLazyLibrary<JxlFunctions>& JxlLibrary() {
     static CLazyLibrary<JxlFunctions> library(LUMORA_JXL_LIBRARY, "JPEG XL library", ResolveJxl);
+    return library;
+}
+
+CLazyLibrary<JxlThreadsFunctions>& JxlThreadsLibrary() {
+    static CLazyLibrary<JxlThreadsFunctions> library(LUMORA_JXL_THREADS_LIBRARY,
+                                                     "JPEG XL thread pool", ResolveJxlThreads);
     return library;
 }
 
@@ -91,12 +102,20 @@ const JxlFunctions* OpenJxlLibrary(std::string* why) {
     return JxlLibrary().Open(why);
 }
 
+const JxlThreadsFunctions* OpenJxlThreadsLibrary(std::string* why) {
+    return JxlThreadsLibrary().Open(why);
+}
+
 const HeifFunctions* OpenHeifLibrary(std::string* why) {
     return HeifLibrary().Open(why);
 }
 
 const JxlFunctions& Jxl() {
     return JxlLibrary().table();
+}
+
+const JxlThreadsFunctions& JxlThreads() {
+    return JxlThreadsLibrary().table();
 }
 
 const HeifFunctions& Heif() {

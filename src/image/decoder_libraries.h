@@ -9,6 +9,7 @@
 // file of that format tries again.
 
 #include <jxl/decode.h>
+#include <jxl/thread_parallel_runner.h>
 #include <libheif/heif.h>
 
 #include <string>
@@ -30,7 +31,13 @@
     X(JxlDecoderReleaseInput)             \
     X(JxlDecoderSetInput)                 \
     X(JxlDecoderImageOutBufferSize)       \
-    X(JxlDecoderSetImageOutCallback)
+    X(JxlDecoderSetImageOutCallback)      \
+    X(JxlDecoderSetParallelRunner)
+
+#define LUMORA_JXL_THREADS_FUNCTIONS(X)   \
+    X(JxlThreadParallelRunnerCreate)      \
+    X(JxlThreadParallelRunnerDestroy)     \
+    X(JxlThreadParallelRunner)
 
 #define LUMORA_HEIF_FUNCTIONS(X)                    \
     X(heif_context_alloc)                           \
@@ -62,6 +69,9 @@
 struct JxlFunctions {
     LUMORA_JXL_FUNCTIONS(LUMORA_LIBRARY_FUNCTION)
 };
+struct JxlThreadsFunctions {
+    LUMORA_JXL_THREADS_FUNCTIONS(LUMORA_LIBRARY_FUNCTION)
+};
 struct HeifFunctions {
     LUMORA_HEIF_FUNCTIONS(LUMORA_LIBRARY_FUNCTION)
 };
@@ -71,11 +81,14 @@ struct HeifFunctions {
 // *why, while it cannot be opened. Safe from any thread; the tables never change once filled.
 const JxlFunctions* OpenJxlLibrary(std::string* why);
 const HeifFunctions* OpenHeifLibrary(std::string* why);
+// libjxl's thread pool; a decoder goes without it when it cannot be opened.
+const JxlThreadsFunctions* OpenJxlThreadsLibrary(std::string* why);
 
 // The functions of a library already opened by the calls above (on this thread or on one this
 // thread has heard from since).
 const JxlFunctions& Jxl();
 const HeifFunctions& Heif();
+const JxlThreadsFunctions& JxlThreads();
 
 // Tests: the file opened instead (empty: the usual one), for calls until the library has once
 // been opened.

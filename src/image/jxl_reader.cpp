@@ -2,6 +2,7 @@
 
 #include <lcms2.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -12,6 +13,7 @@
 #include <exception>
 #include <mutex>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include "image/decode_threads.h"
@@ -109,10 +111,17 @@ bool IsSrgb(const JxlColorEncoding& encoding) {
 struct JxlDecodeJob final : CDecodeJob {
     ~JxlDecodeJob() override {
         if (decoder) Jxl().JxlDecoderDestroy(decoder);
+        EndThreads();
         if (file) std::fclose(file);
     }
 
     bool Open(const std::string& path);
+    // A pool of libjxl's threads for a large file; without one the decoder works alone.
+    void StartThreads();
+    void EndThreads() {
+        if (runner) JxlThreads().JxlThreadParallelRunnerDestroy(runner);
+        runner = nullptr;
+    }
     bool ReadHeader();
     // Makes the Little CMS transform to sRGB of the decoded pixels, when they need one.
     void* ChooseColour(const JxlBasicInfo& info);
@@ -136,6 +145,7 @@ struct JxlDecodeJob final : CDecodeJob {
     int64_t fileSize = 0;
     bool fileEnded = false;
     JxlDecoder* decoder = nullptr;
+    void* runner = nullptr;  // libjxl's thread pool, destroyed after the decoder
     std::vector<uint8_t> input;  // the bytes given to the decoder, from the start
     size_t inputBytes = 0;
     bool inputSet = false;
@@ -170,6 +180,7 @@ bool JxlDecodeJob::Open(const std::string& path) {
     }
     // The library turns the picture upright by the code stream's orientation itself (keep
     // orientation stays off), so the sizes declared are the upright ones.
+    StartThreads();
     if (Jxl().JxlDecoderSubscribeEvents(decoder, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING |
                                                      JXL_DEC_FULL_IMAGE) != JXL_DEC_SUCCESS ||
         Jxl().JxlDecoderSetUnpremultiplyAlpha(decoder, JXL_TRUE) != JXL_DEC_SUCCESS) {
@@ -183,6 +194,18 @@ bool JxlDecodeJob::Open(const std::string& path) {
         return false;
     }
     return ReadHeader();
+}
+
+void JxlDecodeJob::StartThreads() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    std::string why;
+    if (fileSize < CJxlReader::kThreadedFileBytes || cores < 2 || !OpenJxlThreadsLibrary(&why))
+        return;
+    runner = JxlThreads().JxlThreadParallelRunnerCreate(nullptr,
+                                                         std::min(cores, CJxlReader::kMaxThreads));
+    if (runner && Jxl().JxlDecoderSetParallelRunner(decoder, JxlThreads().JxlThreadParallelRunner,
+                                                    runner) != JXL_DEC_SUCCESS)
+        EndThreads();
 }
 
 bool JxlDecodeJob::ReadHeader() {
@@ -342,8 +365,11 @@ void JxlDecodeJob::TakePixels(void* opaque, size_t x, size_t y, size_t count, co
     auto* job = static_cast<JxlDecodeJob*>(opaque);
     const size_t width = static_cast<size_t>(job->width);
     if (y >= static_cast<size_t>(job->height) || x >= width || count > width - x) return;
+    // Pool threads deliver parts of one row at the same time, hence the atomic counts; the rows
+    // are read only once the decoder's call has returned.
+    std::atomic_ref<uint32_t> filled(job->filled[y]);
     // A whole row may be read by the reader meanwhile; a flush at the end writes it again.
-    if (job->filled[y] >= width) return;
+    if (filled.load(std::memory_order_relaxed) >= width) return;
     const int bpp = job->bytesPerPixel;
     const auto* in = static_cast<const uint8_t*>(pixels);
     uint8_t* out = job->picture + (y * width + x) * bpp;
@@ -361,7 +387,7 @@ void JxlDecodeJob::TakePixels(void* opaque, size_t x, size_t y, size_t count, co
             out[2] = in[0];
         }
     }
-    job->filled[y] += static_cast<uint32_t>(count);
+    filled.fetch_add(static_cast<uint32_t>(count), std::memory_order_relaxed);
 }
 
 void JxlDecodeJob::Fail(const std::string& reason) {
@@ -417,6 +443,7 @@ void JxlDecodeJob::Decode() {
     // The decoder and file go now, not with the job.
     Jxl().JxlDecoderDestroy(decoder);
     decoder = nullptr;
+    EndThreads();
     if (file) std::fclose(file);
     file = nullptr;
     input = {};

@@ -43,6 +43,10 @@ public:
 
     // Read from the file per step of the decoder (more when the decoder needs a longer piece).
     static constexpr size_t kChunk = 64 * 1024;
+    // Files this large are decoded on a pool of up to kMaxThreads threads (libjxl's own): their
+    // pictures are large enough to gain from it; small ones would only pay for starting them.
+    static constexpr int64_t kThreadedFileBytes = 128 * 1024;
+    static constexpr unsigned kMaxThreads = 4;
     // Pictures up to this many pixels are taken from any file: a plain picture may well be
     // stored in a few dozen bytes.
     static constexpr int64_t kFreePixels = int64_t{1} << 24;

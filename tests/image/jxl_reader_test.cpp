@@ -80,6 +80,32 @@ TEST(JxlReaderTest, FilesMatchTheirReferences) {
     }
 }
 
+// A large file is decoded on libjxl's threads, which deliver parts of a row at once: here small
+// pictures of several groups each, made large by a box the decoder skips, give the same pixels.
+TEST(JxlReaderTest, ALargeFileDecodedOnThreadsGivesTheSamePixels) {
+    TempDir dir;
+    for (const char* name : {"lossy.jxl", "progressive.jxl", "alpha-lossless.jxl"}) {
+        SCOPED_TRACE(name);
+        std::string bytes = ReadFileBytes(JxlData(name));
+        const uint32_t pad = CJxlReader::kThreadedFileBytes;
+        const char box[8] = {static_cast<char>((pad + 8) >> 24), static_cast<char>((pad + 8) >> 16),
+                             static_cast<char>((pad + 8) >> 8), static_cast<char>(pad + 8),
+                             'f', 'r', 'e', 'e'};
+        bytes.append(box, 8).append(pad, '\0');
+        const std::string large = dir.file(std::string("large-") + name);
+        WriteFileBytes(large, bytes);
+        CImage alone, pooled;
+        alone.LoadNow(JxlData(name), 1 << 30, 1 << 30);
+        pooled.LoadNow(large, 1 << 30, 1 << 30);
+        EXPECT_EQ(pooled.failure, "");
+        ASSERT_EQ(pooled.GetHeight(), alone.GetHeight());
+        ASSERT_EQ(pooled.displayStride, alone.displayStride);
+        EXPECT_EQ(std::memcmp(pooled.displayBuffer, alone.displayBuffer,
+                              static_cast<size_t>(alone.displayStride) * alone.GetHeight()),
+                  0);
+    }
+}
+
 // A file cut short shows what its passes so far give: here a coarse picture from the DC of
 // every group, every row of it, and the load ends.
 TEST(JxlReaderTest, ATruncatedFileKeepsWhatItHolds) {
