@@ -30,4 +30,9 @@ void FuzzLoadImage(const uint8_t* data, size_t size, const std::string& extensio
     CImage thumbnail;  // as thumbnails load: the reader may deliver the picture reduced
     thumbnail.reducedDecode = true;
     thumbnail.LoadNow(path, 128, 128);
+    CImage left;  // as the pane leaves a load for the next file: stopped wherever it is
+    left.Open(path);
+    left.SetSizeLimit(37, 23, false, false);
+    left.StartLoad(0);
+    left.StopLoad();
 }
