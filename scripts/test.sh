@@ -30,7 +30,7 @@ step "Thread sanitizer (core)"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMORA_TSAN=ON \
       -DLUMORA_GUI=OFF -DLUMORA_BENCH=OFF >/dev/null
 cmake --build build-tsan
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan.supp \
     ctest --test-dir build-tsan --output-on-failure -j"$jobs" -L core
 
 step "Fuzz targets, ${FUZZ_SECONDS} s each (whole-load targets ${FUZZ_WHOLE_SECONDS} s)"
