@@ -53,13 +53,16 @@ constexpr float kPi = 3.141593f;
 
 std::atomic<const ResampleKernelSet*> g_kernels{nullptr};
 
+// The tables are built before a set is chosen, and the set is published with release and read
+// with acquire: a thread taking a set another thread chose then sees the tables too.
 const ResampleKernelSet& Kernels() {
-    const ResampleKernelSet* set = g_kernels.load(std::memory_order_relaxed);
+    const ResampleKernelSet* set = g_kernels.load(std::memory_order_acquire);
     if (set) return *set;
+    BuildGammaTables();
     set = Avx512ResampleKernels();
     if (!set) set = Avx2ResampleKernels();
     if (!set) set = &PortableResampleKernels();
-    g_kernels.store(set, std::memory_order_relaxed);
+    g_kernels.store(set, std::memory_order_release);
     return *set;
 }
 
