@@ -36,10 +36,10 @@ void CWebpReader::OpenFile() {
         RefuseOpen();
         return;
     }
-    std::vector<uint8_t> probe(kFeaturesProbe);
-    const size_t got = std::fread(probe.data(), 1, probe.size(), file_);
+    uint8_t probe[kFeaturesProbe];  // on the stack: nothing to run out of
+    const size_t got = std::fread(probe, 1, sizeof probe, file_);
     WebPBitstreamFeatures features;
-    const VP8StatusCode status = WebPGetFeatures(probe.data(), got, &features);
+    const VP8StatusCode status = WebPGetFeatures(probe, got, &features);
     if (status != VP8_STATUS_OK) {
         Refuse(status == VP8_STATUS_NOT_ENOUGH_DATA ? "truncated WebP header" : "not a WebP file");
         Release();
