@@ -4,10 +4,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <vector>
 
+#include "fuzz/fail_alloc.h"
 #include "image/decode_threads.h"
 #include "image/image.h"
 #include "image/reader.h"
@@ -18,6 +21,9 @@ std::string ScratchBase() {
     const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
     return std::string(dir) + "/lumora-fuzz-" + std::to_string(getpid());
 }
+
+// Where the harness leaves what it read, so that the reads are made.
+volatile uint32_t g_rowSum;
 
 // An input file kept open for writing, reused by every input with its extension.
 struct ScratchFile {
@@ -50,6 +56,13 @@ public:
 private:
     CImage& image_;
 };
+
+// FNV-1a over the input's first bytes and its size.
+uint32_t InputHash(const uint8_t* data, size_t size) {
+    uint32_t hash = 2166136261u ^ static_cast<uint32_t>(size);
+    for (size_t i = 0; i < std::min<size_t>(size, 4096); ++i) hash = (hash ^ data[i]) * 16777619u;
+    return hash;
+}
 
 }  // namespace
 
@@ -91,12 +104,53 @@ void FuzzReadImage(const uint8_t* data, size_t size, const std::string& extensio
     const std::string path = FuzzWriteInput(data, size, extension);
     if (path.empty()) return;
 
-    // The loader's own routine, on this thread.
-    CImage image;
-    FullSize owner(image);
-    image.sizeLimitOwner = &owner;
-    image.Open(path);
-    if (!image.reader()) return;
-    if (!image.reader()->deferredHeader) owner.SetMaxDim();
-    image.LoadHere();
+    // The loader's own routine, on this thread. Counted the first time; the second time one of
+    // those allocations fails, chosen by the input, so that over many inputs each one does.
+    const auto load = [&](uint32_t failAt) {
+        CImage image;
+        FullSize owner(image);
+        image.sizeLimitOwner = &owner;
+        FuzzArmAllocationFailure(failAt);
+        image.Open(path);
+        if (image.reader()) {
+            if (!image.reader()->deferredHeader) owner.SetMaxDim();
+            image.LoadHere();
+        }
+        return FuzzDisarmAllocationFailure();
+    };
+    const uint32_t allocations = load(0);
+    if (allocations > 0) load(1 + InputHash(data, size) % allocations);
+}
+
+void FuzzReadRowsHandedOn(const uint8_t* data, size_t size, const std::string& extension) {
+    SetDecodesOnCallingThread(true);
+    const std::string path = FuzzWriteInput(data, size, extension);
+    if (path.empty()) return;
+
+    std::unique_ptr<CImageReader> reader = CreateReader(path);
+    if (!reader) return;
+    std::atomic<int64_t> done{0};
+    reader->ownRows = true;
+    reader->rowsDone = &done;
+    reader->OpenFile();
+    if (reader->deferredHeader) reader->DecodeAll();
+    const BITMAPINFOHEADER& header = reader->header.bmiHeader;
+    const int32_t height = header.biHeight < 0 ? -header.biHeight : header.biHeight;
+    const size_t rowBytes = static_cast<size_t>(DibStride(header.biWidth, header.biBitCount));
+    if (header.biWidth > 0 && height > 0 && rowBytes > 0) {
+        std::vector<uint8_t> own(rowBytes + 1);
+        // Every byte of every row is read, so that a row given back too early, or moved away
+        // under the consumer, shows as a fault.
+        uint32_t sum = 0;
+        for (int32_t y = 0; y < height; ++y) {
+            uint8_t* row = own.data();
+            // A reader that has failed gives no more rows (those after are blank).
+            if (reader->NextLine(&row) != y || !reader->failure.empty()) break;
+            for (size_t i = 0; i < rowBytes; ++i) sum += row[i];
+            done.store(y + 1, std::memory_order_release);
+        }
+        g_rowSum = sum;
+    }
+    reader->rowsDone = nullptr;
+    reader->Close();
 }

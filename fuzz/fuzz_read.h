@@ -9,6 +9,10 @@
 // times faster than a whole load, so a fuzzer reaches far more inputs.
 void FuzzReadImage(const uint8_t* data, size_t size, const std::string& extension);
 
+// The same bytes read as a batch resize's row pipe reads them: the reader may hand out rows of
+// its own, and the consumer, always caught up, says after each row that it is done with it.
+void FuzzReadRowsHandedOn(const uint8_t* data, size_t size, const std::string& extension);
+
 // Points the settings store at a scratch folder of this process, removed at exit: images read
 // the settings when they are made, which creates the file when it is missing.
 void FuzzUseScratchSettings();

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Line coverage that the saved fuzz corpora reach: builds the corpus replay programs with
-# clang's source-based coverage, replays every target's corpus (fuzz/corpus/<target>/), and
-# prints the line coverage of each reader's own file and of the two text parsers.
+# clang's source-based coverage, replays every target's corpus (fuzz/corpus/<target>/, and the
+# large inputs of fuzz/regress/<target>/ that the fuzzers do not start from), and prints the line
+# coverage of each reader's own file and of the two text parsers.
 #
 #   scripts/fuzz-coverage.sh [build-dir]     (default build-cov; the report stays in it)
 set -euo pipefail
@@ -29,6 +30,7 @@ mkdir -p "$profiles"
 objects=()
 for name in "${targets[@]}"; do
     LLVM_PROFILE_FILE="$profiles/$name.profraw" "$build/fuzz/${name}_replay" "fuzz/corpus/$name" \
+        fuzz/regress/"$name" \
         | sed "s/^/$name: /"
     # llvm-cov takes the first program plainly and every further one after -object.
     [ ${#objects[@]} -gt 0 ] && objects+=(-object)
