@@ -1,9 +1,36 @@
 #include "fuzz/fuzz_load.h"
 
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
 #include "fuzz/fuzz_read.h"
 #include "image/image.h"
 #include "image/jpeg_reader.h"
 #include "image/resample.h"
+
+namespace {
+
+// Every reader that decodes on threads of its own runs this many decodes at once.
+constexpr int kDecodePlaces = 3;
+
+std::atomic<bool> g_holding{false};
+std::atomic<int> g_held{0};
+
+void HoldDecode() {
+    ++g_held;
+    // Bounded, so that a load which is never stopped cannot stall the fuzzer.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (g_holding && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void Pause() {
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+}
+
+}  // namespace
 
 void FuzzLoadImage(const uint8_t* data, size_t size, const std::string& extension) {
     BuildGammaTables();
@@ -35,4 +62,39 @@ void FuzzLoadImage(const uint8_t* data, size_t size, const std::string& extensio
     left.SetSizeLimit(37, 23, false, false);
     left.StartLoad(0);
     left.StopLoad();
+}
+
+void FuzzLoadLeavingItsDecode(const uint8_t* data, size_t size, const std::string& extension,
+                              void (*setHook)(void (*)()), int (*decodesRunning)()) {
+    const std::string path = FuzzWriteInput(data, size, extension);
+    if (path.empty()) return;
+    g_held = 0;
+    g_holding = true;
+    setHook(HoldDecode);
+    {
+        // As the viewer browsing on through slow pictures: loads whose decodes are held, until
+        // every place for a decode is taken and the next load waits for one; then all are left.
+        std::unique_ptr<CImage> images[kDecodePlaces + 1];
+        int started = 0;
+        while (started <= kDecodePlaces) {
+            CImage& image = *(images[started] = std::make_unique<CImage>());
+            ++started;
+            image.Open(path);
+            image.SetSizeLimit(37, 23, false, false);
+            image.StartLoad(0);
+            if (started > kDecodePlaces) {
+                // Long enough to be waiting for a place.
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                break;
+            }
+            while (g_held < started && image.IsLoading()) Pause();
+            if (g_held < started) break;  // refused before its first row: no decode to hold
+        }
+        // All left at once, so that each sees its stop within the same poll.
+        for (int i = 0; i < started; ++i) images[i]->stop = true;
+        for (int i = 0; i < started; ++i) images[i]->StopLoad();
+    }
+    g_holding = false;
+    setHook(nullptr);
+    while (decodesRunning() > 0) Pause();
 }

@@ -1,6 +1,7 @@
 #include <libheif/heif.h>
 
 #include "fuzz/fuzz_load.h"
+#include "image/heif_reader.h"
 
 namespace {
 
@@ -30,5 +31,6 @@ bool SmallEnoughToFuzz(const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!SmallEnoughToFuzz(data, size)) return 0;
     FuzzLoadImage(data, size, ".heic");
+    FuzzLoadLeavingItsDecode(data, size, ".heic", SetHeifDecodeHook, HeifDecodesRunning);
     return 0;
 }

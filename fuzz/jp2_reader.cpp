@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "fuzz/fuzz_load.h"
+#include "image/jp2_reader.h"
 
 namespace {
 
@@ -73,5 +74,6 @@ bool SmallEnoughToFuzz(const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!SmallEnoughToFuzz(data, size)) return 0;
     FuzzLoadImage(data, size, ".jp2");
+    FuzzLoadLeavingItsDecode(data, size, ".jp2", SetJp2DecodeHook, Jp2DecodesRunning);
     return 0;
 }
