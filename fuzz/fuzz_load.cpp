@@ -68,6 +68,8 @@ void FuzzLoadLeavingItsDecode(const uint8_t* data, size_t size, const std::strin
                               void (*setHook)(void (*)()), int (*decodesRunning)()) {
     const std::string path = FuzzWriteInput(data, size, extension);
     if (path.empty()) return;
+    // Nothing of an earlier load may take a held place.
+    while (decodesRunning() > 0) Pause();
     g_held = 0;
     g_holding = true;
     setHook(HoldDecode);
@@ -90,11 +92,14 @@ void FuzzLoadLeavingItsDecode(const uint8_t* data, size_t size, const std::strin
             while (g_held < started && image.IsLoading()) Pause();
             if (g_held < started) break;  // refused before its first row: no decode to hold
         }
-        // All left at once, so that each sees its stop within the same poll.
+        // The one waiting for a place is left first; then the held decodes go on, and their
+        // loads are left while they run (all at once, so that each sees its stop in one poll).
+        if (started > kDecodePlaces) images[--started]->StopLoad();
+        g_holding = false;
+        setHook(nullptr);
+        Pause();
         for (int i = 0; i < started; ++i) images[i]->stop = true;
         for (int i = 0; i < started; ++i) images[i]->StopLoad();
     }
-    g_holding = false;
-    setHook(nullptr);
     while (decodesRunning() > 0) Pause();
 }

@@ -136,18 +136,21 @@ void FuzzReadRowsHandedOn(const uint8_t* data, size_t size, const std::string& e
     if (reader->deferredHeader) reader->DecodeAll();
     const BITMAPINFOHEADER& header = reader->header.bmiHeader;
     const int32_t height = header.biHeight < 0 ? -header.biHeight : header.biHeight;
-    const size_t rowBytes = static_cast<size_t>(DibStride(header.biWidth, header.biBitCount));
+    // What a row pipe's consumer reads of a row: its pixels, not the padding of the layout.
+    const size_t rowBytes = static_cast<size_t>(header.biWidth) * (header.biBitCount / 8);
     if (header.biWidth > 0 && height > 0 && rowBytes > 0) {
-        std::vector<uint8_t> own(rowBytes + 1);
+        std::vector<uint8_t> own(static_cast<size_t>(DibStride(header.biWidth, header.biBitCount)) +
+                                 1);
         // Every byte of every row is read, so that a row given back too early, or moved away
         // under the consumer, shows as a fault.
         uint32_t sum = 0;
         for (int32_t y = 0; y < height; ++y) {
             uint8_t* row = own.data();
-            // A reader that has failed gives no more rows (those after are blank).
-            if (reader->NextLine(&row) != y || !reader->failure.empty()) break;
+            if (reader->NextLine(&row) != y) break;
             for (size_t i = 0; i < rowBytes; ++i) sum += row[i];
             done.store(y + 1, std::memory_order_release);
+            // A reader that has failed and hands out no row of its own has no more to give.
+            if (!reader->failure.empty() && row == own.data()) break;
         }
         g_rowSum = sum;
     }
