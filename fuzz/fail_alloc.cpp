@@ -69,10 +69,12 @@ void* __wrap__ZnamSt11align_val_t(size_t bytes, std::align_val_t alignment) {
 }
 void* __wrap__ZnwmSt11align_val_tRKSt9nothrow_t(size_t bytes, std::align_val_t alignment,
                                                 const std::nothrow_t& tag) noexcept {
-    return Fails(bytes) ? nullptr : __real__ZnwmSt11align_val_tRKSt9nothrow_t(bytes, alignment, tag);
+    return Fails(bytes) ? nullptr
+                        : __real__ZnwmSt11align_val_tRKSt9nothrow_t(bytes, alignment, tag);
 }
 void* __wrap__ZnamSt11align_val_tRKSt9nothrow_t(size_t bytes, std::align_val_t alignment,
                                                 const std::nothrow_t& tag) noexcept {
-    return Fails(bytes) ? nullptr : __real__ZnamSt11align_val_tRKSt9nothrow_t(bytes, alignment, tag);
+    return Fails(bytes) ? nullptr
+                        : __real__ZnamSt11align_val_tRKSt9nothrow_t(bytes, alignment, tag);
 }
 }
